@@ -1,0 +1,104 @@
+#ifndef DEVICESIMULATOR_H
+#define DEVICESIMULATOR_H
+
+#include <QByteArray>
+#include <QDate>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QVariantMap>
+
+#include <memory>
+
+// A stand-in for the production device service and its file server, listening on
+// 127.0.0.1 only. It runs its HTTP server on background threads; every public function
+// is thread-safe and may be called while requests are being served.
+//
+// Paths served (relative to rootUrl()):
+//   GET  user/login/<username>/<md5 hex of password>   {"status":1,"data":{"id":..}} or status 0
+//   GET  device/task_list/<uid>/<yyyy-MM-dd>          {"status":1,"data":[task records]}
+//   GET  device/change_status/<task_id>/<status>      {"status":1}
+//   GET  device/dele/<id>                             {"status":1}
+//   POST device/record   body data=<JSON, percent-encoded or not>   stores the record
+//   GET|HEAD files/<yyyy-MM-dd>/<task_num>.pdf|.zip   generated label PDF / NC archive
+//   GET|HEAD blob/<bytes>                             that many deterministic bytes
+//   GET|HEAD any path registered with setFile()
+//   POST upload_file2    multipart "file", "path", "token"
+class DeviceSimulator
+{
+public:
+    enum class Fault {
+        None,
+        Delay,       // value: milliseconds to wait before answering normally
+        HttpError,   // value: the HTTP status to answer with (body "error <status>")
+        NonJson,     // answers 200 with an HTML page instead of the normal body
+        EmptyBody,   // answers 200 with an empty body
+        DropHalfway, // announces the full length, sends half the body, closes the connection
+        Stall        // sends the headers and half the body, then hangs until clearFault()/stop()
+    };
+
+    struct Request {
+        QByteArray method;
+        QByteArray rawPath; // the request target as sent: percent-encoding and query kept
+        QByteArray body;
+        QByteArray contentType;
+    };
+
+    struct UploadedFile {
+        QByteArray fileName; // the filename the multipart "file" part announced
+        QByteArray content;
+        QByteArray path;     // the "path" field
+        QByteArray token;    // the "token" field
+    };
+
+    DeviceSimulator();
+    ~DeviceSimulator();
+    DeviceSimulator(const DeviceSimulator &) = delete;
+    DeviceSimulator &operator=(const DeviceSimulator &) = delete;
+
+    // Listens on 127.0.0.1:port (0 picks a free port) and serves on a background thread.
+    bool start(int port = 0);
+    void stop();
+    int port() const;
+    QString rootUrl() const; // "http://127.0.0.1:<port>/"
+
+    // Faults apply to every request whose raw path (without the leading "/") starts with
+    // pathPrefix; an empty prefix means every request.
+    void setFault(Fault fault, int value = 0, const QString &pathPrefix = QString());
+    void clearFault();
+
+    // Replaces the answer for every request whose raw path starts with pathPrefix.
+    void setCannedReply(const QString &pathPrefix, const QByteArray &body, int status = 200);
+    void clearCannedReplies();
+
+    // Serves content at path (GET and HEAD), e.g. setFile("files/custom.zip", bytes).
+    void setFile(const QString &path, const QByteArray &content);
+
+    // Number of generated tasks per day (default 12) for the days within a week of today.
+    void setTasksPerDay(int count);
+    // The task records task_list would answer for that day; the same on every call.
+    QVariantList tasksFor(const QDate &day) const;
+
+    // The answer of upload_file2 when it is not a success: result != 0 with that error text.
+    void setUploadFailure(int result, const QString &error);
+    QList<UploadedFile> uploads() const;
+
+    // Device records posted to device/record, in order, as parsed from their JSON.
+    QList<QVariantMap> records() const;
+
+    QList<Request> requests() const;
+    void clearRequests();
+
+    // Account the simulator accepts besides the built-in "demo"/"demo123" (uid "1001").
+    void addAccount(const QString &username, const QString &password, const QString &uid);
+
+    // Content builders, shared with tests that need their own fixtures.
+    static QByteArray makeZip(const QList<QPair<QString, QByteArray>> &entries);
+    static QByteArray makePdf(const QString &text);
+
+private:
+    class Private;
+    std::unique_ptr<Private> d;
+};
+
+#endif // DEVICESIMULATOR_H
