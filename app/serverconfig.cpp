@@ -1,0 +1,75 @@
+#include "serverconfig.h"
+
+#include "network.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSettings>
+#include <QUrl>
+
+#ifndef QUILLET_SERVER_ROOT
+#define QUILLET_SERVER_ROOT "http://127.0.0.1:18080/"
+#endif
+
+namespace {
+
+QString withTrailingSlash(const QString &root)
+{
+    return root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+}
+
+bool isServerUrl(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && !url.host().isEmpty()
+           && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+}
+
+QString configuredRoot(const QString &executableDir)
+{
+    const QString path = QDir(executableDir).filePath(QStringLiteral("quillet.ini"));
+    if (!QFileInfo::exists(path))
+        return QString();
+    QSettings file(path, QSettings::IniFormat);
+    file.setIniCodec("UTF-8");
+    return file.value(QStringLiteral("serverRoot")).toString().trimmed();
+}
+
+} // namespace
+
+QString ServerConfig::defaultRoot()
+{
+    return withTrailingSlash(QStringLiteral(QUILLET_SERVER_ROOT));
+}
+
+QString ServerConfig::serverRoot(const QString &executableDir)
+{
+    const QString configured = configuredRoot(executableDir);
+    if (configured.isEmpty())
+        return defaultRoot();
+    if (!isServerUrl(configured)) {
+        qDebug() << "quillet.ini: serverRoot is not an http address, using" << defaultRoot()
+                 << "instead of" << configured;
+        return defaultRoot();
+    }
+    return withTrailingSlash(configured);
+}
+
+QString ServerConfig::executableDir(const char *argv0)
+{
+#ifdef Q_OS_LINUX
+    const QFileInfo self(QStringLiteral("/proc/self/exe"));
+    if (self.exists())
+        return QFileInfo(self.symLinkTarget()).absolutePath();
+#endif
+    return QFileInfo(QString::fromLocal8Bit(argv0 ? argv0 : "")).absolutePath();
+}
+
+void ServerConfig::bind(Network *network, const QString &root)
+{
+    QMutexLocker locker(&network->mutex);
+    network->rootUrl = root;
+}

@@ -1,0 +1,28 @@
+#ifndef SERVERCONFIG_H
+#define SERVERCONFIG_H
+
+#include <QObject>
+#include <QString>
+
+class Network;
+
+// The device-service root the client talks to. The root compiled in can be overridden by
+// a deployment with the key "serverRoot" in "quillet.ini" beside the executable. Nothing
+// here needs the application object, since the root is bound before it exists.
+class ServerConfig
+{
+    Q_GADGET
+
+public:
+    // The compiled-in root, ending with "/".
+    static QString defaultRoot();
+    // The root for an executable in executableDir: the file's value when it is an
+    // absolute http(s) URL, otherwise the default; always ending with "/".
+    static QString serverRoot(const QString &executableDir);
+    // The folder of the running executable; argv0 is used where the system cannot say.
+    static QString executableDir(const char *argv0);
+    // Writes root into the client's rootUrl while holding its mutex.
+    static void bind(Network *network, const QString &root);
+};
+
+#endif // SERVERCONFIG_H

@@ -1,0 +1,33 @@
+#ifndef HTTPTRANSFER_H
+#define HTTPTRANSFER_H
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+// The device-service client: each slot sends one request through the default network
+// client and returns the service's JSON reply as a map, empty when the request failed
+// or the reply is not a JSON object.
+class HttpTransfer : public QObject
+{
+    Q_OBJECT
+
+public:
+    HttpTransfer();
+
+public slots:
+    QVariantMap login(QVariantMap iDataMap);
+    QVariantMap getTaskList(QVariantMap iDataMap);
+    QVariantMap changeStatu(QVariantMap iDataMap);
+    QVariantMap deleteStatu(QVariantMap iDataMap);
+    QVariantMap registraAndmodifica(QVariantMap iDataMap);
+
+private:
+    static QString fillPath(const QString &pathTemplate, const QVariantMap &iDataMap,
+                            const QStringList &keys);
+    static QString requestPath(const QString &path);
+    static QVariantMap toReplyMap(const QString &reply);
+};
+
+#endif // HTTPTRANSFER_H

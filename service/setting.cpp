@@ -1,0 +1,59 @@
+#include "setting.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+constexpr QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+} // namespace
+
+Setting::Setting(QObject *parent)
+    : QObject(parent), m_settings(QStringLiteral("Quillet"), QStringLiteral("QuilletApp"))
+{
+}
+
+QVariant Setting::value(QString key, QVariant defaultValue)
+{
+    return m_settings.value(key, defaultValue);
+}
+
+void Setting::setValue(QString key, QVariant value)
+{
+    createPrivateFile();
+    m_settings.setValue(key, value);
+    m_settings.sync();
+    if (m_settings.status() != QSettings::NoError)
+        qDebug() << "Setting: could not write" << fileName();
+    restrictFile();
+}
+
+QString Setting::fileName() const
+{
+    return m_settings.fileName();
+}
+
+// QSettings writes through QSaveFile, which keeps the permissions of the file it replaces;
+// an owner-only file made before the first write therefore never exists readable by others.
+void Setting::createPrivateFile()
+{
+    const QString path = fileName();
+    if (QFileInfo::exists(path))
+        return;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return;
+    file.setPermissions(OwnerOnly);
+}
+
+// Also tightens a file left readable by an earlier version or by hand.
+void Setting::restrictFile()
+{
+    QFile file(fileName());
+    if (file.exists() && !file.setPermissions(OwnerOnly))
+        qDebug() << "Setting: could not restrict" << fileName();
+}
