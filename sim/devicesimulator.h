@@ -37,11 +37,19 @@ public:
         Stall        // sends the headers and half the body, then hangs until clearFault()/stop()
     };
 
+    // One part of a multipart/form-data body, as the server's multipart parser read it.
+    struct Part {
+        QByteArray name;
+        QByteArray fileName;
+        QByteArray content;
+    };
+
     struct Request {
         QByteArray method;
         QByteArray rawPath; // the request target as sent: percent-encoding and query kept
-        QByteArray body;
+        QByteArray body;    // empty for multipart bodies: see parts
         QByteArray contentType;
+        QList<Part> parts;  // multipart/form-data only, ordered by field name
     };
 
     struct UploadedFile {
