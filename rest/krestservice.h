@@ -1,0 +1,99 @@
+#ifndef KRESTSERVICE_H
+#define KRESTSERVICE_H
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QMutex>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+#include <QVariantMap>
+
+// HTTP client for the REST file and command service. Relative paths are joined to the
+// server root, the constant parameters are added to the next composed URL only, and every
+// reply reports transport errors to onError(). The synchronous operations wait in a local
+// event loop, so the thread keeps dispatching its other events meanwhile.
+//
+// Every request carries an inactivity time-out: a transfer that moves no data for
+// transferTimeout() milliseconds (30 s unless changed with setTransferTimeout()) is
+// aborted and fails like any other transport error.
+class KRESTService : public QNetworkAccessManager
+{
+    Q_OBJECT
+    Q_PROPERTY(QString serverRoot READ serverRoot WRITE setServerRoot NOTIFY serverRootChanged DESIGNABLE true
+                   SCRIPTABLE true STORED true)
+    Q_PROPERTY(QString localRoot READ localRoot WRITE setLocalRoot NOTIFY localRootChanged DESIGNABLE true
+                   SCRIPTABLE true STORED true)
+    Q_PROPERTY(QString constParams READ constParams WRITE setConstParams NOTIFY constParamsChanged DESIGNABLE
+                   true SCRIPTABLE true STORED true)
+
+public:
+    static constexpr int defaultTransferTimeout = 30000;
+
+    explicit KRESTService(QObject *parent = nullptr);
+    ~KRESTService() override;
+
+    QString serverRoot() const;
+    void setServerRoot(const QString &serverRoot);
+    QString localRoot() const;
+    void setLocalRoot(const QString &localRoot);
+    QString constParams() const;
+    void setConstParams(const QString &constParams);
+
+    QUrl composeUrl(const QString &path);
+
+    QNetworkReply *headData(const QString &path, const QString &simpleParams);
+    QNetworkReply *getData(const QString &path, const QString &simpleParams);
+    QNetworkReply *getData(const QString &path, const QVariantMap &params);
+    QNetworkReply *postData(const QString &path, const QByteArray &body, const QString &contentType);
+    QNetworkReply *postJson(const QString &path, const QString &content);
+    QNetworkReply *postJson(const QString &path, const QVariantMap &data);
+    QNetworkReply *postForm(const QString &path, const QString &formdata);
+    QNetworkReply *postForm(const QString &path, const QVariantMap &data);
+    QNetworkReply *postMultipart(const QString &path, const QVariantMap &data);
+    static QByteArray formDataPart(const QString &key, const QVariant &value);
+
+    static void waitForReply(QNetworkReply *reply);
+    static QString waitForText(QNetworkReply *reply);
+    static QByteArray waitForBytes(QNetworkReply *reply);
+    static QVariantMap waitForJsonMap(QNetworkReply *reply);
+    static QVariantMap readJsonMap(QNetworkReply *reply);
+    static QJsonObject waitForJsonObject(QNetworkReply *reply);
+
+    static QVariant parseJson(const QString &text);
+    static QByteArray toJsonBytes(const QVariant &value);
+
+    static QString md5Base64(const QByteArray &data);
+
+signals:
+    void serverRootChanged();
+    void localRootChanged();
+    void constParamsChanged();
+
+public slots:
+    void onError(QNetworkReply::NetworkError err);
+    QString getCommand(const QString &path, const QString &simpleParams);
+    QString postJsonCommand(const QString &path, const QString &content);
+    QString postFormCommand(const QString &path, const QString &formdata);
+    bool checkFile(const QString &remotePath);
+    bool downloadFile(const QString &src, const QString &dst, const QString &md5);
+    QString uploadFile(const QString &src, const QString &dst, const QString &token);
+
+private:
+    QString load(const QString &member) const;
+    bool store(QString &member, const QString &value);
+    QNetworkRequest makeRequest(const QUrl &url) const;
+    QNetworkReply *watch(QNetworkReply *reply);
+    static bool receiveBody(QNetworkReply *reply, QByteArray &body);
+    static void appendFormDataPart(QByteArray &body, const QString &key, const QVariant &value);
+    static QByteArray multipartBody(const QVariantMap &data, const QByteArray &boundary);
+
+    QString m_serverRoot;
+    QString m_localRoot;
+    QString m_constParams;
+    mutable QMutex m_lock;
+};
+
+#endif // KRESTSERVICE_H
