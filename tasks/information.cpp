@@ -1,0 +1,170 @@
+#include "information.h"
+#include "ui_information.h"
+
+#include "httptransfer.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QIcon>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <QTableWidgetItem>
+#include <QTimer>
+
+namespace {
+
+const QString dateFormat = QStringLiteral("yyyy-MM-dd");
+constexpr int refreshIntervalMs = 5000;
+constexpr int pdfColumn = 7;
+constexpr int ncColumn = 8;
+constexpr int modelColumn = 9;
+
+// Record fields shown as text, by column.
+const char *const textFields[] = { "task_num", "buyer_address", "u_name", "create_time",
+                                   "name", "expand_area", "piece" };
+
+} // namespace
+
+Information::Information(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::Information)
+    , dayOffset(0)
+{
+    ui->setupUi(this);
+    connect(ui->view, SIGNAL(cellClicked(int, int)), this, SLOT(cellClick(int, int)));
+    setShownDate(QDate::fromString(QDateTime::currentDateTime().toString(dateFormat), dateFormat));
+}
+
+Information::~Information() = default;
+
+void Information::start(QString uid)
+{
+    this->uid = uid;
+    started = true;
+    auto *timer = new QTimer(this);
+    timer->start(refreshIntervalMs);
+    loadTaskList(QDate::currentDate().toString(dateFormat));
+    connect(timer, SIGNAL(timeout()), this, SLOT(refresh()));
+}
+
+void Information::loadTaskList(QString date)
+{
+    currentDate = date;
+
+    HttpTransfer transfer;
+    const QVariantMap request { { "uid", QVariant(uid) }, { "time", QVariant(date) } };
+    loading = true;
+    const QVariantMap reply = transfer.getTaskList(request);
+    loading = false;
+
+    taskList = reply.value("data").toList();
+    for (int row = ui->view->rowCount() - 1; row >= 0; --row)
+        ui->view->removeRow(row);
+    ui->view->setRowCount(taskList.size());
+    const QIcon icon = modelIcon();
+    for (int row = 0; row < taskList.size(); ++row)
+        fillRow(row, taskList.at(row).toMap(), icon);
+
+    if (taskList.isEmpty())
+        return;
+    ui->view->setIconSize(QSize(200, 200));
+    ui->view->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    ui->view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+}
+
+// Made from a small pixmap so that the view's large icon size never scales it up: the
+// rows keep their normal height and stay readable.
+QIcon Information::modelIcon() const
+{
+    return QIcon(style()->standardIcon(QStyle::SP_FileIcon).pixmap(24, 24));
+}
+
+void Information::fillRow(int row, const QVariantMap &task, const QIcon &icon)
+{
+    int column = 0;
+    for (const char *field : textFields)
+        ui->view->setItem(row, column++, new QTableWidgetItem(task.value(field).toString()));
+
+    auto *pdfItem = new QTableWidgetItem(tr("打印PDF文件"));
+    pdfItem->setData(Qt::ForegroundRole, QColor(Qt::blue));
+    ui->view->setItem(row, pdfColumn, pdfItem);
+
+    auto *ncItem = new QTableWidgetItem(tr("查看nc文件"));
+    ncItem->setData(Qt::ForegroundRole, QColor(Qt::blue));
+    ui->view->setItem(row, ncColumn, ncItem);
+
+    auto *modelItem = new QTableWidgetItem();
+    modelItem->setData(Qt::DecorationRole, icon);
+    ui->view->setItem(row, modelColumn, modelItem);
+}
+
+void Information::cellClick(int row, int col)
+{
+    // The file actions of the two blue columns are attached here with the row actions.
+    Q_UNUSED(row)
+    Q_UNUSED(col)
+}
+
+void Information::on_lastdayBtn_clicked()
+{
+    --dayOffset;
+    showDay(QDateTime::currentDateTime().addDays(dayOffset).toString(dateFormat));
+}
+
+void Information::on_nextdayBtn_clicked()
+{
+    ++dayOffset;
+    showDay(QDateTime::currentDateTime().addDays(dayOffset).toString(dateFormat));
+}
+
+void Information::on_todayBtn_clicked()
+{
+    dayOffset = 0;
+    showDay(QDateTime::currentDateTime().toString(dateFormat));
+}
+
+void Information::showDay(const QString &date)
+{
+    loadTaskList(date);
+    setShownDate(QDate::fromString(date, dateFormat));
+    qDebug() << date;
+}
+
+// The window's own changes of the date edit must not reach on_dateEdit_dateChanged,
+// which would load the day a second time.
+void Information::setShownDate(const QDate &date)
+{
+    const QSignalBlocker blocker(ui->dateEdit);
+    ui->dateEdit->setDate(date);
+}
+
+void Information::on_out_clicked()
+{
+    close();
+}
+
+// Only the operator's own picks arrive here. The day buttons then go on from the picked
+// day, so the offset becomes its distance from today.
+void Information::on_dateEdit_dateChanged(QDate date)
+{
+    if (!started || !date.isValid())
+        return;
+    dayOffset = static_cast<int>(QDate::currentDate().daysTo(date));
+    loadTaskList(date.toString(dateFormat));
+}
+
+void Information::on_update_clicked()
+{
+    // The device settings form is opened from here with the row actions.
+}
+
+void Information::refresh()
+{
+    // The device-service request waits in a local event loop that still delivers timer
+    // ticks; a tick during a slow load would otherwise start a second load inside the first.
+    if (loading) {
+        qDebug() << "refresh skipped: the task list of" << currentDate << "is still loading";
+        return;
+    }
+    loadTaskList(currentDate);
+}

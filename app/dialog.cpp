@@ -1,0 +1,80 @@
+#include "dialog.h"
+#include "ui_dialog.h"
+
+#include "httptransfer.h"
+#include "information.h"
+#include "setting.h"
+
+#include <QCryptographicHash>
+#include <QMessageBox>
+
+Dialog::Dialog(QWidget *parent)
+    : QDialog(parent)
+    , ui(new Ui::Dialog)
+{
+    ui->setupUi(this);
+
+    Setting setting;
+    ui->userNameEd->setText(setting.value("username", QVariant()).toString());
+    ui->passWordEd->setText(setting.value("password", QVariant()).toString());
+    ui->checkBox->setChecked(setting.value("isChecked", QVariant()).toBool());
+}
+
+Dialog::~Dialog() = default;
+
+void Dialog::on_loginBtn_clicked()
+{
+    emit showmain();
+
+    const QString userName = ui->userNameEd->text();
+    const QString password = ui->passWordEd->text();
+    if (userName.isEmpty()) {
+        QMessageBox::warning(nullptr, tr("warning"), tr("用户名不能为空"), QMessageBox::Ok);
+        return;
+    }
+    if (password.isEmpty()) {
+        QMessageBox::warning(nullptr, tr("warning"), tr("密码不能为空"), QMessageBox::Ok);
+        return;
+    }
+
+    HttpTransfer transfer;
+    const QVariantMap reply = transfer.login(signInRequest(userName, password));
+    if (reply.value("status").toInt() == 0) {
+        QMessageBox::critical(nullptr, tr("fail"), tr("登陆失败"), QMessageBox::Ok);
+        return;
+    }
+
+    QMessageBox::about(nullptr, tr("success"), tr("欢迎使用Quillet"));
+    openTaskWindow(reply.value("data").toMap().value("id").toString());
+}
+
+// The password leaves the window only as its MD5 digest.
+QVariantMap Dialog::signInRequest(const QString &userName, const QString &password)
+{
+    const QByteArray digest = QCryptographicHash::hash(password.toUtf8(), QCryptographicHash::Md5).toHex();
+    return { { "username", userName }, { "password", QString::fromLatin1(digest) } };
+}
+
+// The task window has no owner: it stays for the rest of the run, and closing it ends the
+// program because this window is hidden by then.
+void Dialog::openTaskWindow(const QString &userId)
+{
+    auto *window = new Information;
+    window->start(userId);
+    hide();
+    window->show();
+}
+
+void Dialog::on_checkBox_clicked()
+{
+    Setting setting;
+    if (ui->checkBox->isChecked()) {
+        setting.setValue("username", ui->userNameEd->text());
+        setting.setValue("password", ui->passWordEd->text());
+        setting.setValue("isChecked", true);
+        return;
+    }
+    setting.setValue("username", QString(""));
+    setting.setValue("password", QString(""));
+    setting.setValue("isChecked", false);
+}

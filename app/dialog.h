@@ -1,0 +1,38 @@
+#ifndef DIALOG_H
+#define DIALOG_H
+
+#include <QDialog>
+#include <QString>
+#include <QVariantMap>
+
+#include <memory>
+
+namespace Ui {
+class Dialog;
+}
+
+// The sign-in window. It fills in the remembered user name and password, signs in through
+// the device service and hands the signed-in user over to the task window.
+class Dialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit Dialog(QWidget *parent = nullptr);
+    ~Dialog() override;
+
+signals:
+    void showmain();
+
+private slots:
+    void on_loginBtn_clicked();
+    void on_checkBox_clicked();
+
+private:
+    static QVariantMap signInRequest(const QString &userName, const QString &password);
+    void openTaskWindow(const QString &userId);
+
+    std::unique_ptr<Ui::Dialog> ui;
+};
+
+#endif // DIALOG_H
