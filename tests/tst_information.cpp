@@ -1,0 +1,322 @@
+#include "devicesimulator.h"
+#include "information.h"
+#include "network.h"
+
+#include <QAbstractItemView>
+#include <QDateEdit>
+#include <QIcon>
+#include <QMutexLocker>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+class tst_Information : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startLoadsToday();
+    void replyShapes_data();
+    void replyShapes();
+    void emptyFirstLoadKeepsViewDefaults();
+    void dayButtons_data();
+    void dayButtons();
+    void handPickedDate();
+    void dateEditBeforeStartLoadsNothing();
+    void refreshReloadsLastLoadedDate();
+    void tickDuringSlowLoadIsSkipped();
+
+private:
+    void startWindow(const QString &uid = QStringLiteral("1001"));
+    QStringList taskListPaths() const;
+    QTimer *refreshTimer() const;
+    template <typename T>
+    T *child(const char *name) const
+    {
+        T *widget = window->findChild<T *>(QLatin1String(name));
+        Q_ASSERT(widget);
+        return widget;
+    }
+    QTableWidget *view() const { return child<QTableWidget>("view"); }
+    QStringList rowTexts(int row) const;
+    static QString day(int offset) { return QDate::currentDate().addDays(offset).toString("yyyy-MM-dd"); }
+    static QString taskListPath(const QString &uid, const QString &date)
+    {
+        return QStringLiteral("device/task_list/%1/%2").arg(uid, date);
+    }
+
+    DeviceSimulator sim;
+    std::unique_ptr<Information> window;
+};
+
+void tst_Information::initTestCase()
+{
+    QVERIFY(sim.start(0));
+    Network *network = Network::getInstance("defalut");
+    QMutexLocker locker(&network->mutex);
+    network->rootUrl = sim.rootUrl();
+}
+
+void tst_Information::init()
+{
+    sim.clearFault();
+    sim.clearCannedReplies();
+    sim.clearRequests();
+    window.reset(new Information);
+}
+
+void tst_Information::cleanup()
+{
+    window.reset();
+}
+
+void tst_Information::startWindow(const QString &uid)
+{
+    window->start(uid);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+}
+
+QStringList tst_Information::taskListPaths() const
+{
+    QStringList paths;
+    for (const DeviceSimulator::Request &request : sim.requests()) {
+        if (request.rawPath.startsWith("device/task_list/"))
+            paths << QString::fromUtf8(request.rawPath);
+    }
+    return paths;
+}
+
+QTimer *tst_Information::refreshTimer() const
+{
+    const QList<QTimer *> timers = window->findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+    return timers.size() == 1 ? timers.first() : nullptr;
+}
+
+QStringList tst_Information::rowTexts(int row) const
+{
+    QStringList texts;
+    for (int column = 0; column < view()->columnCount(); ++column) {
+        const QTableWidgetItem *item = view()->item(row, column);
+        texts << (item ? item->text() : QStringLiteral("<no item>"));
+    }
+    return texts;
+}
+
+void tst_Information::startLoadsToday()
+{
+    startWindow("1001");
+
+    QCOMPARE(taskListPaths(), QStringList { taskListPath("1001", day(0)) });
+    QCOMPARE(child<QDateEdit>("dateEdit")->date(), QDate::currentDate());
+
+    const QVariantList tasks = sim.tasksFor(QDate::currentDate());
+    QVERIFY(!tasks.isEmpty());
+    QCOMPARE(view()->rowCount(), tasks.size());
+    for (int row = 0; row < tasks.size(); ++row) {
+        const QVariantMap task = tasks.at(row).toMap();
+        const QStringList expected { task.value("task_num").toString(),   task.value("buyer_address").toString(),
+                                     task.value("u_name").toString(),     task.value("create_time").toString(),
+                                     task.value("name").toString(),       task.value("expand_area").toString(),
+                                     task.value("piece").toString(),      "打印PDF文件",
+                                     "查看nc文件",                        "" };
+        QCOMPARE(rowTexts(row), expected);
+        QCOMPARE(view()->item(row, 7)->foreground().color(), QColor(Qt::blue));
+        QCOMPARE(view()->item(row, 8)->foreground().color(), QColor(Qt::blue));
+        QVERIFY(!view()->item(row, 0)->data(Qt::ForegroundRole).isValid());
+        QVERIFY(!view()->item(row, 9)->data(Qt::DecorationRole).value<QIcon>().isNull());
+    }
+
+    QCOMPARE(view()->iconSize(), QSize(200, 200));
+    QCOMPARE(view()->verticalScrollMode(), QAbstractItemView::ScrollPerPixel);
+    QCOMPARE(view()->horizontalScrollMode(), QAbstractItemView::ScrollPerPixel);
+    // The large icon size must not blow the rows up: several rows fit on the screen.
+    QVERIFY2(view()->rowHeight(0) < 60, qPrintable(QString::number(view()->rowHeight(0))));
+
+    QStringList headers;
+    for (int column = 0; column < view()->columnCount(); ++column)
+        headers << view()->horizontalHeaderItem(column)->text();
+    QCOMPARE(headers, (QStringList { "任务名", "模型", "客户", "创建时间", "房间", "展开", "计件", "板材标签",
+                                     "查看nc文件", "模型" }));
+}
+
+void tst_Information::replyShapes_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QList<QStringList>>("rows");
+
+    const QStringList fixedOnly { "", "", "", "", "", "", "", "打印PDF文件", "查看nc文件", "" };
+    QTest::newRow("empty data") << QByteArray(R"({"status":1,"data":[]})") << QList<QStringList>();
+    QTest::newRow("no data") << QByteArray(R"({"status":1})") << QList<QStringList>();
+    QTest::newRow("data an object") << QByteArray(R"({"status":1,"data":{"task_num":"T1"}})")
+                                    << QList<QStringList>();
+    QTest::newRow("not json") << QByteArray("<html>busy</html>") << QList<QStringList>();
+    QTest::newRow("record missing fields")
+        << QByteArray(R"({"status":1,"data":[{"task_num":"T1","piece":"3"}]})")
+        << QList<QStringList> { { "T1", "", "", "", "", "", "3", "打印PDF文件", "查看nc文件", "" } };
+    QTest::newRow("numbers shown as text")
+        << QByteArray(R"({"status":1,"data":[{"task_num":17,"expand_area":3.5,"piece":12,"extra":"x"}]})")
+        << QList<QStringList> { { "17", "", "", "", "", "3.5", "12", "打印PDF文件", "查看nc文件", "" } };
+    QTest::newRow("records not maps") << QByteArray(R"({"status":1,"data":[5,"x",null]})")
+                                      << QList<QStringList> { fixedOnly, fixedOnly, fixedOnly };
+    QTest::newRow("status ignored") << QByteArray(R"({"status":0,"data":[{"u_name":"王"}]})")
+                                    << QList<QStringList> { { "", "", "王", "", "", "", "", "打印PDF文件",
+                                                              "查看nc文件", "" } };
+}
+
+// Every load replaces the whole table, also when the reply brings nothing usable.
+void tst_Information::replyShapes()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QList<QStringList>, rows);
+
+    startWindow();
+    QVERIFY(view()->rowCount() > 0);
+    view()->selectRow(0);
+
+    sim.setCannedReply("device/task_list/", body);
+    QTest::mouseClick(child<QPushButton>("todayBtn"), Qt::LeftButton);
+
+    QCOMPARE(view()->rowCount(), rows.size());
+    QCOMPARE(view()->columnCount(), 10);
+    for (int row = 0; row < rows.size(); ++row)
+        QCOMPARE(rowTexts(row), rows.at(row));
+    QVERIFY(view()->selectedItems().isEmpty());
+}
+
+void tst_Information::emptyFirstLoadKeepsViewDefaults()
+{
+    const QSize defaultIconSize = view()->iconSize();
+    const auto defaultScrollMode = view()->verticalScrollMode();
+    sim.setCannedReply("device/task_list/", R"({"status":1,"data":[]})");
+
+    startWindow();
+
+    QCOMPARE(taskListPaths().size(), 1);
+    QCOMPARE(view()->rowCount(), 0);
+    QCOMPARE(view()->iconSize(), defaultIconSize);
+    QCOMPARE(view()->verticalScrollMode(), defaultScrollMode);
+}
+
+void tst_Information::dayButtons_data()
+{
+    QTest::addColumn<QStringList>("clicks");
+    QTest::addColumn<QList<int>>("offsets");
+
+    QTest::newRow("back twice") << QStringList { "lastdayBtn", "lastdayBtn" } << QList<int> { -1, -2 };
+    QTest::newRow("back twice, forward once")
+        << QStringList { "lastdayBtn", "lastdayBtn", "nextdayBtn" } << QList<int> { -1, -2, -1 };
+    QTest::newRow("today resets the offset") << QStringList { "lastdayBtn", "lastdayBtn", "todayBtn", "nextdayBtn" }
+                                             << QList<int> { -1, -2, 0, 1 };
+    QTest::newRow("forward past tomorrow") << QStringList { "nextdayBtn", "nextdayBtn", "nextdayBtn" }
+                                           << QList<int> { 1, 2, 3 };
+}
+
+// Each click loads its day exactly once, shows it in the date edit and fills the table.
+void tst_Information::dayButtons()
+{
+    QFETCH(QStringList, clicks);
+    QFETCH(QList<int>, offsets);
+
+    startWindow("7");
+    for (int i = 0; i < clicks.size(); ++i) {
+        sim.clearRequests();
+        QTest::mouseClick(child<QPushButton>(qPrintable(clicks.at(i))), Qt::LeftButton);
+
+        const QDate expected = QDate::currentDate().addDays(offsets.at(i));
+        QCOMPARE(taskListPaths(), QStringList { taskListPath("7", day(offsets.at(i))) });
+        QCOMPARE(child<QDateEdit>("dateEdit")->date(), expected);
+        const QVariantList tasks = sim.tasksFor(expected);
+        QCOMPARE(view()->rowCount(), tasks.size());
+        QCOMPARE(view()->item(0, 0)->text(), tasks.first().toMap().value("task_num").toString());
+    }
+}
+
+void tst_Information::handPickedDate()
+{
+    startWindow("7");
+    QDateEdit *dateEdit = child<QDateEdit>("dateEdit");
+
+    sim.clearRequests();
+    dateEdit->setFocus();
+    dateEdit->setDate(QDate::currentDate().addDays(-3));
+    QCOMPARE(taskListPaths(), QStringList { taskListPath("7", day(-3)) });
+    QCOMPARE(view()->item(0, 0)->text(),
+             sim.tasksFor(QDate::currentDate().addDays(-3)).first().toMap().value("task_num").toString());
+
+    // The day buttons go on from the picked day.
+    sim.clearRequests();
+    QTest::mouseClick(child<QPushButton>("nextdayBtn"), Qt::LeftButton);
+    QCOMPARE(taskListPaths(), QStringList { taskListPath("7", day(-2)) });
+    QCOMPARE(dateEdit->date(), QDate::currentDate().addDays(-2));
+
+    sim.clearRequests();
+    dateEdit->setDate(QDate::currentDate().addDays(5));
+    QTest::mouseClick(child<QPushButton>("lastdayBtn"), Qt::LeftButton);
+    QCOMPARE(taskListPaths(), (QStringList { taskListPath("7", day(5)), taskListPath("7", day(4)) }));
+}
+
+void tst_Information::dateEditBeforeStartLoadsNothing()
+{
+    child<QDateEdit>("dateEdit")->setDate(QDate::currentDate().addDays(2));
+    QCOMPARE(taskListPaths(), QStringList());
+    QCOMPARE(view()->rowCount(), 0);
+
+    // start() loads today even though the date edit was moved.
+    startWindow("7");
+    QCOMPARE(taskListPaths(), QStringList { taskListPath("7", day(0)) });
+}
+
+void tst_Information::refreshReloadsLastLoadedDate()
+{
+    startWindow("7");
+    QTimer *timer = refreshTimer();
+    QVERIFY(timer);
+    QCOMPARE(timer->interval(), 5000);
+    QVERIFY(timer->isActive());
+    QVERIFY(!timer->isSingleShot());
+
+    QTest::mouseClick(child<QPushButton>("lastdayBtn"), Qt::LeftButton);
+    sim.clearRequests();
+    timer->setInterval(50);
+
+    QTRY_VERIFY(taskListPaths().size() >= 2);
+    for (const QString &path : taskListPaths())
+        QCOMPARE(path, taskListPath("7", day(-1)));
+    QCOMPARE(view()->item(0, 0)->text(),
+             sim.tasksFor(QDate::currentDate().addDays(-1)).first().toMap().value("task_num").toString());
+}
+
+// Ticks that arrive while a load waits for the service are dropped instead of nesting
+// further loads inside it.
+void tst_Information::tickDuringSlowLoadIsSkipped()
+{
+    startWindow("7");
+    QTimer *timer = refreshTimer();
+    QVERIFY(timer);
+    timer->setInterval(40);
+    QSignalSpy ticks(timer, &QTimer::timeout);
+
+    sim.setFault(DeviceSimulator::Fault::Delay, 600, "device/task_list/");
+    sim.clearRequests();
+    QTest::mouseClick(child<QPushButton>("lastdayBtn"), Qt::LeftButton);
+
+    QVERIFY2(ticks.count() >= 3, qPrintable(QString::number(ticks.count())));
+    QCOMPARE(taskListPaths(), QStringList { taskListPath("7", day(-1)) });
+    QCOMPARE(view()->rowCount(), sim.tasksFor(QDate::currentDate().addDays(-1)).size());
+
+    // Once the load is done, the ticks reload again.
+    sim.clearFault();
+    QTRY_VERIFY(taskListPaths().size() >= 3);
+}
+
+QTEST_MAIN(tst_Information)
+#include "tst_information.moc"
