@@ -1,0 +1,34 @@
+#ifndef SETUP_H
+#define SETUP_H
+
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class setup;
+}
+
+// The device settings form: registers this device with the service under a name and sets
+// who may connect to it. Each form is used once; it deletes itself when it is closed or
+// after a successful save.
+class setup : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit setup(QWidget *parent = nullptr);
+    ~setup() override;
+
+    void setUid(QString uid);
+
+private slots:
+    void on_pushButton_clicked();
+
+private:
+    std::unique_ptr<Ui::setup> ui;
+    QString uid;
+};
+
+#endif // SETUP_H
