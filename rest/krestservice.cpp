@@ -203,7 +203,7 @@ QNetworkReply *KRESTService::headData(const QString &path, const QString &simple
 {
     const QString target = simpleParams.isEmpty() ? path : path + QLatin1Char('?') + simpleParams;
     const QUrl url = composeUrl(target);
-    qDebug().noquote() << "headData http request: " << url.path(QUrl::FullyDecoded);
+    qDebug().noquote().nospace() << "headData http request: " << url.path(QUrl::FullyDecoded);
     return watch(head(makeRequest(url)));
 }
 
@@ -211,7 +211,7 @@ QNetworkReply *KRESTService::getData(const QString &path, const QString &simpleP
 {
     const QString target = simpleParams.isEmpty() ? path : path + QLatin1Char('/') + simpleParams;
     const QUrl url = composeUrl(target);
-    qDebug().noquote() << "getData http request: " << url.path(QUrl::FullyDecoded);
+    qDebug().noquote().nospace() << "getData http request: " << url.path(QUrl::FullyDecoded);
     return watch(get(makeRequest(url)));
 }
 
@@ -228,9 +228,9 @@ QNetworkReply *KRESTService::postData(const QString &path, const QByteArray &bod
     const QUrl url = composeUrl(path);
     const QString shownPath = url.path(QUrl::FullyDecoded);
     if (body.size() > 999)
-        qDebug().noquote() << "REST POST : " << shownPath << body.size() << "BYTES";
+        qDebug().noquote().nospace() << "REST POST : " << shownPath << ' ' << body.size() << " BYTES";
     else
-        qDebug().noquote() << "REST POST : " << shownPath << body;
+        qDebug().noquote().nospace() << "REST POST : " << shownPath << ' ' << body;
 
     QNetworkRequest request = makeRequest(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
@@ -338,7 +338,7 @@ QString KRESTService::waitForText(QNetworkReply *reply)
     if (nul >= 0)
         bytes.truncate(nul);
     const QString text = QString::fromUtf8(bytes);
-    qDebug().noquote() << "REST RESULT : " << text;
+    qDebug().noquote().nospace() << "REST RESULT : " << text;
     return text;
 }
 
@@ -378,7 +378,7 @@ QVariant KRESTService::parseJson(const QString &text)
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
     if (error.error != QJsonParseError::NoError) {
-        qDebug().noquote() << "JSON ERROR: " << error.errorString() << "\n & json is: " << text;
+        qDebug().noquote().nospace() << "JSON ERROR: " << error.errorString() << "\n & json is: " << text;
         return QVariant();
     }
     return document.toVariant();
@@ -400,7 +400,7 @@ void KRESTService::onError(QNetworkReply::NetworkError err)
 {
     if (auto *reply = qobject_cast<QNetworkReply *>(sender())) {
         const QString url = reply->url().toString();
-        qDebug().noquote() << "error request: " << url;
+        qDebug().noquote().nospace() << "error request: " << url;
         qDebug().noquote() << remainingBytes(reply);
         if (url.isEmpty())
             return;
@@ -429,7 +429,7 @@ bool KRESTService::checkFile(const QString &remotePath)
     waitForReply(reply);
     if (reply->isFinished() && reply->error() == QNetworkReply::NoError)
         return true;
-    qDebug().noquote() << "file not found: " << errorName(reply->error()) << remotePath;
+    qDebug().noquote().nospace() << "file not found: " << errorName(reply->error()) << ' ' << remotePath;
     return false;
 }
 
@@ -469,19 +469,20 @@ bool KRESTService::receiveBody(QNetworkReply *reply, QByteArray &body)
 
     const QString url = reply->url().toString();
     if (!reply->isFinished()) {
-        qDebug().noquote() << "download interrupted: " << url;
+        qDebug().noquote().nospace() << "download interrupted: " << url;
         return false;
     }
     if (reply->error() != QNetworkReply::NoError)
         return false;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && status.toInt() / 100 != 2) {
-        qDebug().noquote() << "download refused: " << url << "HTTP" << status.toInt();
+        qDebug().noquote().nospace() << "download refused: " << url << " HTTP " << status.toInt();
         return false;
     }
     const qint64 expected = announcedLength(reply);
     if (expected >= 0 && expected != body.size()) {
-        qDebug().noquote() << "download incomplete: " << url << body.size() << "of" << expected << "BYTES";
+        qDebug().noquote().nospace() << "download incomplete: " << url << ' ' << body.size() << " of " << expected
+                                      << " BYTES";
         return false;
     }
     return true;
@@ -502,11 +503,11 @@ bool KRESTService::downloadFile(const QString &src, const QString &dst, const QS
     // Written beside the destination and renamed over it, so no reader sees half a file.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        qDebug().noquote() << "cannot write " << path << ": " << file.errorString();
+        qDebug().noquote().nospace() << "cannot write " << path << ": " << file.errorString();
         return false;
     }
     if (file.write(body) != body.size() || !file.commit()) {
-        qDebug().noquote() << "cannot write " << path << ": " << file.errorString();
+        qDebug().noquote().nospace() << "cannot write " << path << ": " << file.errorString();
         return false;
     }
     return true;
@@ -517,12 +518,12 @@ QString KRESTService::uploadFile(const QString &src, const QString &dst, const Q
     const QString path = withoutFileScheme(src);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        qDebug().noquote() << "cannot read " << path << ": " << file.errorString();
+        qDebug().noquote().nospace() << "cannot read " << path << ": " << file.errorString();
         return failed;
     }
     const QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        qDebug().noquote() << "cannot read " << path << ": " << file.errorString();
+        qDebug().noquote().nospace() << "cannot read " << path << ": " << file.errorString();
         return failed;
     }
     file.close();
