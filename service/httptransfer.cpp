@@ -28,32 +28,28 @@ HttpTransfer::HttpTransfer() : QObject(nullptr)
 
 QVariantMap HttpTransfer::login(QVariantMap iDataMap)
 {
-    const QString path = fillPath(QStringLiteral("user/login/%1/%2"), iDataMap,
-                                  {QStringLiteral("username"), QStringLiteral("password")});
-    return toReplyMap(requestPath(path));
+    return toReplyMap(sendPath(QStringLiteral("user/login/%1/%2"), iDataMap,
+                               {QStringLiteral("username"), QStringLiteral("password")}));
 }
 
 QVariantMap HttpTransfer::getTaskList(QVariantMap iDataMap)
 {
-    const QString path = fillPath(QStringLiteral("device/task_list/%1/%2"), iDataMap,
-                                  {QStringLiteral("uid"), QStringLiteral("time")});
-    const QString reply = requestPath(path);
+    const QString reply = sendPath(QStringLiteral("device/task_list/%1/%2"), iDataMap,
+                                   {QStringLiteral("uid"), QStringLiteral("time")});
     qDebug() << "qqqqqqqqqqqqqqq" << reply;
     return toReplyMap(reply);
 }
 
 QVariantMap HttpTransfer::changeStatu(QVariantMap iDataMap)
 {
-    const QString path = fillPath(QStringLiteral("device/change_status/%1/%2"), iDataMap,
-                                  {QStringLiteral("task_id"), QStringLiteral("status")});
-    return toReplyMap(requestPath(path));
+    return toReplyMap(sendPath(QStringLiteral("device/change_status/%1/%2"), iDataMap,
+                               {QStringLiteral("task_id"), QStringLiteral("status")}));
 }
 
 QVariantMap HttpTransfer::deleteStatu(QVariantMap iDataMap)
 {
-    const QString path =
-        fillPath(QStringLiteral("device/dele/%1"), iDataMap, {QStringLiteral("id")});
-    const QString reply = requestPath(path);
+    const QString reply =
+        sendPath(QStringLiteral("device/dele/%1"), iDataMap, {QStringLiteral("id")});
     qDebug() << "wqqqqqq" << reply;
     return toReplyMap(reply);
 }
@@ -68,19 +64,22 @@ QVariantMap HttpTransfer::registraAndmodifica(QVariantMap iDataMap)
 }
 
 // The values are substituted in one pass, so a "%2" inside the first value stays text.
-QString HttpTransfer::fillPath(const QString &pathTemplate, const QVariantMap &iDataMap,
+// A value of "." or ".." cannot be sent as a segment at all: the HTTP stack folds it into
+// the path, which would send the request to another address, so none is sent.
+QString HttpTransfer::sendPath(const QString &pathTemplate, const QVariantMap &iDataMap,
                                const QStringList &keys)
 {
     QStringList segments;
     for (const QString &key : keys)
         segments << pathSegment(iDataMap.value(key));
-    if (segments.size() == 1)
-        return pathTemplate.arg(segments.at(0));
-    return pathTemplate.arg(segments.at(0), segments.at(1));
-}
-
-QString HttpTransfer::requestPath(const QString &path)
-{
+    const QString path = segments.size() == 1 ? pathTemplate.arg(segments.at(0))
+                                              : pathTemplate.arg(segments.at(0), segments.at(1));
+    for (const QString &segment : qAsConst(segments)) {
+        if (segment == QLatin1String(".") || segment == QLatin1String("..")) {
+            qDebug() << "HttpTransfer: not sent, a value is a dot segment:" << path;
+            return QString();
+        }
+    }
     return defaultClient()->runCmd(path, false);
 }
 

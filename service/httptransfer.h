@@ -24,9 +24,8 @@ public slots:
     QVariantMap registraAndmodifica(QVariantMap iDataMap);
 
 private:
-    static QString fillPath(const QString &pathTemplate, const QVariantMap &iDataMap,
+    static QString sendPath(const QString &pathTemplate, const QVariantMap &iDataMap,
                             const QStringList &keys);
-    static QString requestPath(const QString &path);
     static QVariantMap toReplyMap(const QString &reply);
 };
 
