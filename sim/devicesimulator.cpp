@@ -125,6 +125,8 @@ bool DeviceSimulator::start(int port)
     d->server.Put(".*", handler);
     d->server.Delete(".*", handler);
     d->server.set_keep_alive_timeout(2);
+    // Answers are written in pieces; without this the client waits for delayed ACKs.
+    d->server.set_tcp_nodelay(true);
 
     const int bound = port == 0 ? d->server.bind_to_any_port("127.0.0.1")
                                 : (d->server.bind_to_port("127.0.0.1", port) ? port : -1);

@@ -25,15 +25,26 @@ int defaultPort()
     return port > 0 ? port : 18080;
 }
 
-bool parsePort(const QStringList &arguments, int *port)
+struct Options {
+    int port = defaultPort();
+    int tasksPerDay = 12;
+};
+
+bool parseOptions(const QStringList &arguments, Options *options)
 {
-    *port = defaultPort();
     for (int i = 1; i < arguments.size(); ++i) {
-        if (arguments.at(i) != QLatin1String("--port") || i + 1 >= arguments.size())
+        const QString &name = arguments.at(i);
+        if (i + 1 >= arguments.size())
             return false;
         bool ok = false;
-        *port = arguments.at(++i).toInt(&ok);
-        if (!ok || *port < 0 || *port > 65535)
+        const int value = arguments.at(++i).toInt(&ok);
+        if (!ok || value < 0)
+            return false;
+        if (name == QLatin1String("--port") && value <= 65535)
+            options->port = value;
+        else if (name == QLatin1String("--tasks-per-day"))
+            options->tasksPerDay = value;
+        else
             return false;
     }
     return true;
@@ -45,15 +56,16 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QTextStream err(stderr);
-    int port = 0;
-    if (!parsePort(app.arguments(), &port)) {
-        err << "usage: quillet-devsim [--port N]   (0 picks a free port)\n";
+    Options options;
+    if (!parseOptions(app.arguments(), &options)) {
+        err << "usage: quillet-devsim [--port N] [--tasks-per-day N]   (port 0 picks a free port)\n";
         return 2;
     }
 
     DeviceSimulator simulator;
-    if (!simulator.start(port)) {
-        err << "quillet-devsim: cannot listen on 127.0.0.1:" << port << "\n";
+    simulator.setTasksPerDay(options.tasksPerDay);
+    if (!simulator.start(options.port)) {
+        err << "quillet-devsim: cannot listen on 127.0.0.1:" << options.port << "\n";
         return 1;
     }
     std::printf("quillet-devsim listening on %s\n", qPrintable(simulator.rootUrl()));

@@ -1,0 +1,119 @@
+// Task table figures: the time one loadTaskList takes beyond the wait for its reply, for
+// 100, 1,000 and 10,000 tasks, and the CPU share of the five-second refresh with 100 tasks
+// against a simulator running in its own process.
+#include "devicesimulator.h"
+#include "information.h"
+#include "network.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDate>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Times loadTaskList and, interleaved with it, the bare request of the same day, so that
+// the difference is what parsing and rebuilding the table cost.
+void measureLoad(DeviceSimulator &simulator, int tasks, int runs)
+{
+    simulator.setTasksPerDay(tasks);
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    const QString path = "device/task_list/1001/" + today;
+    Information window;
+    window.show();
+    window.loadTaskList(today); // warm-up
+
+    std::vector<double> loads, requests;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        Network::getInstance("defalut")->runCmd(path, false);
+        requests.push_back(timer.nsecsElapsed() / 1e6);
+        timer.restart();
+        window.loadTaskList(today);
+        loads.push_back(timer.nsecsElapsed() / 1e6);
+        QCoreApplication::processEvents(); // let the table paint, as it would on screen
+    }
+    const double request = median(requests);
+    const double load = median(loads);
+    const double target = tasks >= 10000 ? 150 : tasks >= 1000 ? 15 : 0;
+    std::printf("task table %5d tasks: loadTaskList %.1f ms, reply wait %.1f ms, beyond the wait %.1f ms%s\n",
+                tasks, load, request, load - request,
+                target > 0 ? qPrintable(QString(" (target <= %1 ms)").arg(target)) : "");
+}
+
+// Runs the window with its real refresh timer for a while and reports the process's CPU
+// time over the wall time. The simulator runs in another process so that it is not counted.
+void measureRefresh(const QString &simulatorProgram, int seconds)
+{
+    QProcess simulator;
+    simulator.start(simulatorProgram, { "--port", "0", "--tasks-per-day", "100" });
+    if (!simulator.waitForReadyRead(10000)) {
+        std::printf("refresh: the simulator did not start\n");
+        return;
+    }
+    const QRegularExpressionMatch match
+        = QRegularExpression("(http://\\S+/)").match(QString::fromUtf8(simulator.readAllStandardOutput()));
+    Network::getInstance("defalut")->rootUrl = match.captured(1);
+
+    Information window;
+    window.start("1001");
+    window.show();
+    QTest::qWait(500);
+
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QTest::qWait(seconds * 1000);
+    const double share = (cpuSeconds() - cpuBefore) / (wall.nsecsElapsed() / 1e9);
+    std::printf("task table refresh, 100 tasks every 5 s: %.3f%% of one core over %d s (target < 0.5%%)\n",
+                share * 100, seconds);
+    simulator.terminate();
+    simulator.waitForFinished(5000);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir configHome;
+    qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
+    QApplication app(argc, argv);
+
+    DeviceSimulator simulator;
+    if (!simulator.start(0)) {
+        std::printf("cannot start the simulator\n");
+        return 1;
+    }
+    Network::getInstance("defalut")->rootUrl = simulator.rootUrl();
+    measureLoad(simulator, 100, 30);
+    measureLoad(simulator, 1000, 15);
+    measureLoad(simulator, 10000, 5);
+    simulator.stop();
+
+    measureRefresh(QCoreApplication::applicationDirPath() + "/../sim/quillet-devsim", 30);
+    return 0;
+}
