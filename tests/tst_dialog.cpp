@@ -1,0 +1,374 @@
+#include "devicesimulator.h"
+#include "dialog.h"
+#include "information.h"
+#include "network.h"
+#include "setting.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMutexLocker>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString logoPath = QStringLiteral(":/new/prefix1/lALPDgQ9qt2-lopKSg_74_74.png_620x10000q90g.jpg");
+
+// Closes every message box that opens while it lives, pressing its Ok button, and keeps
+// "title|text" of each.
+class MessageBoxCloser : public QObject
+{
+public:
+    MessageBoxCloser()
+    {
+        connect(&timer, &QTimer::timeout, this, &MessageBoxCloser::closeOpenBoxes);
+        timer.start(10);
+    }
+
+    QStringList seen;
+
+private:
+    void closeOpenBoxes()
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(widget);
+            if (!box || !box->isVisible())
+                continue;
+            seen << box->windowTitle() + "|" + box->text();
+            if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+                ok->click();
+            else
+                box->reject();
+        }
+    }
+
+    QTimer timer;
+};
+
+QList<Information *> taskWindows()
+{
+    QList<Information *> windows;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *window = qobject_cast<Information *>(widget))
+            windows << window;
+    }
+    return windows;
+}
+
+} // namespace
+
+class tst_Dialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void form();
+    void signIn_data();
+    void signIn();
+    void requestCarriesDigest_data();
+    void requestCarriesDigest();
+    void emptyFields_data();
+    void emptyFields();
+    void rememberedAcrossWindows();
+    void untickingForgets();
+    void tickStoresFieldsAtClickTime();
+
+private:
+    template <typename T>
+    static T *child(QWidget *window, const char *name)
+    {
+        T *widget = window->findChild<T *>(QLatin1String(name));
+        Q_ASSERT(widget);
+        return widget;
+    }
+    // Types text key by key; keyClicks() cannot map characters outside Latin-1 to keys.
+    static void type(QWidget *window, const char *field, const QString &text)
+    {
+        QLineEdit *edit = child<QLineEdit>(window, field);
+        for (const QChar character : text)
+            QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(character), Qt::NoModifier);
+    }
+    static void click(QWidget *window, const char *button)
+    {
+        QTest::mouseClick(child<QAbstractButton>(window, button), Qt::LeftButton);
+    }
+    QList<QByteArray> loginPaths() const;
+
+    QTemporaryDir configHome;
+    DeviceSimulator sim;
+};
+
+void tst_Dialog::initTestCase()
+{
+    QVERIFY(configHome.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
+    Q_INIT_RESOURCE(resources);
+    QVERIFY(sim.start(0));
+    Network *network = Network::getInstance("defalut");
+    QMutexLocker locker(&network->mutex);
+    network->rootUrl = sim.rootUrl();
+}
+
+void tst_Dialog::init()
+{
+    Setting setting;
+    setting.setValue("username", QString());
+    setting.setValue("password", QString());
+    setting.setValue("isChecked", false);
+    sim.clearCannedReplies();
+    sim.clearRequests();
+}
+
+void tst_Dialog::cleanup()
+{
+    qDeleteAll(taskWindows());
+}
+
+QList<QByteArray> tst_Dialog::loginPaths() const
+{
+    QList<QByteArray> paths;
+    for (const DeviceSimulator::Request &request : sim.requests()) {
+        if (request.rawPath.startsWith("user/login/"))
+            paths << request.rawPath;
+    }
+    return paths;
+}
+
+void tst_Dialog::form()
+{
+    Dialog dialog;
+    QCOMPARE(dialog.objectName(), QStringLiteral("Dialog"));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Dialog"));
+    QCOMPARE(dialog.size(), QSize(1044, 657));
+    QCOMPARE(child<QLineEdit>(&dialog, "passWordEd")->echoMode(), QLineEdit::Password);
+
+    // Keyboard focus goes user name, password, sign-in button, remember box.
+    const QList<QWidget *> expected { child<QWidget>(&dialog, "userNameEd"), child<QWidget>(&dialog, "passWordEd"),
+                                      child<QWidget>(&dialog, "loginBtn"), child<QWidget>(&dialog, "checkBox") };
+    QList<QWidget *> chain;
+    QWidget *widget = expected.first();
+    do {
+        if (widget->focusPolicy() & Qt::TabFocus)
+            chain << widget;
+        widget = widget->nextInFocusChain();
+    } while (widget != expected.first() && chain.size() < 10);
+    QCOMPARE(chain, expected);
+
+    const QImage logo(logoPath);
+    QCOMPARE(logo.size(), QSize(74, 74));
+    QVERIFY(child<QLabel>(&dialog, "label_3")->text().contains(QStringLiteral("src=\"%1\"").arg(logoPath)));
+}
+
+void tst_Dialog::signIn_data()
+{
+    QTest::addColumn<QByteArray>("cannedReply");
+    QTest::addColumn<int>("httpStatus");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("signedIn");
+    QTest::addColumn<QString>("uid");
+
+    QTest::newRow("demo account") << QByteArray() << 200 << "demo123" << true << "1001";
+    QTest::newRow("wrong password") << QByteArray() << 200 << "demo12" << false << "";
+    QTest::newRow("status number 1") << QByteArray(R"({"status":1,"data":{"id":"42"}})") << 200 << "x" << true
+                                     << "42";
+    QTest::newRow("status text 1") << QByteArray(R"({"status":"1","data":{"id":7}})") << 200 << "x" << true << "7";
+    QTest::newRow("status number 0") << QByteArray(R"({"status":0,"data":{"id":"42"}})") << 200 << "x" << false
+                                     << "";
+    QTest::newRow("status text 0") << QByteArray(R"({"status":"0","data":{"id":"42"}})") << 200 << "x" << false
+                                   << "";
+    QTest::newRow("status not a number") << QByteArray(R"({"status":"ok","data":{"id":"42"}})") << 200 << "x"
+                                         << false << "";
+    QTest::newRow("status absent") << QByteArray(R"({"data":{"id":"42"}})") << 200 << "x" << false << "";
+    QTest::newRow("not json") << QByteArray("<html>maintenance</html>") << 200 << "x" << false << "";
+    QTest::newRow("server error") << QByteArray(R"({"status":1,"data":{"id":"42"}})") << 500 << "x" << false
+                                  << "";
+    QTest::newRow("success without data") << QByteArray(R"({"status":1})") << 200 << "x" << true << "";
+}
+
+void tst_Dialog::signIn()
+{
+    QFETCH(QByteArray, cannedReply);
+    QFETCH(int, httpStatus);
+    QFETCH(QString, password);
+    QFETCH(bool, signedIn);
+    QFETCH(QString, uid);
+
+    if (!cannedReply.isNull())
+        sim.setCannedReply("user/login/", cannedReply, httpStatus);
+    Dialog dialog;
+    dialog.show();
+    type(&dialog, "userNameEd", "demo");
+    type(&dialog, "passWordEd", password);
+
+    MessageBoxCloser closer;
+    click(&dialog, "loginBtn");
+
+    QCOMPARE(loginPaths().size(), 1);
+    const QList<Information *> windows = taskWindows();
+    if (!signedIn) {
+        QCOMPARE(closer.seen, QStringList { "fail|登陆失败" });
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(child<QLineEdit>(&dialog, "userNameEd")->text(), QStringLiteral("demo"));
+        QCOMPARE(child<QLineEdit>(&dialog, "passWordEd")->text(), password);
+        QVERIFY(windows.isEmpty());
+        return;
+    }
+    QCOMPARE(closer.seen, QStringList { "success|欢迎使用Quillet" });
+    QVERIFY(dialog.isHidden());
+    QCOMPARE(windows.size(), 1);
+    QVERIFY(windows.first()->isVisible());
+    QVERIFY(!windows.first()->parentWidget());
+
+    // The task window asks for today's tasks of the user id the reply carried.
+    QList<QByteArray> taskPaths;
+    for (const DeviceSimulator::Request &request : sim.requests()) {
+        if (request.rawPath.startsWith("device/task_list/"))
+            taskPaths << request.rawPath;
+    }
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    QCOMPARE(taskPaths, QList<QByteArray> { QStringLiteral("device/task_list/%1/%2").arg(uid, today).toUtf8() });
+}
+
+void tst_Dialog::requestCarriesDigest_data()
+{
+    QTest::addColumn<QString>("userName");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QByteArray>("path");
+
+    QTest::newRow("demo") << "demo" << "demo123" << QByteArray("user/login/demo/62cc2d8b4bf2d8728120d052163a77df");
+    QTest::newRow("spaces kept") << "  " << "pw" << QByteArray("user/login/  /8fe4c11451281c094a6578e6ddbf5eed");
+    QTest::newRow("utf-8 password") << "操作员" << "密码123"
+                                    << QByteArray("user/login/操作员/d18902dd4cc8df459a9e769dc749888d");
+}
+
+void tst_Dialog::requestCarriesDigest()
+{
+    QFETCH(QString, userName);
+    QFETCH(QString, password);
+    QFETCH(QByteArray, path);
+
+    Dialog dialog;
+    dialog.show();
+    type(&dialog, "userNameEd", userName);
+    type(&dialog, "passWordEd", password);
+    MessageBoxCloser closer;
+    click(&dialog, "loginBtn");
+
+    const QList<QByteArray> paths = loginPaths();
+    QCOMPARE(paths.size(), 1);
+    QCOMPARE(QByteArray::fromPercentEncoding(paths.first()), path);
+    for (const DeviceSimulator::Request &request : sim.requests()) {
+        const QByteArray seen = QByteArray::fromPercentEncoding(request.rawPath) + request.body;
+        QVERIFY2(!seen.contains(password.toUtf8()), seen.constData());
+    }
+}
+
+void tst_Dialog::emptyFields_data()
+{
+    QTest::addColumn<QString>("userName");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("box");
+
+    QTest::newRow("no user name") << "" << "demo123" << "warning|用户名不能为空";
+    QTest::newRow("no password") << "demo" << "" << "warning|密码不能为空";
+    QTest::newRow("neither") << "" << "" << "warning|用户名不能为空";
+}
+
+void tst_Dialog::emptyFields()
+{
+    QFETCH(QString, userName);
+    QFETCH(QString, password);
+    QFETCH(QString, box);
+
+    Dialog dialog;
+    dialog.show();
+    type(&dialog, "userNameEd", userName);
+    type(&dialog, "passWordEd", password);
+    QSignalSpy attempts(&dialog, &Dialog::showmain);
+    MessageBoxCloser closer;
+    click(&dialog, "loginBtn");
+
+    QCOMPARE(attempts.count(), 1);
+    QCOMPARE(closer.seen, QStringList { box });
+    QVERIFY(sim.requests().isEmpty());
+    QVERIFY(dialog.isVisible());
+    QVERIFY(taskWindows().isEmpty());
+}
+
+void tst_Dialog::rememberedAcrossWindows()
+{
+    {
+        Dialog first;
+        first.show();
+        type(&first, "userNameEd", "demo");
+        type(&first, "passWordEd", "demo123");
+        click(&first, "checkBox");
+        QVERIFY(child<QCheckBox>(&first, "checkBox")->isChecked());
+    }
+
+    Dialog second;
+    QCOMPARE(child<QLineEdit>(&second, "userNameEd")->text(), QStringLiteral("demo"));
+    QCOMPARE(child<QLineEdit>(&second, "passWordEd")->text(), QStringLiteral("demo123"));
+    QVERIFY(child<QCheckBox>(&second, "checkBox")->isChecked());
+    // The store keeps the typed text, unlike the request.
+    QCOMPARE(Setting().value("password", QVariant()).toString(), QStringLiteral("demo123"));
+}
+
+void tst_Dialog::untickingForgets()
+{
+    {
+        Dialog first;
+        first.show();
+        type(&first, "userNameEd", "demo");
+        type(&first, "passWordEd", "demo123");
+        click(&first, "checkBox");
+    }
+    {
+        Dialog second;
+        second.show();
+        click(&second, "checkBox");
+        QVERIFY(!child<QCheckBox>(&second, "checkBox")->isChecked());
+        // The fields themselves stay as they are.
+        QCOMPARE(child<QLineEdit>(&second, "userNameEd")->text(), QStringLiteral("demo"));
+    }
+
+    Dialog third;
+    QCOMPARE(child<QLineEdit>(&third, "userNameEd")->text(), QString());
+    QCOMPARE(child<QLineEdit>(&third, "passWordEd")->text(), QString());
+    QVERIFY(!child<QCheckBox>(&third, "checkBox")->isChecked());
+    Setting setting;
+    QCOMPARE(setting.value("isChecked", QVariant()), QVariant(false));
+    QCOMPARE(setting.value("username", QVariant()), QVariant(QString("")));
+}
+
+void tst_Dialog::tickStoresFieldsAtClickTime()
+{
+    {
+        Dialog first;
+        first.show();
+        type(&first, "userNameEd", "demo");
+        click(&first, "checkBox");
+        type(&first, "passWordEd", "typed later");
+    }
+
+    Dialog second;
+    QCOMPARE(child<QLineEdit>(&second, "userNameEd")->text(), QStringLiteral("demo"));
+    QCOMPARE(child<QLineEdit>(&second, "passWordEd")->text(), QString());
+    QVERIFY(child<QCheckBox>(&second, "checkBox")->isChecked());
+}
+
+QTEST_MAIN(tst_Dialog)
+#include "tst_dialog.moc"
