@@ -1,0 +1,328 @@
+#include "devicesimulator.h"
+#include "krestservice.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+QStringList *capturedLines = nullptr;
+
+void captureMessage(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    if (capturedLines)
+        capturedLines->append(message);
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(DeviceSimulator::Fault)
+
+// File check, download and upload against the simulator. Every test runs with the
+// current directory in a fresh temporary folder, so relative and Windows-looking paths
+// land there.
+class tst_KRESTServiceFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void checkFile_data();
+    void checkFile();
+    void downloadChecksum_data();
+    void downloadChecksum();
+    void downloadDestinations_data();
+    void downloadDestinations();
+    void downloadReplacesExistingFile();
+    void failedDownloadKeepsFile_data();
+    void failedDownloadKeepsFile();
+    void downloadInterruptedByQuit();
+    void upload_data();
+    void upload();
+    void uploadFailures_data();
+    void uploadFailures();
+    void uploadUnreadableSource_data();
+    void uploadUnreadableSource();
+
+private:
+    DeviceSimulator sim;
+    QScopedPointer<QTemporaryDir> dir;
+    QString previousDir;
+    QStringList lines;
+    const QByteArray payload = QByteArray("NC program\r\n\0\xff", 15).repeated(1000);
+};
+
+void tst_KRESTServiceFiles::initTestCase()
+{
+    QVERIFY(sim.start(0));
+    sim.setFile("files/task.zip", payload);
+    previousDir = QDir::currentPath();
+}
+
+void tst_KRESTServiceFiles::init()
+{
+    dir.reset(new QTemporaryDir);
+    QVERIFY(dir->isValid());
+    QVERIFY(QDir::setCurrent(dir->path()));
+    lines.clear();
+    capturedLines = &lines;
+    qInstallMessageHandler(captureMessage);
+}
+
+void tst_KRESTServiceFiles::cleanup()
+{
+    qInstallMessageHandler(nullptr);
+    capturedLines = nullptr;
+    // Releases a stalled answer so the server thread is free again.
+    sim.clearFault();
+    sim.clearCannedReplies();
+    sim.setUploadFailure(0, QString());
+    sim.clearRequests();
+    QDir::setCurrent(previousDir);
+    dir.reset();
+}
+
+void tst_KRESTServiceFiles::checkFile_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("200") << "files/task.zip" << true;
+    QTest::newRow("404") << "files/none.zip" << false;
+}
+
+void tst_KRESTServiceFiles::checkFile()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, exists);
+
+    KRESTService service;
+    service.setServerRoot(sim.rootUrl());
+    QCOMPARE(service.checkFile(path), exists);
+    QCOMPARE(sim.requests().value(0).method, QByteArray("HEAD"));
+    QCOMPARE(lines.contains("file not found: ContentNotFoundError " + path), !exists);
+}
+
+void tst_KRESTServiceFiles::downloadChecksum_data()
+{
+    QTest::addColumn<QString>("md5");
+    QTest::addColumn<bool>("written");
+    const QString right = KRESTService::md5Base64(payload);
+    QVERIFY(right.toLower() != right);
+    QTest::newRow("none") << "none" << true;
+    QTest::newRow("right") << right << true;
+    QTest::newRow("right-lower-case") << right.toLower() << true;
+    QTest::newRow("wrong") << KRESTService::md5Base64("other") << false;
+    QTest::newRow("None-is-a-checksum") << "None" << false;
+}
+
+void tst_KRESTServiceFiles::downloadChecksum()
+{
+    QFETCH(QString, md5);
+    QFETCH(bool, written);
+
+    KRESTService service;
+    const QString target = dir->filePath("nc/task.zip");
+    QCOMPARE(service.downloadFile(sim.rootUrl() + "files/task.zip", target, md5), written);
+    QCOMPARE(QFile::exists(target), written);
+    if (written)
+        QCOMPARE(readAll(target), payload);
+    QCOMPARE(lines.contains("md5校验出错"), !written);
+}
+
+void tst_KRESTServiceFiles::downloadDestinations_data()
+{
+    QTest::addColumn<QString>("dst");
+    QTest::addColumn<QString>("createdDir");
+    QTest::addColumn<QString>("writtenFile");
+
+    QTest::newRow("absolute") << "@/nc/deep/7.zip" << "nc/deep" << "nc/deep/7.zip";
+    QTest::newRow("relative") << "nc/7.zip" << "nc" << "nc/7.zip";
+    QTest::newRow("backslashes") << "C:\\a\\b\\c.zip" << "C:/a/b" << "C:\\a\\b\\c.zip";
+    QTest::newRow("file-url") << "file:///C:/a/c.zip" << "C:/a" << "C:/a/c.zip";
+    QTest::newRow("bare-name") << "plain.zip" << "." << "plain.zip";
+}
+
+void tst_KRESTServiceFiles::downloadDestinations()
+{
+    QFETCH(QString, dst);
+    QFETCH(QString, createdDir);
+    QFETCH(QString, writtenFile);
+    dst.replace('@', dir->path());
+
+    KRESTService service;
+    service.setServerRoot(sim.rootUrl());
+    QVERIFY(service.downloadFile("files/task.zip", dst, "none"));
+    QVERIFY(QFileInfo(dir->filePath(createdDir)).isDir());
+    QCOMPARE(readAll(dir->filePath(writtenFile)), payload);
+}
+
+void tst_KRESTServiceFiles::downloadReplacesExistingFile()
+{
+    const QString target = dir->filePath("task.zip");
+    QVERIFY(writeFile(target, QByteArray(payload.size() * 2, 'x')));
+
+    KRESTService service;
+    QVERIFY(service.downloadFile(sim.rootUrl() + "files/task.zip", target, "none"));
+    QCOMPARE(readAll(target), payload);
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList { "task.zip" });
+}
+
+void tst_KRESTServiceFiles::failedDownloadKeepsFile_data()
+{
+    QTest::addColumn<QString>("src");
+    QTest::addColumn<DeviceSimulator::Fault>("fault");
+    QTest::addColumn<int>("value");
+
+    QTest::newRow("404") << "files/none.zip" << DeviceSimulator::Fault::None << 0;
+    QTest::newRow("500") << "files/task.zip" << DeviceSimulator::Fault::HttpError << 500;
+    QTest::newRow("dropped-connection") << "files/task.zip" << DeviceSimulator::Fault::DropHalfway << 0;
+    QTest::newRow("stalled-large") << "blob/5000000" << DeviceSimulator::Fault::Stall << 0;
+    QTest::newRow("stalled-small") << "files/task.zip" << DeviceSimulator::Fault::Stall << 0;
+    QTest::newRow("connection-refused") << "http://127.0.0.1:1/x" << DeviceSimulator::Fault::None << 0;
+}
+
+void tst_KRESTServiceFiles::failedDownloadKeepsFile()
+{
+    QFETCH(QString, src);
+    QFETCH(DeviceSimulator::Fault, fault);
+    QFETCH(int, value);
+
+    const QString target = dir->filePath("task.zip");
+    const QByteArray previous = "the good file";
+    QVERIFY(writeFile(target, previous));
+    sim.setFault(fault, value);
+
+    KRESTService service;
+    service.setServerRoot(sim.rootUrl());
+    service.setTransferTimeout(500);
+    QVERIFY(!service.downloadFile(src, target, "none"));
+    QCOMPARE(readAll(target), previous);
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList { "task.zip" });
+    QVERIFY2(!lines.filter("error request: ").isEmpty(), qPrintable(lines.join('\n')));
+}
+
+void tst_KRESTServiceFiles::downloadInterruptedByQuit()
+{
+    const QString target = dir->filePath("task.zip");
+    QVERIFY(writeFile(target, "the good file"));
+    sim.setFault(DeviceSimulator::Fault::Stall);
+
+    // The download waits inside the application's own event loop, as it does in the program.
+    KRESTService service;
+    bool result = true;
+    QTimer::singleShot(0, &service, [&] { result = service.downloadFile(sim.rootUrl() + "files/task.zip", target, "none"); });
+    QTimer::singleShot(300, QCoreApplication::instance(), &QCoreApplication::quit);
+    QCoreApplication::exec();
+
+    QVERIFY(!result);
+    QCOMPARE(readAll(target), QByteArray("the good file"));
+}
+
+void tst_KRESTServiceFiles::upload_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("src");
+    QTest::addColumn<QByteArray>("announced");
+
+    QTest::newRow("plain-path") << "up/y.pdf" << "up/y.pdf" << QByteArray("y.pdf");
+    QTest::newRow("file-url") << "D:/x/y.pdf" << "file:///D:/x/y.pdf" << QByteArray("y.pdf");
+    QTest::newRow("backslashes") << "D:\\x\\z.pdf" << "D:\\x\\z.pdf" << QByteArray("z.pdf");
+}
+
+void tst_KRESTServiceFiles::upload()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, src);
+    QFETCH(QByteArray, announced);
+    QVERIFY(writeFile(dir->filePath(stored), payload));
+
+    KRESTService service;
+    service.setServerRoot(sim.rootUrl());
+    QCOMPARE(service.uploadFile(src, "nc/7", "tok"), KRESTService::md5Base64(payload));
+
+    const QList<DeviceSimulator::UploadedFile> uploads = sim.uploads();
+    QVERIFY(!uploads.isEmpty());
+    QCOMPARE(uploads.last().fileName, announced);
+    QCOMPARE(uploads.last().content, payload);
+    QCOMPARE(uploads.last().path, QByteArray("nc/7"));
+    QCOMPARE(uploads.last().token, QByteArray("tok"));
+}
+
+void tst_KRESTServiceFiles::uploadFailures_data()
+{
+    QTest::addColumn<QByteArray>("canned");
+    QTest::addColumn<DeviceSimulator::Fault>("fault");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("logged");
+
+    const QByteArray lower = KRESTService::md5Base64(payload).toLower().toLatin1();
+    QTest::newRow("service-failure") << QByteArray() << DeviceSimulator::Fault::None << "false" << "磁盘已满";
+    QTest::newRow("empty-reply") << QByteArray() << DeviceSimulator::Fault::EmptyBody << "false" << "";
+    QTest::newRow("not-json") << QByteArray() << DeviceSimulator::Fault::NonJson << "false" << "md5校验出错";
+    QTest::newRow("wrong-md5") << QByteArray("{\"result\":0,\"data\":{\"file_md5\":\"AAAAAAAAAAAAAAAAAAAAAA==\"}}")
+                               << DeviceSimulator::Fault::None << "false" << "md5校验出错";
+    QTest::newRow("no-result-lower-case-md5") << "{\"data\":{\"file_md5\":\"" + lower + "\"}}"
+                                              << DeviceSimulator::Fault::None << QString::fromLatin1(lower) << "";
+}
+
+void tst_KRESTServiceFiles::uploadFailures()
+{
+    QFETCH(QByteArray, canned);
+    QFETCH(DeviceSimulator::Fault, fault);
+    QFETCH(QString, result);
+    QFETCH(QString, logged);
+
+    QVERIFY(writeFile(dir->filePath("y.pdf"), payload));
+    if (!canned.isEmpty())
+        sim.setCannedReply("upload_file2", canned);
+    else if (fault == DeviceSimulator::Fault::None)
+        sim.setUploadFailure(3, "磁盘已满");
+    sim.setFault(fault);
+
+    KRESTService service;
+    service.setServerRoot(sim.rootUrl());
+    QCOMPARE(service.uploadFile("y.pdf", "nc/7", "tok"), result);
+    if (!logged.isEmpty())
+        QVERIFY2(lines.contains(logged), qPrintable(lines.join('\n')));
+}
+
+void tst_KRESTServiceFiles::uploadUnreadableSource_data()
+{
+    QTest::addColumn<QString>("src");
+    QTest::newRow("missing") << "missing.pdf";
+    QTest::newRow("directory") << "file:///sub";
+}
+
+void tst_KRESTServiceFiles::uploadUnreadableSource()
+{
+    QFETCH(QString, src);
+    QVERIFY(QDir().mkdir("sub"));
+
+    KRESTService service;
+    service.setServerRoot(sim.rootUrl());
+    QCOMPARE(service.uploadFile(src, "nc/7", "tok"), QStringLiteral("false"));
+    QVERIFY(sim.requests().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(tst_KRESTServiceFiles)
+
+#include "tst_krestservicefiles.moc"
