@@ -25,7 +25,7 @@ bool isServerUrl(const QString &text)
     const QUrl url(text, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     return url.isValid() && !url.host().isEmpty()
-           && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+        && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
 }
 
 QString configuredRoot(const QString &executableDir)
@@ -51,8 +51,8 @@ QString ServerConfig::serverRoot(const QString &executableDir)
     if (configured.isEmpty())
         return defaultRoot();
     if (!isServerUrl(configured)) {
-        qDebug() << "quillet.ini: serverRoot is not an http address, using" << defaultRoot()
-                 << "instead of" << configured;
+        qDebug() << "quillet.ini: serverRoot is not an http address, using" << defaultRoot() << "instead of"
+                 << configured;
         return defaultRoot();
     }
     return withTrailingSlash(configured);

@@ -33,9 +33,9 @@ QVariant parseScalar(const QByteArray &utf8, QJsonParseError *parseError)
 
 } // namespace
 
-DataParse::DataParse(QObject *parent) : QObject(parent)
-{
-}
+DataParse::DataParse(QObject *parent)
+    : QObject(parent)
+{ }
 
 QVariant DataParse::jsonToVariant(const QString &json, ErrorInfo *error)
 {
@@ -67,13 +67,13 @@ QVariant DataParse::jsonToVariant(const QString &json, ErrorInfo *error)
 QString DataParse::variantToJson(const QVariant &value)
 {
     const int type = value.userType();
-    if (type == QMetaType::QVariantMap || type == QMetaType::QVariantHash
-        || type == QMetaType::QVariantList || type == QMetaType::QStringList) {
+    if (type == QMetaType::QVariantMap || type == QMetaType::QVariantHash || type == QMetaType::QVariantList
+        || type == QMetaType::QStringList) {
         return QString::fromUtf8(QJsonDocument::fromVariant(value).toJson(QJsonDocument::Compact));
     }
 
     // A scalar is written as the element of a one-element array, brackets dropped.
-    const QByteArray array = QJsonDocument(QJsonArray{QJsonValue::fromVariant(value)})
-                                 .toJson(QJsonDocument::Compact);
+    const QByteArray array
+        = QJsonDocument(QJsonArray { QJsonValue::fromVariant(value) }).toJson(QJsonDocument::Compact);
     return QString::fromUtf8(array.mid(1, array.size() - 2));
 }

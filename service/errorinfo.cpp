@@ -1,9 +1,10 @@
 #include "errorinfo.h"
 
 ErrorInfo::ErrorInfo(int code, const QString &message, int offset)
-    : m_code(code), m_message(message), m_offset(offset)
-{
-}
+    : m_code(code)
+    , m_message(message)
+    , m_offset(offset)
+{ }
 
 bool ErrorInfo::hasError() const
 {

@@ -22,20 +22,20 @@ QString pathSegment(const QVariant &value)
 
 } // namespace
 
-HttpTransfer::HttpTransfer() : QObject(nullptr)
-{
-}
+HttpTransfer::HttpTransfer()
+    : QObject(nullptr)
+{ }
 
 QVariantMap HttpTransfer::login(QVariantMap iDataMap)
 {
     return toReplyMap(sendPath(QStringLiteral("user/login/%1/%2"), iDataMap,
-                               {QStringLiteral("username"), QStringLiteral("password")}));
+        { QStringLiteral("username"), QStringLiteral("password") }));
 }
 
 QVariantMap HttpTransfer::getTaskList(QVariantMap iDataMap)
 {
     const QString reply = sendPath(QStringLiteral("device/task_list/%1/%2"), iDataMap,
-                                   {QStringLiteral("uid"), QStringLiteral("time")});
+        { QStringLiteral("uid"), QStringLiteral("time") });
     qDebug() << "qqqqqqqqqqqqqqq" << reply;
     return toReplyMap(reply);
 }
@@ -43,13 +43,12 @@ QVariantMap HttpTransfer::getTaskList(QVariantMap iDataMap)
 QVariantMap HttpTransfer::changeStatu(QVariantMap iDataMap)
 {
     return toReplyMap(sendPath(QStringLiteral("device/change_status/%1/%2"), iDataMap,
-                               {QStringLiteral("task_id"), QStringLiteral("status")}));
+        { QStringLiteral("task_id"), QStringLiteral("status") }));
 }
 
 QVariantMap HttpTransfer::deleteStatu(QVariantMap iDataMap)
 {
-    const QString reply =
-        sendPath(QStringLiteral("device/dele/%1"), iDataMap, {QStringLiteral("id")});
+    const QString reply = sendPath(QStringLiteral("device/dele/%1"), iDataMap, { QStringLiteral("id") });
     qDebug() << "wqqqqqq" << reply;
     return toReplyMap(reply);
 }
@@ -66,8 +65,8 @@ QVariantMap HttpTransfer::registraAndmodifica(QVariantMap iDataMap)
 // The values are substituted in one pass, so a "%2" inside the first value stays text.
 // A value of "." or ".." cannot be sent as a segment at all: the HTTP stack folds it into
 // the path, which would send the request to another address, so none is sent.
-QString HttpTransfer::sendPath(const QString &pathTemplate, const QVariantMap &iDataMap,
-                               const QStringList &keys)
+QString HttpTransfer::sendPath(
+    const QString &pathTemplate, const QVariantMap &iDataMap, const QStringList &keys)
 {
     QStringList segments;
     for (const QString &key : keys)

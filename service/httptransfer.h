@@ -24,8 +24,8 @@ public slots:
     QVariantMap registraAndmodifica(QVariantMap iDataMap);
 
 private:
-    static QString sendPath(const QString &pathTemplate, const QVariantMap &iDataMap,
-                            const QStringList &keys);
+    static QString sendPath(
+        const QString &pathTemplate, const QVariantMap &iDataMap, const QStringList &keys);
     static QVariantMap toReplyMap(const QString &reply);
 };
 

@@ -49,9 +49,9 @@ Network *Network::getInstance(QString name)
     return slot.get();
 }
 
-Network::Network(const QString &name) : m_name(name)
-{
-}
+Network::Network(const QString &name)
+    : m_name(name)
+{ }
 
 void Network::setTransferTimeout(int milliseconds)
 {
@@ -77,8 +77,8 @@ QString Network::getPostResult(QString path, QByteArray &body)
     QNetworkRequest request;
     if (!makeRequest(path, &request))
         return QString();
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QByteArrayLiteral("application/x-www-form-urlencoded"));
+    request.setHeader(
+        QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
     return waitForBody(manager()->post(request, body), path);
 }
 

@@ -12,9 +12,9 @@ constexpr QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDev
 } // namespace
 
 Setting::Setting(QObject *parent)
-    : QObject(parent), m_settings(QStringLiteral("Quillet"), QStringLiteral("QuilletApp"))
-{
-}
+    : QObject(parent)
+    , m_settings(QStringLiteral("Quillet"), QStringLiteral("QuilletApp"))
+{ }
 
 QVariant Setting::value(QString key, QVariant defaultValue)
 {

@@ -23,11 +23,14 @@ void tst_DataParse::jsonToVariant_data()
     QTest::addColumn<QVariant>("expected");
 
     QTest::newRow("object") << R"({"status":1,"data":{"id":"1001"}})"
-                            << QVariant(QVariantMap{{"status", 1}, {"data", QVariantMap{{"id", "1001"}}}});
-    QTest::newRow("object with surrounding blanks") << " \n{\"a\":\"b\"}\n " << QVariant(QVariantMap{{"a", "b"}});
-    QTest::newRow("array") << R"([1,"two",true])" << QVariant(QVariantList{1, "two", true});
+                            << QVariant(QVariantMap {
+                                   { "status", 1 }, { "data", QVariantMap { { "id", "1001" } } } });
+    QTest::newRow("object with surrounding blanks")
+        << " \n{\"a\":\"b\"}\n " << QVariant(QVariantMap { { "a", "b" } });
+    QTest::newRow("array") << R"([1,"two",true])" << QVariant(QVariantList { 1, "two", true });
     QTest::newRow("chinese text") << QString::fromUtf8("{\"msg\":\"\xe7\x99\xbb\xe5\xbd\x95\"}")
-                                  << QVariant(QVariantMap{{"msg", QString::fromUtf8("\xe7\x99\xbb\xe5\xbd\x95")}});
+                                  << QVariant(QVariantMap {
+                                         { "msg", QString::fromUtf8("\xe7\x99\xbb\xe5\xbd\x95") } });
     QTest::newRow("number") << "5" << QVariant(5);
     QTest::newRow("text") << "\"x\"" << QVariant(QStringLiteral("x"));
     QTest::newRow("true") << "true" << QVariant(true);
@@ -84,12 +87,13 @@ void tst_DataParse::variantToJsonRoundTrip_data()
 {
     QTest::addColumn<QVariant>("value");
 
-    QTest::newRow("device record") << QVariant(QVariantMap{
-        {"name", QString::fromUtf8("\xe8\xbd\xa6\xe9\x97\xb4 A&B+C=D%E")}, {"uid", "1001"}, {"power", 2}});
+    QTest::newRow("device record") << QVariant(
+        QVariantMap { { "name", QString::fromUtf8("\xe8\xbd\xa6\xe9\x97\xb4 A&B+C=D%E") }, { "uid", "1001" },
+            { "power", 2 } });
     QTest::newRow("nested list and map")
-        << QVariant(QVariantMap{{"list", QVariantList{1, "x", QVariantMap{{"k", true}}}}});
-    QTest::newRow("quotes and backslashes") << QVariant(QVariantMap{{"q", "say \"hi\" \\ \n"}});
-    QTest::newRow("list") << QVariant(QVariantList{1, 2, 3});
+        << QVariant(QVariantMap { { "list", QVariantList { 1, "x", QVariantMap { { "k", true } } } } });
+    QTest::newRow("quotes and backslashes") << QVariant(QVariantMap { { "q", "say \"hi\" \\ \n" } });
+    QTest::newRow("list") << QVariant(QVariantList { 1, 2, 3 });
     QTest::newRow("scalar text") << QVariant(QStringLiteral("plain"));
 }
 

@@ -66,7 +66,7 @@ void tst_Network::runCmdReturnsBody()
     Network *network = bound(QStringLiteral("runCmd"), m_sim.rootUrl());
 
     QCOMPARE(network->runCmd(QStringLiteral("hello/world"), false),
-             QString::fromUtf8("{\"status\":1,\"text\":\"\xe4\xbd\xa0\xe5\xa5\xbd\"}"));
+        QString::fromUtf8("{\"status\":1,\"text\":\"\xe4\xbd\xa0\xe5\xa5\xbd\"}"));
     const QList<DeviceSimulator::Request> requests = m_sim.requests();
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests.first().method, QByteArray("GET"));

@@ -34,8 +34,8 @@ void tst_ServerConfig::serverRootFromFile_data()
     const QString fallback = ServerConfig::defaultRoot();
     QTest::newRow("with trailing slash") << QByteArray("serverRoot=http://devices.factory.test:8080/api/\n")
                                          << "http://devices.factory.test:8080/api/";
-    QTest::newRow("without trailing slash") << QByteArray("serverRoot=https://factory.test/api\n")
-                                            << "https://factory.test/api/";
+    QTest::newRow("without trailing slash")
+        << QByteArray("serverRoot=https://factory.test/api\n") << "https://factory.test/api/";
     QTest::newRow("host only") << QByteArray("serverRoot=http://host:9000\n") << "http://host:9000/";
     QTest::newRow("in General section") << QByteArray("[General]\nserverRoot=http://a.b/\n") << "http://a.b/";
     QTest::newRow("surrounding blanks") << QByteArray("serverRoot = \" http://a.b/x \"\n") << "http://a.b/x/";
@@ -65,14 +65,14 @@ void tst_ServerConfig::missingFileGivesDefault()
     QVERIFY(folder.isValid());
     QCOMPARE(ServerConfig::serverRoot(folder.path()), ServerConfig::defaultRoot());
     QCOMPARE(ServerConfig::serverRoot(folder.filePath(QStringLiteral("no-such-folder"))),
-             ServerConfig::defaultRoot());
+        ServerConfig::defaultRoot());
 }
 
 void tst_ServerConfig::executableDirIsThisProgramsFolder()
 {
     const QByteArray argv0 = QFile::encodeName(QCoreApplication::applicationFilePath());
     QCOMPARE(QDir(ServerConfig::executableDir(argv0.constData())).canonicalPath(),
-             QDir(QCoreApplication::applicationDirPath()).canonicalPath());
+        QDir(QCoreApplication::applicationDirPath()).canonicalPath());
 }
 
 void tst_ServerConfig::bindWritesRootUnderLock()

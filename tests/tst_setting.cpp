@@ -102,7 +102,7 @@ void tst_Setting::valueSurvivesNewProcess()
     environment.insert(QString::fromLatin1(ChildValueVariable), value);
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("childReadsValue")});
+    child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("childReadsValue") });
     QVERIFY(child.waitForFinished(30000));
     const QByteArray output = child.readAll();
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
@@ -139,8 +139,9 @@ void tst_Setting::fileIsOwnerOnly()
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write("[General]\nusername=old\n");
         old.close();
-        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        QVERIFY(QFile::setPermissions(path,
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                | QFileDevice::ReadOther));
         QCOMPARE(fileMode(path), 0644);
     }
 
