@@ -1,0 +1,302 @@
+#include "archiveunpacker.h"
+
+#include "devicesimulator.h"
+
+#include <quazip.h>
+#include <quazipfile.h>
+#include <quazipnewinfo.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using Entries = QList<QPair<QString, QByteArray>>;
+using Result = ArchiveUnpacker::Result;
+
+Q_DECLARE_METATYPE(ArchiveUnpacker::Result)
+
+namespace {
+
+// Builds an archive whose entry names are stored exactly as given; symlink entries carry
+// the Unix link mode in their external attributes and the link target as content.
+QByteArray rawZip(const Entries &entries, const QStringList &symlinks = {})
+{
+    QBuffer buffer;
+    QuaZip zip(&buffer);
+    zip.setUtf8Enabled(true);
+    if (!zip.open(QuaZip::mdCreate))
+        return {};
+    for (const auto &entry : entries) {
+        QuaZipNewInfo info(entry.first);
+        if (symlinks.contains(entry.first))
+            info.externalAttr = quint32(0120777) << 16;
+        QuaZipFile file(&zip);
+        if (!file.open(QIODevice::WriteOnly, info))
+            return {};
+        file.write(entry.second);
+        file.close();
+    }
+    zip.close();
+    return buffer.data();
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Every file and folder under root, relative, with the content of each file.
+QMap<QString, QByteArray> snapshot(const QString &root)
+{
+    QMap<QString, QByteArray> found;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo info = it.fileInfo();
+        found.insert(QDir(root).relativeFilePath(path),
+                     info.isDir() && !info.isSymLink() ? QByteArray("<dir>") : readFile(path));
+    }
+    return found;
+}
+
+// Refuses one chosen rename of the swap, as Windows does while a file of the old folder
+// is held open.
+class FailingUnpacker : public ArchiveUnpacker
+{
+public:
+    explicit FailingUnpacker(int failingMove) : m_failingMove(failingMove) { }
+
+protected:
+    bool moveEntry(const QString &from, const QString &to) override
+    {
+        if (++m_moves == m_failingMove)
+            return false;
+        return ArchiveUnpacker::moveEntry(from, to);
+    }
+
+private:
+    int m_failingMove;
+    int m_moves = 0;
+};
+
+} // namespace
+
+class tst_ArchiveUnpacker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void safeEntryNames_data();
+    void safeEntryNames();
+    void unpacksIntoNewFolder();
+    void replacesOldFolderExactly();
+    void unsafeArchiveUnpacksNothing_data();
+    void unsafeArchiveUnpacksNothing();
+    void unreadableArchiveChangesNothing_data();
+    void unreadableArchiveChangesNothing();
+    void archiveInsideItsFolderIsRefused();
+    void failedSwapKeepsOldFolder_data();
+    void failedSwapKeepsOldFolder();
+
+private:
+    QString path(const QString &relative) const { return m_dir->filePath(relative); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void tst_ArchiveUnpacker::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+}
+
+void tst_ArchiveUnpacker::safeEntryNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("safe");
+
+    QTest::newRow("plain") << "panel-1.nc" << true;
+    QTest::newRow("nested") << "left/top/panel-1.nc" << true;
+    QTest::newRow("folder-entry") << "left/" << true;
+    QTest::newRow("dots-inside-name") << "a..b.nc" << true;
+    QTest::newRow("hidden-name") << ".settings" << true;
+    QTest::newRow("chinese") << QString::fromUtf8("左侧板/面板.nc") << true;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("parent") << "../panel.nc" << false;
+    QTest::newRow("parent-inside") << "a/../../panel.nc" << false;
+    QTest::newRow("parent-alone") << ".." << false;
+    QTest::newRow("current-alone") << "./" << false;
+    QTest::newRow("absolute") << "/etc/panel.nc" << false;
+    QTest::newRow("backslash-parent") << "..\\panel.nc" << false;
+    QTest::newRow("backslash-inside") << "a\\b.nc" << false;
+    QTest::newRow("drive-letter") << "C:/panel.nc" << false;
+    QTest::newRow("drive-relative") << "c:panel.nc" << false;
+    QTest::newRow("unc") << "//server/share/panel.nc" << false;
+    QTest::newRow("double-slash") << "a//b.nc" << false;
+    QTest::newRow("windows-trailing-dots") << "... /panel.nc" << false;
+    QTest::newRow("windows-dot-space") << ". ./panel.nc" << false;
+    QTest::newRow("control-character") << QStringLiteral("a\x01.nc") << false;
+    QTest::newRow("nul") << QString("a") + QChar(0) + QString("b.nc") << false;
+}
+
+void tst_ArchiveUnpacker::safeEntryNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, safe);
+    QCOMPARE(ArchiveUnpacker::isSafeEntryName(name), safe);
+}
+
+void tst_ArchiveUnpacker::unpacksIntoNewFolder()
+{
+    const QString archive = path("nc/7.zip");
+    QVERIFY(writeFile(archive, DeviceSimulator::makeZip({ { "panel-1.nc", "G0 X0\n" },
+                                                          { "left/panel-2.nc", "G1 X5\n" } })));
+
+    ArchiveUnpacker unpacker;
+    QCOMPARE(unpacker.unpack(archive, path("nc/7")), Result::Unpacked);
+
+    const QMap<QString, QByteArray> expected { { "7.zip", readFile(archive) },
+                                              { "7", "<dir>" },
+                                              { "7/panel-1.nc", "G0 X0\n" },
+                                              { "7/left", "<dir>" },
+                                              { "7/left/panel-2.nc", "G1 X5\n" } };
+    QCOMPARE(snapshot(path("nc")), expected);
+}
+
+void tst_ArchiveUnpacker::replacesOldFolderExactly()
+{
+    const QString archive = path("nc/7.zip");
+    QVERIFY(writeFile(path("nc/7/stale.nc"), "old program"));
+    QVERIFY(writeFile(path("nc/7/panel-1.nc"), "old panel"));
+    QVERIFY(writeFile(path("nc/7/gone/deep.nc"), "old deep"));
+    QVERIFY(writeFile(archive, DeviceSimulator::makeZip({ { "panel-1.nc", "new panel" } })));
+
+    ArchiveUnpacker unpacker;
+    QCOMPARE(unpacker.unpack(archive, path("nc/7")), Result::Unpacked);
+
+    const QMap<QString, QByteArray> expected { { "7.zip", readFile(archive) },
+                                              { "7", "<dir>" },
+                                              { "7/panel-1.nc", "new panel" } };
+    QCOMPARE(snapshot(path("nc")), expected);
+}
+
+void tst_ArchiveUnpacker::unsafeArchiveUnpacksNothing_data()
+{
+    QTest::addColumn<QByteArray>("archive");
+
+    const QPair<QString, QByteArray> good { "panel-1.nc", "G0 X0\n" };
+    const auto withBad = [&](const QString &name) {
+        return rawZip({ good, { name, "escaped" } });
+    };
+    QTest::newRow("parent") << withBad("../escaped.nc");
+    QTest::newRow("parent-deep") << withBad("sub/../../escaped.nc");
+    QTest::newRow("parent-of-parent") << withBad("../../escaped.nc");
+    QTest::newRow("absolute") << withBad(m_dir->filePath("escaped.nc"));
+    QTest::newRow("backslash-parent") << withBad("..\\escaped.nc");
+    QTest::newRow("drive-letter") << withBad("C:/escaped.nc");
+    QTest::newRow("control-character") << withBad(QStringLiteral("esc\x07" "aped.nc"));
+    QTest::newRow("symlink-then-write-through")
+        << rawZip({ good, { "link", m_dir->path().toUtf8() }, { "link/escaped.nc", "escaped" } },
+                  { "link" });
+    QTest::newRow("symlink-alone") << rawZip({ good, { "link", "/" } }, { "link" });
+}
+
+void tst_ArchiveUnpacker::unsafeArchiveUnpacksNothing()
+{
+    QFETCH(QByteArray, archive);
+    QVERIFY(!archive.isEmpty());
+    QVERIFY(writeFile(path("work/nc/7/old.nc"), "old program"));
+    QVERIFY(writeFile(path("work/nc/7.zip"), archive));
+    const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+
+    ArchiveUnpacker unpacker;
+    QCOMPARE(unpacker.unpack(path("work/nc/7.zip"), path("work/nc/7")), Result::UnsafeEntry);
+    QCOMPARE(snapshot(m_dir->path()), before);
+}
+
+void tst_ArchiveUnpacker::unreadableArchiveChangesNothing_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<ArchiveUnpacker::Result>("result");
+
+    const QByteArray zip = DeviceSimulator::makeZip({ { "panel-1.nc", QByteArray(4000, 'G') },
+                                                      { "panel-2.nc", QByteArray(4000, 'X') } });
+    QByteArray corrupt = zip;
+    // Damages the compressed data of the first entry; its header and the directory stay.
+    corrupt[40] = char(corrupt[40] ^ 0x55);
+    corrupt[41] = char(corrupt[41] ^ 0x55);
+
+    QTest::newRow("pdf") << DeviceSimulator::makePdf("labels") << true << Result::NotAnArchive;
+    QTest::newRow("empty-file") << QByteArray() << true << Result::NotAnArchive;
+    // QuaZip cannot open an archive without entries.
+    QTest::newRow("no-entries") << rawZip({}) << true << Result::NotAnArchive;
+    QTest::newRow("missing") << QByteArray() << false << Result::NotAnArchive;
+    QTest::newRow("cut-short") << zip.left(zip.size() / 2) << true << Result::NotAnArchive;
+    QTest::newRow("damaged-entry") << corrupt << true << Result::ExtractFailed;
+}
+
+void tst_ArchiveUnpacker::unreadableArchiveChangesNothing()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, exists);
+    QFETCH(ArchiveUnpacker::Result, result);
+
+    QVERIFY(writeFile(path("nc/keep/old.nc"), "old program"));
+    if (exists)
+        QVERIFY(writeFile(path("nc/7.zip"), content));
+    const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+
+    ArchiveUnpacker unpacker;
+    QCOMPARE(unpacker.unpack(path("nc/7.zip"), path("nc/7")), result);
+    QCOMPARE(unpacker.unpack(path("nc/7.zip"), path("nc/keep")), result);
+    QCOMPARE(snapshot(m_dir->path()), before);
+}
+
+void tst_ArchiveUnpacker::archiveInsideItsFolderIsRefused()
+{
+    QVERIFY(writeFile(path("nc/other.zip"), "another task"));
+    QVERIFY(writeFile(path("nc/.zip"), DeviceSimulator::makeZip({ { "panel-1.nc", "G0\n" } })));
+    const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+
+    ArchiveUnpacker unpacker;
+    QCOMPARE(unpacker.unpack(path("nc/.zip"), path("nc/")), Result::ArchiveInsideFolder);
+    QCOMPARE(unpacker.unpack(path("nc/.zip"), m_dir->path()), Result::ArchiveInsideFolder);
+    QCOMPARE(snapshot(m_dir->path()), before);
+}
+
+void tst_ArchiveUnpacker::failedSwapKeepsOldFolder_data()
+{
+    QTest::addColumn<int>("failingMove");
+
+    QTest::newRow("old-folder-in-use") << 1;
+    QTest::newRow("new-folder-cannot-move-in") << 2;
+}
+
+void tst_ArchiveUnpacker::failedSwapKeepsOldFolder()
+{
+    QFETCH(int, failingMove);
+    QVERIFY(writeFile(path("nc/7/old.nc"), "old program"));
+    QVERIFY(writeFile(path("nc/7.zip"), DeviceSimulator::makeZip({ { "panel-1.nc", "new" } })));
+    const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+
+    FailingUnpacker unpacker(failingMove);
+    QCOMPARE(unpacker.unpack(path("nc/7.zip"), path("nc/7")), Result::FolderKept);
+    QCOMPARE(snapshot(m_dir->path()), before);
+}
+
+QTEST_GUILESS_MAIN(tst_ArchiveUnpacker)
+#include "tst_archiveunpacker.moc"
