@@ -54,10 +54,10 @@ static constexpr uchar rcon[11][4] = {
 static constexpr int lengthBlockCopies = 4;
 static constexpr int scrambleChunk = 256;
 
-// Doubling in GF(2^8) modulo x^8 + x^4 + x^3 + x + 1.
+// Doubling in GF(2^8) modulo x^8 + x^4 + x^3 + x + 1, without a branch on the top bit.
 static inline uchar xtime(uchar x)
 {
-    return uchar((x << 1) ^ ((x & 0x80) ? 0x1b : 0x00));
+    return uchar((x << 1) ^ (-(x >> 7) & 0x1b));
 }
 
 static void rotWord(uchar *word)
@@ -131,117 +131,136 @@ void AesCipher::keyExpansion()
     }
 }
 
+// The steps below work on one block held as 16 bytes, byte (row r, column c) at index r * 4 + c.
 // Input byte k fills the block column by column: row k mod 4, column k div 4.
-void AesCipher::loadState(const uchar *in)
+static inline void loadState(uchar *state, const uchar *in)
 {
     for (int k = 0; k < 16; ++k)
         state[(k % 4) * 4 + k / 4] = in[k];
 }
 
-void AesCipher::storeState(uchar *out) const
+static inline void storeState(const uchar *state, uchar *out)
 {
     for (int k = 0; k < 16; ++k)
         out[k] = state[(k % 4) * 4 + k / 4];
 }
 
 // Round keys are stored as schedule words, one word per column.
-void AesCipher::addRoundKey(int round)
+static inline void addRoundKey(uchar *state, const uchar *roundKey)
 {
-    const uchar *roundKey = expandedKey + round * 16;
     for (int r = 0; r < 4; ++r) {
         for (int c = 0; c < 4; ++c)
             state[r * 4 + c] ^= roundKey[c * 4 + r];
     }
 }
 
-void AesCipher::subBytes()
+static inline void subBytes(uchar *state)
 {
     for (int i = 0; i < 16; ++i)
         state[i] = sbox[state[i]];
 }
 
-void AesCipher::invSubBytes()
+static inline void invSubBytes(uchar *state)
 {
     for (int i = 0; i < 16; ++i)
         state[i] = invSbox[state[i]];
 }
 
 // Row r is rotated left by r places.
-void AesCipher::shiftRows()
+static inline void shiftRows(uchar *state)
 {
     uchar shifted[16];
     for (int r = 0; r < 4; ++r) {
         for (int c = 0; c < 4; ++c)
             shifted[r * 4 + c] = state[r * 4 + (c + r) % 4];
     }
-    std::memcpy(state, shifted, sizeof state);
+    std::memcpy(state, shifted, sizeof shifted);
 }
 
-void AesCipher::invShiftRows()
+static inline void invShiftRows(uchar *state)
 {
     uchar shifted[16];
     for (int r = 0; r < 4; ++r) {
         for (int c = 0; c < 4; ++c)
             shifted[r * 4 + (c + r) % 4] = state[r * 4 + c];
     }
-    std::memcpy(state, shifted, sizeof state);
+    std::memcpy(state, shifted, sizeof shifted);
 }
 
-// Each column times the matrix rows 02 03 01 01 (rotated per row): with t the XOR of the column,
-// row r becomes a[r] ^ t ^ 2 * (a[r] ^ a[r + 1]). Rows are whole 4-byte lines of the state, so the
-// same expression runs over all 16 bytes at once.
-void AesCipher::mixColumns()
+// One column times the matrix rows 02 03 01 01, 01 02 03 01, 01 01 02 03, 03 01 01 02. With t the
+// XOR of the column, row r becomes a[r] ^ t ^ 2 * (a[r] ^ a[r + 1]). The column's bytes lie one
+// row (4 bytes) apart.
+static inline void mixColumn(uchar *column)
 {
-    uchar columnXor[4];
+    const uchar a0 = column[0];
+    const uchar a1 = column[4];
+    const uchar a2 = column[8];
+    const uchar a3 = column[12];
+    const uchar t = a0 ^ a1 ^ a2 ^ a3;
+    column[0] = a0 ^ t ^ xtime(a0 ^ a1);
+    column[4] = a1 ^ t ^ xtime(a1 ^ a2);
+    column[8] = a2 ^ t ^ xtime(a2 ^ a3);
+    column[12] = a3 ^ t ^ xtime(a3 ^ a0);
+}
+
+static inline void mixColumns(uchar *state)
+{
     for (int c = 0; c < 4; ++c)
-        columnXor[c] = state[c] ^ state[4 + c] ^ state[8 + c] ^ state[12 + c];
-    uchar mixed[16];
-    for (int i = 0; i < 16; ++i)
-        mixed[i] = state[i] ^ columnXor[i % 4] ^ xtime(state[i] ^ state[(i + 4) % 16]);
-    std::memcpy(state, mixed, sizeof state);
+        mixColumn(state + c);
 }
 
-// The inverse matrix (0E 0B 0D 09) equals the forward one times the matrix 05 00 04 00: adding
+// The inverse matrix (0E 0B 0D 09) is the forward one times the matrix 05 00 04 00: adding
 // 4 * (a[r] ^ a[r + 2]) to each row first leaves only the forward mixing to do.
-void AesCipher::invMixColumns()
+static inline void invMixColumns(uchar *state)
 {
-    uchar premixed[16];
-    for (int i = 0; i < 16; ++i)
-        premixed[i] = state[i] ^ xtime(xtime(state[i] ^ state[(i + 8) % 16]));
-    std::memcpy(state, premixed, sizeof state);
-    mixColumns();
+    for (int c = 0; c < 4; ++c) {
+        uchar *column = state + c;
+        const uchar evenRows = xtime(xtime(column[0] ^ column[8]));
+        const uchar oddRows = xtime(xtime(column[4] ^ column[12]));
+        column[0] ^= evenRows;
+        column[8] ^= evenRows;
+        column[4] ^= oddRows;
+        column[12] ^= oddRows;
+        mixColumn(column);
+    }
 }
 
+// The rounds run on a local block, which the compiler can keep in registers; the state member
+// receives the finished block.
 void AesCipher::encryptBlock(const uchar *in, uchar *out)
 {
-    loadState(in);
-    addRoundKey(0);
+    uchar block[16];
+    loadState(block, in);
+    addRoundKey(block, roundKey(0));
     for (int round = 1; round < Nr; ++round) {
-        subBytes();
-        shiftRows();
-        mixColumns();
-        addRoundKey(round);
+        subBytes(block);
+        shiftRows(block);
+        mixColumns(block);
+        addRoundKey(block, roundKey(round));
     }
-    subBytes();
-    shiftRows();
-    addRoundKey(Nr);
-    storeState(out);
+    subBytes(block);
+    shiftRows(block);
+    addRoundKey(block, roundKey(Nr));
+    std::memcpy(state, block, sizeof block);
+    storeState(block, out);
 }
 
 void AesCipher::decryptBlock(const uchar *in, uchar *out)
 {
-    loadState(in);
-    addRoundKey(Nr);
+    uchar block[16];
+    loadState(block, in);
+    addRoundKey(block, roundKey(Nr));
     for (int round = Nr - 1; round > 0; --round) {
-        invShiftRows();
-        invSubBytes();
-        addRoundKey(round);
-        invMixColumns();
+        invShiftRows(block);
+        invSubBytes(block);
+        addRoundKey(block, roundKey(round));
+        invMixColumns(block);
     }
-    invShiftRows();
-    invSubBytes();
-    addRoundKey(0);
-    storeState(out);
+    invShiftRows(block);
+    invSubBytes(block);
+    addRoundKey(block, roundKey(0));
+    std::memcpy(state, block, sizeof block);
+    storeState(block, out);
 }
 
 int aesEncrypt(AesCipher *cipher, const uchar *in, int length, uchar *out)
@@ -367,19 +386,11 @@ void scatterBytes(const QByteArray &in, QByteArray &out, const uchar *chunkTable
         dst[base + tailTable[j]] = src[base + j];
 }
 
-// Both tables of a seed and a length; only the first length mod 256 entries of the tail are used.
-struct PermutationTables
+// The 256-entry table for full chunks and the table for the tail of an input of the given length.
+static void makeTables(uchar seed, int length, uchar *chunkTable, uchar *tailTable)
 {
-    uchar chunk[scrambleChunk];
-    uchar tail[scrambleChunk];
-};
-
-static PermutationTables permutationTables(uchar seed, int length)
-{
-    PermutationTables tables;
-    makePermutation(seed, scrambleChunk, tables.chunk);
-    makePermutation(seed, length % scrambleChunk, tables.tail);
-    return tables;
+    makePermutation(seed, scrambleChunk, chunkTable);
+    makePermutation(seed, length % scrambleChunk, tailTable);
 }
 
 static void invertPermutation(const uchar *table, int n, uchar *inverse)
@@ -390,16 +401,21 @@ static void invertPermutation(const uchar *table, int n, uchar *inverse)
 
 void scrambleBytes(const QByteArray &in, QByteArray &out)
 {
-    const PermutationTables tables = permutationTables(xorOfBytes(in), in.size());
-    scatterBytes(in, out, tables.chunk, tables.tail);
+    uchar chunkTable[scrambleChunk];
+    uchar tailTable[scrambleChunk];
+    makeTables(xorOfBytes(in), in.size(), chunkTable, tailTable);
+    scatterBytes(in, out, chunkTable, tailTable);
 }
 
 // A permutation keeps the XOR of all bytes, so the scrambled bytes give back the original seed.
 void unscrambleBytes(const QByteArray &in, QByteArray &out)
 {
-    const PermutationTables tables = permutationTables(xorOfBytes(in), in.size());
-    PermutationTables inverse;
-    invertPermutation(tables.chunk, scrambleChunk, inverse.chunk);
-    invertPermutation(tables.tail, in.size() % scrambleChunk, inverse.tail);
-    scatterBytes(in, out, inverse.chunk, inverse.tail);
+    uchar chunkTable[scrambleChunk];
+    uchar tailTable[scrambleChunk];
+    makeTables(xorOfBytes(in), in.size(), chunkTable, tailTable);
+    uchar inverseChunk[scrambleChunk];
+    uchar inverseTail[scrambleChunk];
+    invertPermutation(chunkTable, scrambleChunk, inverseChunk);
+    invertPermutation(tailTable, in.size() % scrambleChunk, inverseTail);
+    scatterBytes(in, out, inverseChunk, inverseTail);
 }

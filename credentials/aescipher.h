@@ -22,15 +22,7 @@ public:
 
 private:
     void keyExpansion();
-    void loadState(const uchar *in);
-    void storeState(uchar *out) const;
-    void addRoundKey(int round);
-    void subBytes();
-    void shiftRows();
-    void mixColumns();
-    void invSubBytes();
-    void invShiftRows();
-    void invMixColumns();
+    const uchar *roundKey(int round) const { return expandedKey + round * 16; }
 
     // Byte (row r, column c) of the block lives at index r * 4 + c.
     uchar state[16];
