@@ -3,6 +3,7 @@
 #include "serverconfig.h"
 
 #include <QApplication>
+#include <QFont>
 
 // The logo lives in a static library, whose resources must be registered by hand.
 struct EmbeddedResources
@@ -18,6 +19,9 @@ int main(int argc, char *argv[])
     ServerConfig::bind(Network::getInstance("defalut"), root);
 
     QApplication app(argc, argv);
+    // The forms ask for the Windows UI font; elsewhere a CJK font with narrow Latin glyphs
+    // keeps their texts close to the widths the labels were drawn for.
+    QFont::insertSubstitution(QStringLiteral("微软雅黑"), QStringLiteral("WenQuanYi Micro Hei"));
     Dialog dialog;
     dialog.show();
     return app.exec();

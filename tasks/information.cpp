@@ -20,8 +20,8 @@ constexpr int ncColumn = 8;
 constexpr int modelColumn = 9;
 
 // Record fields shown as text, by column.
-const char *const textFields[] = { "task_num", "buyer_address", "u_name", "create_time",
-                                   "name", "expand_area", "piece" };
+const char *const textFields[]
+    = { "task_num", "buyer_address", "u_name", "create_time", "name", "expand_area", "piece" };
 
 } // namespace
 

@@ -156,8 +156,9 @@ void tst_Dialog::form()
     QCOMPARE(child<QLineEdit>(&dialog, "passWordEd")->echoMode(), QLineEdit::Password);
 
     // Keyboard focus goes user name, password, sign-in button, remember box.
-    const QList<QWidget *> expected { child<QWidget>(&dialog, "userNameEd"), child<QWidget>(&dialog, "passWordEd"),
-                                      child<QWidget>(&dialog, "loginBtn"), child<QWidget>(&dialog, "checkBox") };
+    const QList<QWidget *> expected { child<QWidget>(&dialog, "userNameEd"),
+        child<QWidget>(&dialog, "passWordEd"), child<QWidget>(&dialog, "loginBtn"),
+        child<QWidget>(&dialog, "checkBox") };
     QList<QWidget *> chain;
     QWidget *widget = expected.first();
     do {
@@ -184,13 +185,14 @@ void tst_Dialog::signIn_data()
     QTest::newRow("wrong password") << QByteArray() << 200 << "demo12" << false << "";
     QTest::newRow("status number 1") << QByteArray(R"({"status":1,"data":{"id":"42"}})") << 200 << "x" << true
                                      << "42";
-    QTest::newRow("status text 1") << QByteArray(R"({"status":"1","data":{"id":7}})") << 200 << "x" << true << "7";
-    QTest::newRow("status number 0") << QByteArray(R"({"status":0,"data":{"id":"42"}})") << 200 << "x" << false
-                                     << "";
-    QTest::newRow("status text 0") << QByteArray(R"({"status":"0","data":{"id":"42"}})") << 200 << "x" << false
-                                   << "";
-    QTest::newRow("status not a number") << QByteArray(R"({"status":"ok","data":{"id":"42"}})") << 200 << "x"
-                                         << false << "";
+    QTest::newRow("status text 1") << QByteArray(R"({"status":"1","data":{"id":7}})") << 200 << "x" << true
+                                   << "7";
+    QTest::newRow("status number 0") << QByteArray(R"({"status":0,"data":{"id":"42"}})") << 200 << "x"
+                                     << false << "";
+    QTest::newRow("status text 0") << QByteArray(R"({"status":"0","data":{"id":"42"}})") << 200 << "x"
+                                   << false << "";
+    QTest::newRow("status not a number")
+        << QByteArray(R"({"status":"ok","data":{"id":"42"}})") << 200 << "x" << false << "";
     QTest::newRow("status absent") << QByteArray(R"({"data":{"id":"42"}})") << 200 << "x" << false << "";
     QTest::newRow("not json") << QByteArray("<html>maintenance</html>") << 200 << "x" << false << "";
     QTest::newRow("server error") << QByteArray(R"({"status":1,"data":{"id":"42"}})") << 500 << "x" << false
@@ -239,7 +241,8 @@ void tst_Dialog::signIn()
             taskPaths << request.rawPath;
     }
     const QString today = QDate::currentDate().toString("yyyy-MM-dd");
-    QCOMPARE(taskPaths, QList<QByteArray> { QStringLiteral("device/task_list/%1/%2").arg(uid, today).toUtf8() });
+    QCOMPARE(
+        taskPaths, QList<QByteArray> { QStringLiteral("device/task_list/%1/%2").arg(uid, today).toUtf8() });
 }
 
 void tst_Dialog::requestCarriesDigest_data()
@@ -248,9 +251,12 @@ void tst_Dialog::requestCarriesDigest_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<QByteArray>("path");
 
-    QTest::newRow("demo") << "demo" << "demo123" << QByteArray("user/login/demo/62cc2d8b4bf2d8728120d052163a77df");
-    QTest::newRow("spaces kept") << "  " << "pw" << QByteArray("user/login/  /8fe4c11451281c094a6578e6ddbf5eed");
-    QTest::newRow("utf-8 password") << "操作员" << "密码123"
+    QTest::newRow("demo") << "demo"
+                          << "demo123" << QByteArray("user/login/demo/62cc2d8b4bf2d8728120d052163a77df");
+    QTest::newRow("spaces kept") << "  "
+                                 << "pw" << QByteArray("user/login/  /8fe4c11451281c094a6578e6ddbf5eed");
+    QTest::newRow("utf-8 password") << "操作员"
+                                    << "密码123"
                                     << QByteArray("user/login/操作员/d18902dd4cc8df459a9e769dc749888d");
 }
 
@@ -282,9 +288,15 @@ void tst_Dialog::emptyFields_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("box");
 
-    QTest::newRow("no user name") << "" << "demo123" << "warning|用户名不能为空";
-    QTest::newRow("no password") << "demo" << "" << "warning|密码不能为空";
-    QTest::newRow("neither") << "" << "" << "warning|用户名不能为空";
+    QTest::newRow("no user name") << ""
+                                  << "demo123"
+                                  << "warning|用户名不能为空";
+    QTest::newRow("no password") << "demo"
+                                 << ""
+                                 << "warning|密码不能为空";
+    QTest::newRow("neither") << ""
+                             << ""
+                             << "warning|用户名不能为空";
 }
 
 void tst_Dialog::emptyFields()

@@ -123,11 +123,11 @@ void tst_Information::startLoadsToday()
     QCOMPARE(view()->rowCount(), tasks.size());
     for (int row = 0; row < tasks.size(); ++row) {
         const QVariantMap task = tasks.at(row).toMap();
-        const QStringList expected { task.value("task_num").toString(),   task.value("buyer_address").toString(),
-                                     task.value("u_name").toString(),     task.value("create_time").toString(),
-                                     task.value("name").toString(),       task.value("expand_area").toString(),
-                                     task.value("piece").toString(),      "打印PDF文件",
-                                     "查看nc文件",                        "" };
+        const QStringList expected { task.value("task_num").toString(),
+            task.value("buyer_address").toString(), task.value("u_name").toString(),
+            task.value("create_time").toString(), task.value("name").toString(),
+            task.value("expand_area").toString(), task.value("piece").toString(), "打印PDF文件", "查看nc文件",
+            "" };
         QCOMPARE(rowTexts(row), expected);
         QCOMPARE(view()->item(row, 7)->foreground().color(), QColor(Qt::blue));
         QCOMPARE(view()->item(row, 8)->foreground().color(), QColor(Qt::blue));
@@ -144,8 +144,9 @@ void tst_Information::startLoadsToday()
     QStringList headers;
     for (int column = 0; column < view()->columnCount(); ++column)
         headers << view()->horizontalHeaderItem(column)->text();
-    QCOMPARE(headers, (QStringList { "任务名", "模型", "客户", "创建时间", "房间", "展开", "计件", "板材标签",
-                                     "查看nc文件", "模型" }));
+    QCOMPARE(headers,
+        (QStringList { "任务名", "模型", "客户", "创建时间", "房间", "展开", "计件", "板材标签", "查看nc文件",
+            "模型" }));
 }
 
 void tst_Information::replyShapes_data()
@@ -169,7 +170,7 @@ void tst_Information::replyShapes_data()
                                       << QList<QStringList> { fixedOnly, fixedOnly, fixedOnly };
     QTest::newRow("status ignored") << QByteArray(R"({"status":0,"data":[{"u_name":"王"}]})")
                                     << QList<QStringList> { { "", "", "王", "", "", "", "", "打印PDF文件",
-                                                              "查看nc文件", "" } };
+                                           "查看nc文件", "" } };
 }
 
 // Every load replaces the whole table, also when the reply brings nothing usable.
@@ -214,10 +215,10 @@ void tst_Information::dayButtons_data()
     QTest::newRow("back twice") << QStringList { "lastdayBtn", "lastdayBtn" } << QList<int> { -1, -2 };
     QTest::newRow("back twice, forward once")
         << QStringList { "lastdayBtn", "lastdayBtn", "nextdayBtn" } << QList<int> { -1, -2, -1 };
-    QTest::newRow("today resets the offset") << QStringList { "lastdayBtn", "lastdayBtn", "todayBtn", "nextdayBtn" }
-                                             << QList<int> { -1, -2, 0, 1 };
-    QTest::newRow("forward past tomorrow") << QStringList { "nextdayBtn", "nextdayBtn", "nextdayBtn" }
-                                           << QList<int> { 1, 2, 3 };
+    QTest::newRow("today resets the offset") << QStringList { "lastdayBtn", "lastdayBtn", "todayBtn",
+        "nextdayBtn" } << QList<int> { -1, -2, 0, 1 };
+    QTest::newRow("forward past tomorrow")
+        << QStringList { "nextdayBtn", "nextdayBtn", "nextdayBtn" } << QList<int> { 1, 2, 3 };
 }
 
 // Each click loads its day exactly once, shows it in the date edit and fills the table.
@@ -250,7 +251,7 @@ void tst_Information::handPickedDate()
     dateEdit->setDate(QDate::currentDate().addDays(-3));
     QCOMPARE(taskListPaths(), QStringList { taskListPath("7", day(-3)) });
     QCOMPARE(view()->item(0, 0)->text(),
-             sim.tasksFor(QDate::currentDate().addDays(-3)).first().toMap().value("task_num").toString());
+        sim.tasksFor(QDate::currentDate().addDays(-3)).first().toMap().value("task_num").toString());
 
     // The day buttons go on from the picked day.
     sim.clearRequests();
@@ -292,7 +293,7 @@ void tst_Information::refreshReloadsLastLoadedDate()
     for (const QString &path : taskListPaths())
         QCOMPARE(path, taskListPath("7", day(-1)));
     QCOMPARE(view()->item(0, 0)->text(),
-             sim.tasksFor(QDate::currentDate().addDays(-1)).first().toMap().value("task_num").toString());
+        sim.tasksFor(QDate::currentDate().addDays(-1)).first().toMap().value("task_num").toString());
 }
 
 // Ticks that arrive while a load waits for the service are dropped instead of nesting
