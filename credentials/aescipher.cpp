@@ -267,13 +267,15 @@ int aesEncrypt(AesCipher *cipher, const uchar *in, int length, uchar *out)
 {
     if (!cipher || !cipher->isValid() || !in || !out)
         return -1;
+    if (length > std::numeric_limits<int>::max() - 2 * AesCipher::blockSize)
+        return -1;
     uchar lengthBlock[AesCipher::blockSize];
     for (int i = 0; i < lengthBlockCopies; ++i)
         writeLittleEndian32(length, lengthBlock + i * 4);
 
     int written = 0;
     int offset = 0;
-    for (; offset + AesCipher::blockSize <= length; offset += AesCipher::blockSize) {
+    for (; length - offset >= AesCipher::blockSize; offset += AesCipher::blockSize) {
         cipher->encryptBlock(in + offset, out + written);
         written += AesCipher::blockSize;
     }
