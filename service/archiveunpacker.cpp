@@ -69,8 +69,7 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archivePath, cons
     if (!QFileInfo(archive).isFile() || !zip.open(QuaZip::mdUnzip))
         return Result::NotAnArchive;
     if (isInside(archive, target) || target == QDir::rootPath()) {
-        qDebug() << "ArchiveUnpacker: not unpacked, replacing" << target << "would remove"
-                 << archive;
+        qDebug() << "ArchiveUnpacker: not unpacked, replacing" << target << "would remove" << archive;
         return Result::ArchiveInsideFolder;
     }
 
@@ -86,7 +85,7 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archivePath, cons
     const QFileInfo targetInfo(target);
     QDir().mkpath(targetInfo.absolutePath());
     QTemporaryDir staging(targetInfo.absolutePath() + QLatin1Char('/') + QLatin1Char('.')
-                          + targetInfo.fileName() + QStringLiteral(".unpack-XXXXXX"));
+        + targetInfo.fileName() + QStringLiteral(".unpack-XXXXXX"));
     if (!staging.isValid()) {
         qDebug() << "ArchiveUnpacker: no staging folder beside" << target << staging.errorString();
         return Result::ExtractFailed;
@@ -97,8 +96,7 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archivePath, cons
     zip.close();
     const QStringList extracted = JlCompress::extractDir(zip, staging.path());
     if (extracted.size() != entries.size()) {
-        qDebug() << "ArchiveUnpacker: extracting" << archive << "failed," << target
-                 << "left as it was";
+        qDebug() << "ArchiveUnpacker: extracting" << archive << "failed," << target << "left as it was";
         return Result::ExtractFailed;
     }
 

@@ -14,14 +14,15 @@ class ArchiveUnpacker
     Q_GADGET
 
 public:
-    enum class Result {
+    enum class Result
+    {
         Unpacked,
-        NotAnArchive,        // missing, unreadable or not a zip file: nothing was done
-        NoFolder,            // no folder was named
+        NotAnArchive, // missing, unreadable or not a zip file: nothing was done
+        NoFolder, // no folder was named
         ArchiveInsideFolder, // replacing the folder would remove the archive itself
-        UnsafeEntry,         // an entry could land outside the folder
-        ExtractFailed,       // an entry could not be extracted; the folder is untouched
-        FolderKept           // the old folder could not be replaced (files in use)
+        UnsafeEntry, // an entry could land outside the folder
+        ExtractFailed, // an entry could not be extracted; the folder is untouched
+        FolderKept // the old folder could not be replaced (files in use)
     };
     Q_ENUM(Result)
 

@@ -1,9 +1,16 @@
 #include "httptransfer.h"
 
+#include "archiveunpacker.h"
 #include "dataparse.h"
+#include "folderopener.h"
+#include "krestservice.h"
 #include "network.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QScopeGuard>
+#include <QSet>
 #include <QUrl>
 
 namespace {
@@ -19,6 +26,39 @@ QString pathSegment(const QVariant &value)
 {
     return QString::fromLatin1(QUrl::toPercentEncoding(value.toString()));
 }
+
+// Files and folders that a running downloadNcFile is writing. The fetch waits in a local
+// event loop that still delivers clicks, so a second request for the same file can arrive
+// before the first has finished.
+QSet<QString> &filesInUse()
+{
+    static QSet<QString> inUse;
+    return inUse;
+}
+
+QStringList claimKeys(const QStringList &paths)
+{
+    QStringList keys;
+    for (const QString &path : paths) {
+        if (!path.isEmpty())
+            keys << QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    }
+    return keys;
+}
+
+bool isWebAddress(const QString &address)
+{
+    const QString scheme = QUrl(address).scheme().toLower();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+}
+
+#ifdef Q_OS_WIN
+// "file:///C:/nc" names "C:/nc".
+constexpr int fileUrlPrefixLength = 8;
+#else
+// "file:///home/nc" names "/home/nc": the third slash starts the path.
+constexpr int fileUrlPrefixLength = 7;
+#endif
 
 } // namespace
 
@@ -53,6 +93,40 @@ QVariantMap HttpTransfer::deleteStatu(QVariantMap iDataMap)
     return toReplyMap(reply);
 }
 
+bool HttpTransfer::downloadNcFile(QVariantMap iDataMap)
+{
+    KRESTService rest;
+    const QString localFile = iDataMap.value(QStringLiteral("localFile")).toString();
+    const QString remoteFile = iDataMap.value(QStringLiteral("remoteFile")).toString();
+    const QString localPath = iDataMap.value(QStringLiteral("localPath")).toString();
+    qDebug() << localPath;
+
+    const QStringList claimed = claimKeys({ localFile, localPath });
+    for (const QString &key : claimed) {
+        if (filesInUse().contains(key)) {
+            qDebug() << "downloadNcFile: refused," << key << "is still being fetched";
+            return false;
+        }
+    }
+    for (const QString &key : claimed)
+        filesInUse().insert(key);
+    const auto release = qScopeGuard([&claimed] {
+        for (const QString &key : claimed)
+            filesInUse().remove(key);
+    });
+
+    if (!remoteFile.isEmpty()) {
+        if (!isWebAddress(remoteFile)) {
+            qDebug() << "downloadNcFile: not fetched, not an http address:" << remoteFile;
+            return false;
+        }
+        if (!rest.downloadFile(remoteFile, localFile, QStringLiteral("none")))
+            return false;
+    }
+    ArchiveUnpacker().unpack(localFile, localPath);
+    return true;
+}
+
 QVariantMap HttpTransfer::registraAndmodifica(QVariantMap iDataMap)
 {
     // The JSON is escaped so that "&", "+", "=" and "%" in a value survive form decoding.
@@ -60,6 +134,16 @@ QVariantMap HttpTransfer::registraAndmodifica(QVariantMap iDataMap)
     QByteArray body = QByteArrayLiteral("data=") + QUrl::toPercentEncoding(json);
     const QString reply = defaultClient()->getPostResult(QStringLiteral("device/record"), body);
     return toReplyMap(reply);
+}
+
+void HttpTransfer::openLocalPath(QString path)
+{
+    if (path.isEmpty())
+        return;
+    if (path.startsWith(QLatin1String("file:///")))
+        path.remove(0, fileUrlPrefixLength);
+    // The appended "/" makes the text itself the folder, with or without a trailing "/".
+    FolderOpener::open(QFileInfo(path + QLatin1Char('/')).absolutePath());
 }
 
 // The values are substituted in one pass, so a "%2" inside the first value stays text.

@@ -21,7 +21,13 @@ public slots:
     QVariantMap getTaskList(QVariantMap iDataMap);
     QVariantMap changeStatu(QVariantMap iDataMap);
     QVariantMap deleteStatu(QVariantMap iDataMap);
+    // Fetches "remoteFile" (a full http or https address) into "localFile" unless it is
+    // empty, then unpacks "localFile" into "localPath" when it is a zip archive. False when
+    // the fetch failed or was refused; the unpacking does not change the result.
+    bool downloadNcFile(QVariantMap iDataMap);
     QVariantMap registraAndmodifica(QVariantMap iDataMap);
+    // Shows the folder in the platform's file manager and returns at once.
+    void openLocalPath(QString path);
 
 private:
     static QString sendPath(

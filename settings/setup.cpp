@@ -7,7 +7,9 @@
 #include <QPointer>
 #include <QVariantMap>
 
-setup::setup(QWidget *parent) : QWidget(parent), ui(new Ui::setup)
+setup::setup(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::setup)
 {
     ui->setupUi(this);
     ui->ownerBtn->setChecked(true);
@@ -29,15 +31,13 @@ void setup::on_pushButton_clicked()
     const QString name = ui->equipmentEdt->text();
     const bool ownerOnly = ui->ownerBtn->isChecked();
     if (name.isEmpty()) {
-        QMessageBox::warning(nullptr, QStringLiteral("warning"), tr("设备名称不能为空"),
-                             QMessageBox::Ok, QMessageBox::NoButton);
+        QMessageBox::warning(nullptr, QStringLiteral("warning"), tr("设备名称不能为空"), QMessageBox::Ok,
+            QMessageBox::NoButton);
         return;
     }
 
-    const QVariantMap record { { "uid", QVariant(uid) },
-                               { "name", QVariant(name) },
-                               { "status", QVariant(ownerOnly ? QStringLiteral("0")
-                                                              : QStringLiteral("1")) } };
+    const QVariantMap record { { "uid", QVariant(uid) }, { "name", QVariant(name) },
+        { "status", QVariant(ownerOnly ? QStringLiteral("0") : QStringLiteral("1")) } };
     // The request waits in a local event loop; the form must not be touched if it went
     // away meanwhile.
     const QPointer<setup> alive(this);

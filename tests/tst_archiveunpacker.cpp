@@ -61,12 +61,12 @@ QMap<QString, QByteArray> snapshot(const QString &root)
 {
     QMap<QString, QByteArray> found;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
+        QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         const QFileInfo info = it.fileInfo();
         found.insert(QDir(root).relativeFilePath(path),
-                     info.isDir() && !info.isSymLink() ? QByteArray("<dir>") : readFile(path));
+            info.isDir() && !info.isSymLink() ? QByteArray("<dir>") : readFile(path));
     }
     return found;
 }
@@ -76,7 +76,9 @@ QMap<QString, QByteArray> snapshot(const QString &root)
 class FailingUnpacker : public ArchiveUnpacker
 {
 public:
-    explicit FailingUnpacker(int failingMove) : m_failingMove(failingMove) { }
+    explicit FailingUnpacker(int failingMove)
+        : m_failingMove(failingMove)
+    { }
 
 protected:
     bool moveEntry(const QString &from, const QString &to) override
@@ -162,17 +164,14 @@ void tst_ArchiveUnpacker::safeEntryNames()
 void tst_ArchiveUnpacker::unpacksIntoNewFolder()
 {
     const QString archive = path("nc/7.zip");
-    QVERIFY(writeFile(archive, DeviceSimulator::makeZip({ { "panel-1.nc", "G0 X0\n" },
-                                                          { "left/panel-2.nc", "G1 X5\n" } })));
+    QVERIFY(writeFile(archive,
+        DeviceSimulator::makeZip({ { "panel-1.nc", "G0 X0\n" }, { "left/panel-2.nc", "G1 X5\n" } })));
 
     ArchiveUnpacker unpacker;
     QCOMPARE(unpacker.unpack(archive, path("nc/7")), Result::Unpacked);
 
-    const QMap<QString, QByteArray> expected { { "7.zip", readFile(archive) },
-                                              { "7", "<dir>" },
-                                              { "7/panel-1.nc", "G0 X0\n" },
-                                              { "7/left", "<dir>" },
-                                              { "7/left/panel-2.nc", "G1 X5\n" } };
+    const QMap<QString, QByteArray> expected { { "7.zip", readFile(archive) }, { "7", "<dir>" },
+        { "7/panel-1.nc", "G0 X0\n" }, { "7/left", "<dir>" }, { "7/left/panel-2.nc", "G1 X5\n" } };
     QCOMPARE(snapshot(path("nc")), expected);
 }
 
@@ -187,9 +186,8 @@ void tst_ArchiveUnpacker::replacesOldFolderExactly()
     ArchiveUnpacker unpacker;
     QCOMPARE(unpacker.unpack(archive, path("nc/7")), Result::Unpacked);
 
-    const QMap<QString, QByteArray> expected { { "7.zip", readFile(archive) },
-                                              { "7", "<dir>" },
-                                              { "7/panel-1.nc", "new panel" } };
+    const QMap<QString, QByteArray> expected { { "7.zip", readFile(archive) }, { "7", "<dir>" },
+        { "7/panel-1.nc", "new panel" } };
     QCOMPARE(snapshot(path("nc")), expected);
 }
 
@@ -198,19 +196,17 @@ void tst_ArchiveUnpacker::unsafeArchiveUnpacksNothing_data()
     QTest::addColumn<QByteArray>("archive");
 
     const QPair<QString, QByteArray> good { "panel-1.nc", "G0 X0\n" };
-    const auto withBad = [&](const QString &name) {
-        return rawZip({ good, { name, "escaped" } });
-    };
+    const auto withBad = [&](const QString &name) { return rawZip({ good, { name, "escaped" } }); };
     QTest::newRow("parent") << withBad("../escaped.nc");
     QTest::newRow("parent-deep") << withBad("sub/../../escaped.nc");
     QTest::newRow("parent-of-parent") << withBad("../../escaped.nc");
     QTest::newRow("absolute") << withBad(m_dir->filePath("escaped.nc"));
     QTest::newRow("backslash-parent") << withBad("..\\escaped.nc");
     QTest::newRow("drive-letter") << withBad("C:/escaped.nc");
-    QTest::newRow("control-character") << withBad(QStringLiteral("esc\x07" "aped.nc"));
+    QTest::newRow("control-character") << withBad(QStringLiteral("esc\x07"
+                                                                 "aped.nc"));
     QTest::newRow("symlink-then-write-through")
-        << rawZip({ good, { "link", m_dir->path().toUtf8() }, { "link/escaped.nc", "escaped" } },
-                  { "link" });
+        << rawZip({ good, { "link", m_dir->path().toUtf8() }, { "link/escaped.nc", "escaped" } }, { "link" });
     QTest::newRow("symlink-alone") << rawZip({ good, { "link", "/" } }, { "link" });
 }
 
@@ -233,8 +229,8 @@ void tst_ArchiveUnpacker::unreadableArchiveChangesNothing_data()
     QTest::addColumn<bool>("exists");
     QTest::addColumn<ArchiveUnpacker::Result>("result");
 
-    const QByteArray zip = DeviceSimulator::makeZip({ { "panel-1.nc", QByteArray(4000, 'G') },
-                                                      { "panel-2.nc", QByteArray(4000, 'X') } });
+    const QByteArray zip = DeviceSimulator::makeZip(
+        { { "panel-1.nc", QByteArray(4000, 'G') }, { "panel-2.nc", QByteArray(4000, 'X') } });
     QByteArray corrupt = zip;
     // Damages the compressed data of the first entry; its header and the directory stay.
     corrupt[40] = char(corrupt[40] ^ 0x55);

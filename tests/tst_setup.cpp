@@ -110,11 +110,14 @@ void tst_Setup::postsRecord_data()
     QTest::addColumn<QString>("status");
 
     QTest::newRow("default-owner") << "1001" << QString::fromUtf8("一号机") << QStringList() << "0";
-    QTest::newRow("everyone") << "1001" << "cnc-2" << QStringList { "everyoneBtn" } << "1";
-    QTest::newRow("everyone-then-owner")
-        << "1001" << "cnc-3" << QStringList { "everyoneBtn", "ownerBtn" } << "0";
-    QTest::newRow("spaces-sent-unchanged") << "1001" << "   " << QStringList() << "0";
-    QTest::newRow("form-characters") << "7" << "a&b+c=d%25e f" << QStringList() << "0";
+    QTest::newRow("everyone") << "1001"
+                              << "cnc-2" << QStringList { "everyoneBtn" } << "1";
+    QTest::newRow("everyone-then-owner") << "1001"
+                                         << "cnc-3" << QStringList { "everyoneBtn", "ownerBtn" } << "0";
+    QTest::newRow("spaces-sent-unchanged") << "1001"
+                                           << "   " << QStringList() << "0";
+    QTest::newRow("form-characters") << "7"
+                                     << "a&b+c=d%25e f" << QStringList() << "0";
     QTest::newRow("no-uid") << QString() << "cnc-4" << QStringList() << "0";
 }
 
