@@ -74,6 +74,7 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
+    void cleanupTestCase();
 
     void form();
     void signIn_data();
@@ -115,6 +116,7 @@ void tst_Dialog::initTestCase()
 {
     QVERIFY(configHome.isValid());
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
+    QVERIFY2(Setting().fileName().startsWith(configHome.path()), qPrintable(Setting().fileName()));
     Q_INIT_RESOURCE(resources);
     QVERIFY(sim.start(0));
     Network *network = Network::getInstance("defalut");
@@ -135,6 +137,11 @@ void tst_Dialog::init()
 void tst_Dialog::cleanup()
 {
     qDeleteAll(taskWindows());
+}
+
+void tst_Dialog::cleanupTestCase()
+{
+    Q_CLEANUP_RESOURCE(resources);
 }
 
 QList<QByteArray> tst_Dialog::loginPaths() const
