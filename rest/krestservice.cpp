@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QMetaEnum>
@@ -24,6 +25,10 @@ const QString fileFieldMarker = QStringLiteral("$file$");
 const QString noChecksum = QStringLiteral("none");
 const QString uploadPath = QStringLiteral("upload_file2");
 const QString failed = QStringLiteral("false");
+
+// What a download lets the network thread hold ahead of the buffer: bounds the memory beyond
+// the body when the disk is slower than the network.
+const qint64 downloadReadBufferSize = 4 << 20;
 
 // A QByteArray cannot hold more than this; larger bodies are refused instead of crashing.
 const qint64 maxBodySize = std::numeric_limits<int>::max() - (1 << 20);
@@ -44,15 +49,33 @@ QString fileNameOf(const QString &path)
     return path.mid(lastSeparator(path) + 1);
 }
 
-void createParentDir(const QString &filePath)
+// Creates the directory part of filePath with all missing levels and returns the levels it
+// made, outermost first. "name" and "/name" have no directory of their own.
+QStringList createParentDirs(const QString &filePath)
 {
     QString unified = filePath;
     unified.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const int slash = unified.lastIndexOf(QLatin1Char('/'));
-    // "name" and "/name" have no directory of their own to create.
     if (slash <= 0)
-        return;
+        return QStringList();
+
+    QStringList missing;
+    QString level = QDir::cleanPath(QDir::current().absoluteFilePath(unified.left(slash)));
+    while (!QFileInfo::exists(level)) {
+        missing.prepend(level);
+        const QString parent = QFileInfo(level).path();
+        if (parent == level)
+            break;
+        level = parent;
+    }
     QDir().mkpath(unified.left(slash));
+    return missing;
+}
+
+void removeDirs(const QStringList &outermostFirst)
+{
+    for (auto it = outermostFirst.crbegin(); it != outermostFirst.crend(); ++it)
+        QDir().rmdir(*it);
 }
 
 QString errorDescription(QNetworkReply::NetworkError err)
@@ -433,10 +456,12 @@ bool KRESTService::checkFile(const QString &remotePath)
     return false;
 }
 
-// Collects the body as it arrives into one buffer sized from Content-Length, and tells
-// whether the transfer ended complete and successful.
-bool KRESTService::receiveBody(QNetworkReply *reply, QByteArray &body)
+// Collects the body as it arrives into one buffer sized from Content-Length and writes each
+// new piece from that buffer to the file at once, so that the disk keeps pace with the
+// network. Tells whether every piece was written.
+bool KRESTService::receiveBody(QNetworkReply *reply, QByteArray &body, QSaveFile &file)
 {
+    bool written = true;
     auto reserve = [reply, &body]() {
         const qint64 length = announcedLength(reply);
         if (length > maxBodySize)
@@ -444,9 +469,9 @@ bool KRESTService::receiveBody(QNetworkReply *reply, QByteArray &body)
         else if (length > body.capacity())
             body.reserve(int(length));
     };
-    auto take = [reply, &body]() {
+    auto take = [reply, &body, &file, &written]() {
         const qint64 available = reply->bytesAvailable();
-        if (available <= 0)
+        if (available <= 0 || !written)
             return;
         if (body.size() + available > maxBodySize) {
             reply->abort();
@@ -454,8 +479,12 @@ bool KRESTService::receiveBody(QNetworkReply *reply, QByteArray &body)
         }
         const int oldSize = body.size();
         body.resize(oldSize + int(available));
-        const qint64 got = reply->read(body.data() + oldSize, available);
-        body.resize(oldSize + int(qMax<qint64>(got, 0)));
+        const qint64 got = qMax<qint64>(reply->read(body.data() + oldSize, available), 0);
+        body.resize(oldSize + int(got));
+        if (file.write(body.constData() + oldSize, got) != got) {
+            written = false;
+            reply->abort();
+        }
     };
 
     const QMetaObject::Connection onHeaders = connect(reply, &QNetworkReply::metaDataChanged, reply, reserve);
@@ -466,12 +495,20 @@ bool KRESTService::receiveBody(QNetworkReply *reply, QByteArray &body)
     take();
     disconnect(onHeaders);
     disconnect(onData);
+    if (!written)
+        qDebug().noquote().nospace() << "cannot write " << file.fileName() << ": " << file.errorString();
+    return written;
+}
 
+// Whether the reply ended complete and successful, with all of the announced body in body.
+bool KRESTService::transferComplete(QNetworkReply *reply, const QByteArray &body)
+{
     const QString url = reply->url().toString();
     if (!reply->isFinished()) {
         qDebug().noquote().nospace() << "download interrupted: " << url;
         return false;
     }
+    // Transport and HTTP errors have been logged by onError.
     if (reply->error() != QNetworkReply::NoError)
         return false;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -488,29 +525,37 @@ bool KRESTService::receiveBody(QNetworkReply *reply, QByteArray &body)
     return true;
 }
 
+// The body goes into a QSaveFile beside the destination, which replaces the destination
+// only once the whole body has arrived and passed its check. On any failure the
+// destination stays as it was and the directories made for it are removed again.
 bool KRESTService::downloadFile(const QString &src, const QString &dst, const QString &md5)
 {
-    QByteArray body;
-    if (!receiveBody(getData(src, QString()), body))
-        return false;
-    if (md5 != noChecksum && md5Base64(body).compare(md5, Qt::CaseInsensitive) != 0) {
-        qDebug() << "md5校验出错";
-        return false;
-    }
-
     const QString path = withoutFileScheme(dst);
-    createParentDir(path);
-    // Written beside the destination and renamed over it, so no reader sees half a file.
+    const QStringList madeDirs = createParentDirs(path);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         qDebug().noquote().nospace() << "cannot write " << path << ": " << file.errorString();
+        removeDirs(madeDirs);
         return false;
     }
-    if (file.write(body) != body.size() || !file.commit()) {
+
+    QByteArray body;
+    QNetworkReply *reply = getData(src, QString());
+    reply->setReadBufferSize(downloadReadBufferSize);
+    bool saved = receiveBody(reply, body, file) && transferComplete(reply, body);
+    if (saved && md5 != noChecksum && md5Base64(body).compare(md5, Qt::CaseInsensitive) != 0) {
+        qDebug() << "md5校验出错";
+        saved = false;
+    }
+    if (saved && !file.commit()) {
         qDebug().noquote().nospace() << "cannot write " << path << ": " << file.errorString();
-        return false;
+        saved = false;
     }
-    return true;
+    if (!saved) {
+        file.cancelWriting();
+        removeDirs(madeDirs);
+    }
+    return saved;
 }
 
 QString KRESTService::uploadFile(const QString &src, const QString &dst, const QString &token)

@@ -11,6 +11,8 @@
 #include <QVariant>
 #include <QVariantMap>
 
+class QSaveFile;
+
 // HTTP client for the REST file and command service. Relative paths are joined to the
 // server root, the constant parameters are added to the next composed URL only, and every
 // reply reports transport errors to onError(). The synchronous operations wait in a local
@@ -86,7 +88,8 @@ private:
     bool store(QString &member, const QString &value);
     QNetworkRequest makeRequest(const QUrl &url) const;
     QNetworkReply *watch(QNetworkReply *reply);
-    static bool receiveBody(QNetworkReply *reply, QByteArray &body);
+    static bool receiveBody(QNetworkReply *reply, QByteArray &body, QSaveFile &file);
+    static bool transferComplete(QNetworkReply *reply, const QByteArray &body);
     static void appendFormDataPart(QByteArray &body, const QString &key, const QVariant &value);
     static QByteArray multipartBody(const QVariantMap &data, const QByteArray &boundary);
 

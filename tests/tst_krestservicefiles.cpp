@@ -143,6 +143,7 @@ void tst_KRESTServiceFiles::downloadChecksum()
     const QString target = dir->filePath("nc/task.zip");
     QCOMPARE(service.downloadFile(sim.rootUrl() + "files/task.zip", target, md5), written);
     QCOMPARE(QFile::exists(target), written);
+    QCOMPARE(QFileInfo::exists(dir->filePath("nc")), written);
     if (written)
         QCOMPARE(readAll(target), payload);
     QCOMPARE(lines.contains("md5校验出错"), !written);

@@ -1,0 +1,172 @@
+// Download of a 200 MB file with KRESTService::downloadFile next to curl fetching the same
+// file from the same simulator in the same run: throughput and peak resident memory.
+//
+// Each download runs in a fresh child process (this program with --fetch), so its peak
+// resident memory holds only the client, not the simulator or an earlier run.
+
+#include "devicesimulator.h"
+#include "krestservice.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+#include <unistd.h>
+
+static constexpr qint64 bodyBytes = 200ll * 1000 * 1000;
+static constexpr int repeats = 3;
+
+struct Run {
+    bool ok = false;
+    double seconds = 0;
+    double peakMB = 0;
+};
+
+// VmHWM of this process in MB (10^6 bytes).
+static double peakResidentMB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() * 1024.0 / 1e6;
+    }
+    return 0;
+}
+
+static void dropDebugLine(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type != QtDebugMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+static int fetch(const QString &url, const QString &dst)
+{
+    // The request lines of the service would only clutter the figures.
+    qInstallMessageHandler(dropDebugLine);
+    KRESTService service;
+    QElapsedTimer timer;
+    timer.start();
+    const bool ok = service.downloadFile(url, dst, QStringLiteral("none"));
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    const bool complete = ok && QFileInfo(dst).size() == bodyBytes;
+    std::printf("%d %.6f %.3f\n", complete ? 1 : 0, seconds, peakResidentMB());
+    return complete ? 0 : 1;
+}
+
+static Run runChild(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(program, arguments);
+    Run run;
+    if (!process.waitForFinished(120000) || process.exitCode() != 0)
+        return run;
+    const QList<QByteArray> fields = process.readAllStandardOutput().trimmed().split(' ');
+    run.ok = fields.value(0) == "1";
+    run.seconds = fields.value(1).toDouble();
+    run.peakMB = fields.value(2).toDouble();
+    return run;
+}
+
+static Run runQuillet(const QString &url, const QString &dst)
+{
+    QFile::remove(dst);
+    return runChild(QCoreApplication::applicationFilePath(), { QStringLiteral("--fetch"), url, dst });
+}
+
+static Run runCurl(const QString &url, const QString &dst)
+{
+    QFile::remove(dst);
+    QProcess process;
+    process.start(QStringLiteral("curl"),
+                  { QStringLiteral("-s"), QStringLiteral("-o"), dst, QStringLiteral("-w"),
+                    QStringLiteral("%{time_total}"), url });
+    Run run;
+    if (!process.waitForFinished(120000) || process.exitCode() != 0)
+        return run;
+    run.seconds = process.readAllStandardOutput().trimmed().toDouble();
+    run.ok = QFileInfo(dst).size() == bodyBytes && run.seconds > 0;
+    return run;
+}
+
+// How long curl's file takes to reach the disk: downloadFile syncs before it replaces the
+// destination (QSaveFile), curl does not, so curl plus this is the like-for-like yardstick.
+static double syncSeconds(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return 0;
+    QElapsedTimer timer;
+    timer.start();
+    ::fsync(file.handle());
+    return timer.nsecsElapsed() / 1e9;
+}
+
+static Run best(const QList<Run> &runs)
+{
+    Run result;
+    for (const Run &run : runs) {
+        if (!run.ok)
+            return Run();
+        if (!result.ok || run.seconds < result.seconds)
+            result.seconds = run.seconds;
+        result.peakMB = std::max(result.peakMB, run.peakMB);
+        result.ok = true;
+    }
+    return result;
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    if (arguments.size() == 4 && arguments.at(1) == QLatin1String("--fetch"))
+        return fetch(arguments.at(2), arguments.at(3));
+
+    DeviceSimulator simulator;
+    QTemporaryDir dir;
+    if (!simulator.start(0) || !dir.isValid()) {
+        std::fprintf(stderr, "bench_download: cannot start the simulator\n");
+        return 1;
+    }
+    const QString url = simulator.rootUrl() + QStringLiteral("blob/%1").arg(bodyBytes);
+    const QString dst = dir.filePath(QStringLiteral("blob.bin"));
+
+    // Alternate the two clients so that a busy moment of the machine hits both alike.
+    QList<Run> ours, curls, syncedCurls;
+    for (int i = 0; i < repeats; ++i) {
+        ours << runQuillet(url, dst);
+        curls << runCurl(url, dst);
+        syncedCurls << curls.last();
+        syncedCurls.last().seconds += syncSeconds(dst);
+    }
+    const Run quillet = best(ours);
+    const Run curl = best(curls);
+    const Run syncedCurl = best(syncedCurls);
+    if (!quillet.ok || !curl.ok) {
+        std::fprintf(stderr, "bench_download: a download failed (quillet %d, curl %d)\n", quillet.ok, curl.ok);
+        return 1;
+    }
+
+    const double bodyMB = bodyBytes / 1e6;
+    const double ourSpeed = bodyMB / quillet.seconds;
+    const double curlSpeed = bodyMB / curl.seconds;
+    const double memoryLimit = bodyMB * 1.1 + 40;
+    const double syncedCurlSpeed = bodyMB / syncedCurl.seconds;
+    std::printf("download 200 MB throughput: %.0f MB/s, curl %.0f MB/s, ratio %.2f (target >= 0.90)\n", ourSpeed,
+                curlSpeed, ourSpeed / curlSpeed);
+    std::printf("download 200 MB throughput on disk: %.0f MB/s, curl then fsync %.0f MB/s, ratio %.2f\n", ourSpeed,
+                syncedCurlSpeed, ourSpeed / syncedCurlSpeed);
+    std::printf("download 200 MB peak resident: %.0f MB, limit 1.1 x body + 40 = %.0f MB, ratio %.2f (target <= "
+                "1.00)\n",
+                quillet.peakMB, memoryLimit, quillet.peakMB / memoryLimit);
+    return 0;
+}
