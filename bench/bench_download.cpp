@@ -22,7 +22,8 @@
 static constexpr qint64 bodyBytes = 200ll * 1000 * 1000;
 static constexpr int repeats = 3;
 
-struct Run {
+struct Run
+{
     bool ok = false;
     double seconds = 0;
     double peakMB = 0;
@@ -87,8 +88,8 @@ static Run runCurl(const QString &url, const QString &dst)
     QFile::remove(dst);
     QProcess process;
     process.start(QStringLiteral("curl"),
-                  { QStringLiteral("-s"), QStringLiteral("-o"), dst, QStringLiteral("-w"),
-                    QStringLiteral("%{time_total}"), url });
+        { QStringLiteral("-s"), QStringLiteral("-o"), dst, QStringLiteral("-w"),
+            QStringLiteral("%{time_total}"), url });
     Run run;
     if (!process.waitForFinished(120000) || process.exitCode() != 0)
         return run;
@@ -152,7 +153,8 @@ int main(int argc, char *argv[])
     const Run curl = best(curls);
     const Run syncedCurl = best(syncedCurls);
     if (!quillet.ok || !curl.ok) {
-        std::fprintf(stderr, "bench_download: a download failed (quillet %d, curl %d)\n", quillet.ok, curl.ok);
+        std::fprintf(
+            stderr, "bench_download: a download failed (quillet %d, curl %d)\n", quillet.ok, curl.ok);
         return 1;
     }
 
@@ -161,12 +163,13 @@ int main(int argc, char *argv[])
     const double curlSpeed = bodyMB / curl.seconds;
     const double memoryLimit = bodyMB * 1.1 + 40;
     const double syncedCurlSpeed = bodyMB / syncedCurl.seconds;
-    std::printf("download 200 MB throughput: %.0f MB/s, curl %.0f MB/s, ratio %.2f (target >= 0.90)\n", ourSpeed,
-                curlSpeed, ourSpeed / curlSpeed);
-    std::printf("download 200 MB throughput on disk: %.0f MB/s, curl then fsync %.0f MB/s, ratio %.2f\n", ourSpeed,
-                syncedCurlSpeed, ourSpeed / syncedCurlSpeed);
-    std::printf("download 200 MB peak resident: %.0f MB, limit 1.1 x body + 40 = %.0f MB, ratio %.2f (target <= "
-                "1.00)\n",
-                quillet.peakMB, memoryLimit, quillet.peakMB / memoryLimit);
+    std::printf("download 200 MB throughput: %.0f MB/s, curl %.0f MB/s, ratio %.2f (target >= 0.90)\n",
+        ourSpeed, curlSpeed, ourSpeed / curlSpeed);
+    std::printf("download 200 MB throughput on disk: %.0f MB/s, curl then fsync %.0f MB/s, ratio %.2f\n",
+        ourSpeed, syncedCurlSpeed, ourSpeed / syncedCurlSpeed);
+    std::printf(
+        "download 200 MB peak resident: %.0f MB, limit 1.1 x body + 40 = %.0f MB, ratio %.2f (target <= "
+        "1.00)\n",
+        quillet.peakMB, memoryLimit, quillet.peakMB / memoryLimit);
     return 0;
 }

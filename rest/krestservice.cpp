@@ -218,7 +218,8 @@ QNetworkRequest KRESTService::makeRequest(const QUrl &url) const
 
 QNetworkReply *KRESTService::watch(QNetworkReply *reply)
 {
-    connect(reply, SIGNAL(error(QNetworkReply::NetworkError)), this, SLOT(onError(QNetworkReply::NetworkError)));
+    connect(
+        reply, SIGNAL(error(QNetworkReply::NetworkError)), this, SLOT(onError(QNetworkReply::NetworkError)));
     return reply;
 }
 
@@ -297,7 +298,8 @@ QNetworkReply *KRESTService::postMultipart(const QString &path, const QVariantMa
         boundary = drawBoundary(random);
         body = multipartBody(data, boundary);
     }
-    const QString contentType = QStringLiteral("multipart/form-data; boundary=") + QString::fromLocal8Bit(boundary);
+    const QString contentType
+        = QStringLiteral("multipart/form-data; boundary=") + QString::fromLocal8Bit(boundary);
     return postData(path, body, contentType);
 }
 
@@ -518,8 +520,8 @@ bool KRESTService::transferComplete(QNetworkReply *reply, const QByteArray &body
     }
     const qint64 expected = announcedLength(reply);
     if (expected >= 0 && expected != body.size()) {
-        qDebug().noquote().nospace() << "download incomplete: " << url << ' ' << body.size() << " of " << expected
-                                      << " BYTES";
+        qDebug().noquote().nospace() << "download incomplete: " << url << ' ' << body.size() << " of "
+                                     << expected << " BYTES";
         return false;
     }
     return true;
@@ -587,8 +589,8 @@ QString KRESTService::uploadFile(const QString &src, const QString &dst, const Q
         qDebug().noquote() << object.value(QStringLiteral("error")).toString();
         return failed;
     }
-    const QString storedMd5 =
-        object.value(QStringLiteral("data")).toObject().value(QStringLiteral("file_md5")).toString();
+    const QString storedMd5
+        = object.value(QStringLiteral("data")).toObject().value(QStringLiteral("file_md5")).toString();
     if (md5Base64(content).compare(storedMd5, Qt::CaseInsensitive) != 0) {
         qDebug() << "md5校验出错";
         return failed;

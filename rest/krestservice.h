@@ -24,12 +24,12 @@ class QSaveFile;
 class KRESTService : public QNetworkAccessManager
 {
     Q_OBJECT
-    Q_PROPERTY(QString serverRoot READ serverRoot WRITE setServerRoot NOTIFY serverRootChanged DESIGNABLE true
-                   SCRIPTABLE true STORED true)
-    Q_PROPERTY(QString localRoot READ localRoot WRITE setLocalRoot NOTIFY localRootChanged DESIGNABLE true
-                   SCRIPTABLE true STORED true)
-    Q_PROPERTY(QString constParams READ constParams WRITE setConstParams NOTIFY constParamsChanged DESIGNABLE
-                   true SCRIPTABLE true STORED true)
+    Q_PROPERTY(QString serverRoot READ serverRoot WRITE setServerRoot NOTIFY serverRootChanged
+            DESIGNABLE true SCRIPTABLE true STORED true)
+    Q_PROPERTY(QString localRoot READ localRoot WRITE setLocalRoot NOTIFY localRootChanged
+            DESIGNABLE true SCRIPTABLE true STORED true)
+    Q_PROPERTY(QString constParams READ constParams WRITE setConstParams NOTIFY constParamsChanged
+            DESIGNABLE true SCRIPTABLE true STORED true)
 
 public:
     static constexpr int defaultTransferTimeout = 30000;

@@ -18,7 +18,16 @@ void captureMessage(QtMsgType, const QMessageLogContext &, const QString &messag
         capturedLines->append(message);
 }
 
-enum class Sender { Head, GetText, GetMap, PostJsonText, PostJsonMap, PostFormText, PostFormMap };
+enum class Sender
+{
+    Head,
+    GetText,
+    GetMap,
+    PostJsonText,
+    PostJsonMap,
+    PostFormText,
+    PostFormMap
+};
 
 } // namespace
 
@@ -31,8 +40,7 @@ class PropertyReader : public QObject
 public:
     explicit PropertyReader(const QByteArray &property)
         : property(property)
-    {
-    }
+    { }
     QByteArray property;
     QString seen;
 
@@ -67,14 +75,12 @@ private slots:
     void parseJson();
     void jsonReaders_data();
     void jsonReaders();
-    void waitForTextStopsAtNul();
     void formDataPart_data();
     void formDataPart();
     void multipartBody();
     void multipartEmptyMap();
     void multipartBoundaryPerSecond();
     void multipartBoundaryAvoidsContent();
-    void multipartEscapedNamesParseBack();
 
 private:
     QString lineStartingWith(const QString &prefix) const;
@@ -133,21 +139,15 @@ void tst_KRESTService::interface()
     QStringList methods;
     for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
         methods << QString::fromLatin1(meta->method(i).methodSignature());
-    const QStringList expected { "serverRootChanged()",
-                                 "localRootChanged()",
-                                 "constParamsChanged()",
-                                 "onError(QNetworkReply::NetworkError)",
-                                 "getCommand(QString,QString)",
-                                 "postJsonCommand(QString,QString)",
-                                 "postFormCommand(QString,QString)",
-                                 "checkFile(QString)",
-                                 "downloadFile(QString,QString,QString)",
-                                 "uploadFile(QString,QString,QString)" };
+    const QStringList expected { "serverRootChanged()", "localRootChanged()", "constParamsChanged()",
+        "onError(QNetworkReply::NetworkError)", "getCommand(QString,QString)",
+        "postJsonCommand(QString,QString)", "postFormCommand(QString,QString)", "checkFile(QString)",
+        "downloadFile(QString,QString,QString)", "uploadFile(QString,QString,QString)" };
     QCOMPARE(methods, expected);
 
     QVERIFY(QMetaType::type("QNetworkReply::NetworkError") != QMetaType::UnknownType);
-    QVERIFY(QMetaObject::invokeMethod(&service, "onError",
-                                      Q_ARG(QNetworkReply::NetworkError, QNetworkReply::TimeoutError)));
+    QVERIFY(QMetaObject::invokeMethod(
+        &service, "onError", Q_ARG(QNetworkReply::NetworkError, QNetworkReply::TimeoutError)));
     QVERIFY(lines.contains(QStringLiteral("请求超时")));
 }
 
@@ -158,15 +158,38 @@ void tst_KRESTService::composeUrl_data()
     QTest::addColumn<QString>("constParams");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("root-with-slash") << "http://h/r/" << "a/b" << "" << "http://h/r/a/b";
-    QTest::newRow("root-without-slash") << "http://h/r" << "a/b" << "" << "http://h/ra/b";
-    QTest::newRow("absolute-http") << "http://h/r/" << "http://x/y" << "" << "http://x/y";
-    QTest::newRow("absolute-https") << "http://h/r/" << "https://x/y" << "" << "https://x/y";
-    QTest::newRow("upper-case-scheme-is-relative") << "http://h/r/" << "HTTP://x/y" << ""
+    QTest::newRow("root-with-slash") << "http://h/r/"
+                                     << "a/b"
+                                     << ""
+                                     << "http://h/r/a/b";
+    QTest::newRow("root-without-slash") << "http://h/r"
+                                        << "a/b"
+                                        << ""
+                                        << "http://h/ra/b";
+    QTest::newRow("absolute-http") << "http://h/r/"
+                                   << "http://x/y"
+                                   << ""
+                                   << "http://x/y";
+    QTest::newRow("absolute-https") << "http://h/r/"
+                                    << "https://x/y"
+                                    << ""
+                                    << "https://x/y";
+    QTest::newRow("upper-case-scheme-is-relative") << "http://h/r/"
+                                                   << "HTTP://x/y"
+                                                   << ""
                                                    << "http://h/r/HTTP://x/y";
-    QTest::newRow("const-params") << "http://h/" << "p" << "k=v" << "http://h/p?k=v";
-    QTest::newRow("const-params-after-query") << "http://h/" << "p?a=1" << "k=v" << "http://h/p?a=1?k=v";
-    QTest::newRow("no-percent-encoding-added") << "http://h/" << "a b" << "" << "http://h/a%20b";
+    QTest::newRow("const-params") << "http://h/"
+                                  << "p"
+                                  << "k=v"
+                                  << "http://h/p?k=v";
+    QTest::newRow("const-params-after-query") << "http://h/"
+                                              << "p?a=1"
+                                              << "k=v"
+                                              << "http://h/p?a=1?k=v";
+    QTest::newRow("no-percent-encoding-added") << "http://h/"
+                                               << "a b"
+                                               << ""
+                                               << "http://h/a%20b";
 }
 
 void tst_KRESTService::composeUrl()
@@ -209,14 +232,15 @@ void tst_KRESTService::propertySignals()
     QFETCH(QByteArray, property);
 
     KRESTService service;
-    const QMetaProperty meta = service.metaObject()->property(service.metaObject()->indexOfProperty(property));
+    const QMetaProperty meta
+        = service.metaObject()->property(service.metaObject()->indexOfProperty(property));
     QVERIFY(meta.isDesignable() && meta.isScriptable() && meta.isStored() && meta.hasNotifySignal());
     QSignalSpy changed(&service, meta.notifySignal());
 
     // A receiver connected directly reads the new value back while the setter runs.
     PropertyReader reader(property);
     connect(&service, meta.notifySignal(), &reader,
-            reader.metaObject()->method(reader.metaObject()->indexOfSlot("read()")));
+        reader.metaObject()->method(reader.metaObject()->indexOfSlot("read()")));
 
     QVERIFY(service.setProperty(property, QString()));
     QCOMPARE(changed.count(), 0);
@@ -245,39 +269,48 @@ void tst_KRESTService::senders_data()
     const QVariantMap none;
     const QByteArray json = "application/json";
     const QByteArray form = "application/x-www-form-urlencoded";
-    QTest::newRow("head-params") << Sender::Head << "p" << "a=1" << none << "" << QByteArray("HEAD")
-                                 << QByteArray("p?a=1") << QByteArray() << QByteArray();
-    QTest::newRow("head-params-and-const") << Sender::Head << "p" << "a=1" << none << "k=v"
-                                           << QByteArray("HEAD") << QByteArray("p?a=1?k=v") << QByteArray()
-                                           << QByteArray();
-    QTest::newRow("get-params") << Sender::GetText << "p" << "x" << none << "" << QByteArray("GET")
-                                << QByteArray("p/x") << QByteArray() << QByteArray();
-    QTest::newRow("get-no-params") << Sender::GetText << "p" << "" << none << "" << QByteArray("GET")
-                                   << QByteArray("p") << QByteArray() << QByteArray();
+    QTest::newRow("head-params") << Sender::Head << "p"
+                                 << "a=1" << none << "" << QByteArray("HEAD") << QByteArray("p?a=1")
+                                 << QByteArray() << QByteArray();
+    QTest::newRow("head-params-and-const") << Sender::Head << "p"
+                                           << "a=1" << none << "k=v" << QByteArray("HEAD")
+                                           << QByteArray("p?a=1?k=v") << QByteArray() << QByteArray();
+    QTest::newRow("get-params") << Sender::GetText << "p"
+                                << "x" << none << "" << QByteArray("GET") << QByteArray("p/x") << QByteArray()
+                                << QByteArray();
+    QTest::newRow("get-no-params") << Sender::GetText << "p"
+                                   << "" << none << "" << QByteArray("GET") << QByteArray("p") << QByteArray()
+                                   << QByteArray();
     QTest::newRow("get-map-values-in-key-order")
-        << Sender::GetMap << "p" << "" << QVariantMap({ { "b", "2" }, { "a", "1" } }) << "" << QByteArray("GET")
+        << Sender::GetMap << "p"
+        << "" << QVariantMap({ { "b", "2" }, { "a", "1" } }) << "" << QByteArray("GET")
         << QByteArray("p//1/2") << QByteArray() << QByteArray();
-    QTest::newRow("get-empty-map") << Sender::GetMap << "p" << "" << none << "" << QByteArray("GET")
-                                   << QByteArray("p") << QByteArray() << QByteArray();
-    QTest::newRow("post-json-text") << Sender::PostJsonText << "j" << "{\"x\":\"ü\"}" << none << ""
-                                    << QByteArray("POST") << QByteArray("j") << QByteArray("{\"x\":\"ü\"}")
-                                    << json;
-    QTest::newRow("post-json-empty-map") << Sender::PostJsonMap << "j" << "" << none << "k=v"
-                                         << QByteArray("POST") << QByteArray("j?k=v") << QByteArray("{}")
-                                         << json;
-    QTest::newRow("post-json-map") << Sender::PostJsonMap << "j" << "" << QVariantMap({ { "a", 1 } }) << ""
-                                   << QByteArray("POST") << QByteArray("j") << QByteArray("{\"a\":1}") << json;
-    QTest::newRow("post-form-text-unchanged") << Sender::PostFormText << "f" << "a=1&b=x y" << none << ""
-                                              << QByteArray("POST") << QByteArray("f")
-                                              << QByteArray("a=1&b=x y") << form;
+    QTest::newRow("get-empty-map") << Sender::GetMap << "p"
+                                   << "" << none << "" << QByteArray("GET") << QByteArray("p") << QByteArray()
+                                   << QByteArray();
+    QTest::newRow("post-json-text") << Sender::PostJsonText << "j"
+                                    << "{\"x\":\"ü\"}" << none << "" << QByteArray("POST") << QByteArray("j")
+                                    << QByteArray("{\"x\":\"ü\"}") << json;
+    QTest::newRow("post-json-empty-map")
+        << Sender::PostJsonMap << "j"
+        << "" << none << "k=v" << QByteArray("POST") << QByteArray("j?k=v") << QByteArray("{}") << json;
+    QTest::newRow("post-json-map") << Sender::PostJsonMap << "j"
+                                   << "" << QVariantMap({ { "a", 1 } }) << "" << QByteArray("POST")
+                                   << QByteArray("j") << QByteArray("{\"a\":1}") << json;
+    QTest::newRow("post-form-text-unchanged") << Sender::PostFormText << "f"
+                                              << "a=1&b=x y" << none << "" << QByteArray("POST")
+                                              << QByteArray("f") << QByteArray("a=1&b=x y") << form;
     QTest::newRow("post-form-map-encoded")
-        << Sender::PostFormMap << "f" << "" << QVariantMap({ { "b", "x y" }, { "a", 1 } }) << ""
-        << QByteArray("POST") << QByteArray("f") << QByteArray("a=1&b=x%20y") << form;
+        << Sender::PostFormMap << "f"
+        << "" << QVariantMap({ { "b", "x y" }, { "a", 1 } }) << "" << QByteArray("POST") << QByteArray("f")
+        << QByteArray("a=1&b=x%20y") << form;
     QTest::newRow("post-form-map-no-injection")
-        << Sender::PostFormMap << "f" << "" << QVariantMap({ { "k&=", "1&b=2+3" } }) << "" << QByteArray("POST")
-        << QByteArray("f") << QByteArray("k%26%3D=1%26b%3D2%2B3") << form;
-    QTest::newRow("post-form-empty-map") << Sender::PostFormMap << "f" << "" << none << "" << QByteArray("POST")
-                                         << QByteArray("f") << QByteArray() << form;
+        << Sender::PostFormMap << "f"
+        << "" << QVariantMap({ { "k&=", "1&b=2+3" } }) << "" << QByteArray("POST") << QByteArray("f")
+        << QByteArray("k%26%3D=1%26b%3D2%2B3") << form;
+    QTest::newRow("post-form-empty-map")
+        << Sender::PostFormMap << "f"
+        << "" << none << "" << QByteArray("POST") << QByteArray("f") << QByteArray() << form;
 }
 
 void tst_KRESTService::senders()
@@ -298,13 +331,27 @@ void tst_KRESTService::senders()
     sim.setCannedReply(path, "{}");
     QNetworkReply *reply = nullptr;
     switch (sender) {
-    case Sender::Head: reply = service.headData(path, text); break;
-    case Sender::GetText: reply = service.getData(path, text); break;
-    case Sender::GetMap: reply = service.getData(path, map); break;
-    case Sender::PostJsonText: reply = service.postJson(path, text); break;
-    case Sender::PostJsonMap: reply = service.postJson(path, map); break;
-    case Sender::PostFormText: reply = service.postForm(path, text); break;
-    case Sender::PostFormMap: reply = service.postForm(path, map); break;
+    case Sender::Head:
+        reply = service.headData(path, text);
+        break;
+    case Sender::GetText:
+        reply = service.getData(path, text);
+        break;
+    case Sender::GetMap:
+        reply = service.getData(path, map);
+        break;
+    case Sender::PostJsonText:
+        reply = service.postJson(path, text);
+        break;
+    case Sender::PostJsonMap:
+        reply = service.postJson(path, map);
+        break;
+    case Sender::PostFormText:
+        reply = service.postForm(path, text);
+        break;
+    case Sender::PostFormMap:
+        reply = service.postForm(path, map);
+        break;
     }
     QVERIFY(reply);
     QCOMPARE(reply->parent(), &service);
@@ -395,15 +442,19 @@ void tst_KRESTService::commands()
 {
     KRESTService service;
     service.setServerRoot(sim.rootUrl());
-    sim.setCannedReply("cmd", "{\"status\":1}");
+    // The reply text ends at the first NUL byte; the raw bytes keep it.
+    const QByteArray answer("{\"status\":1}\0tail", 17);
+    sim.setCannedReply("cmd", answer);
 
     QCOMPARE(service.getCommand("cmd/get", "7"), QStringLiteral("{\"status\":1}"));
     QCOMPARE(service.postJsonCommand("cmd/json", "{\"a\":2}"), QStringLiteral("{\"status\":1}"));
     QCOMPARE(service.postFormCommand("cmd/form", "a=2"), QStringLiteral("{\"status\":1}"));
+    QCOMPARE(lines.filter("REST RESULT : ").size(), 3);
     QVERIFY(lines.contains(QStringLiteral("REST RESULT : {\"status\":1}")));
+    QCOMPARE(KRESTService::waitForBytes(service.getData("cmd", QString())), answer);
 
     const QList<DeviceSimulator::Request> requests = sim.requests();
-    QCOMPARE(requests.size(), 3);
+    QCOMPARE(requests.size(), 4);
     QCOMPARE(requests.at(0).rawPath, QByteArray("cmd/get/7"));
     QCOMPARE(requests.at(1).body, QByteArray("{\"a\":2}"));
     QCOMPARE(requests.at(1).contentType, QByteArray("application/json"));
@@ -437,7 +488,7 @@ void tst_KRESTService::parseJson()
         QCOMPARE(KRESTService::parseJson(QString::fromUtf8(KRESTService::toJsonBytes(expected))), expected);
     QCOMPARE(KRESTService::toJsonBytes(QVariant()), QByteArray());
     QCOMPARE(KRESTService::toJsonBytes(QVariantMap({ { "a", 1 }, { "b", "c d" } })),
-             QByteArray("{\"a\":1,\"b\":\"c d\"}"));
+        QByteArray("{\"a\":1,\"b\":\"c d\"}"));
 }
 
 void tst_KRESTService::jsonReaders_data()
@@ -476,15 +527,6 @@ void tst_KRESTService::jsonReaders()
     QCOMPARE(KRESTService::readJsonMap(reply), QVariantMap());
 }
 
-void tst_KRESTService::waitForTextStopsAtNul()
-{
-    KRESTService service;
-    service.setServerRoot(sim.rootUrl());
-    sim.setCannedReply("nul", QByteArray("ab\0cd", 5));
-    QCOMPARE(KRESTService::waitForText(service.getData("nul", QString())), QStringLiteral("ab"));
-    QCOMPARE(KRESTService::waitForBytes(service.getData("nul", QString())), QByteArray("ab\0cd", 5));
-}
-
 void tst_KRESTService::formDataPart_data()
 {
     QTest::addColumn<QString>("key");
@@ -492,24 +534,26 @@ void tst_KRESTService::formDataPart_data()
     QTest::addColumn<QByteArray>("expected");
 
     const QByteArray tail = "\r\nContent-Transfer-Encoding: 8bit\r\n\r\n";
-    QTest::newRow("plain") << "path" << QVariant("目录/a") << "Content-Disposition: form-data; name=\"path\""
-                                                                  + tail + QString("目录/a").toUtf8();
+    QTest::newRow("plain") << "path" << QVariant("目录/a")
+                           << "Content-Disposition: form-data; name=\"path\"" + tail
+            + QString("目录/a").toUtf8();
     QTest::newRow("plain-number") << "n" << QVariant(12)
                                   << "Content-Disposition: form-data; name=\"n\"" + tail + "12";
     QTest::newRow("file-raw-bytes") << "$file$x.zip" << QVariant(QByteArray("a\r\n\0b", 5))
-                                    << "Content-Disposition: form-data; name=\"file\"; filename=\"x.zip\"" + tail
-                                           + QByteArray("a\r\n\0b", 5);
-    QTest::newRow("file-without-name") << "$file$" << QVariant(QByteArray("c"))
-                                       << "Content-Disposition: form-data; name=\"file\"; filename=\"\"" + tail
-                                              + "c";
-    QTest::newRow("marker-is-case-sensitive") << "$FILE$x" << QVariant("v")
-                                              << "Content-Disposition: form-data; name=\"$FILE$x\"" + tail + "v";
+                                    << "Content-Disposition: form-data; name=\"file\"; filename=\"x.zip\""
+            + tail + QByteArray("a\r\n\0b", 5);
+    QTest::newRow("file-without-name")
+        << "$file$" << QVariant(QByteArray("c"))
+        << "Content-Disposition: form-data; name=\"file\"; filename=\"\"" + tail + "c";
+    QTest::newRow("marker-is-case-sensitive")
+        << "$FILE$x" << QVariant("v") << "Content-Disposition: form-data; name=\"$FILE$x\"" + tail + "v";
     QTest::newRow("file-name-escaped") << "$file$a\"b\r\nc.zip" << QVariant(QByteArray("d"))
                                        << "Content-Disposition: form-data; name=\"file\"; "
                                           "filename=\"a%22b%0D%0Ac.zip\""
-                                              + tail + "d";
-    QTest::newRow("field-name-escaped") << "k\"\n" << QVariant("v")
-                                        << "Content-Disposition: form-data; name=\"k%22%0A\"" + tail + "v";
+            + tail + "d";
+    QTest::newRow("field-name-escaped")
+        << "k\"\n"
+        << QVariant("v") << "Content-Disposition: form-data; name=\"k%22%0A\"" + tail + "v";
     QTest::newRow("nested-value-is-empty") << "m" << QVariant(QVariantMap({ { "a", 1 } }))
                                            << "Content-Disposition: form-data; name=\"m\"" + tail;
 }
@@ -522,27 +566,31 @@ void tst_KRESTService::formDataPart()
     QCOMPARE(KRESTService::formDataPart(key, value), expected);
 }
 
+// The body as sent (from the POST log line) and as the server's multipart parser reads it,
+// with a file name that would break the header if it went out unescaped.
 void tst_KRESTService::multipartBody()
 {
     KRESTService service;
     service.setServerRoot(sim.rootUrl());
-    const QVariantMap data { { "token", "t1" }, { "path", "nc/7" }, { "$file$x.zip", QByteArray("PK\x03\x04") } };
+    const QString fileKey = QStringLiteral("$file$x\"y\r\n.zip");
+    const QVariantMap data { { "token", "t1" }, { "path", "nc/7" }, { fileKey, QByteArray("PK\x03\x04") } };
     KRESTService::waitForReply(service.postMultipart("upload_file2", data));
 
     const DeviceSimulator::Request request = sim.requests().value(0);
     const QByteArray boundary = boundaryOf(request.contentType);
     QVERIFY2(QRegularExpression("^={14}\\d+={14}$").match(QString::fromLatin1(boundary)).hasMatch(),
-             boundary.constData());
+        boundary.constData());
 
     // The file part sorts first because '$' precedes the letters.
-    const QByteArray body = "--" + boundary + "\r\n" + KRESTService::formDataPart("$file$x.zip", data["$file$x.zip"])
-        + "\r\n--" + boundary + "\r\n" + KRESTService::formDataPart("path", "nc/7") + "\r\n--" + boundary + "\r\n"
-        + KRESTService::formDataPart("token", "t1") + "\r\n--" + boundary + "--\r\n";
-    QCOMPARE(lineStartingWith("REST POST : "), QStringLiteral("REST POST : /upload_file2 ") + QString::fromUtf8(body));
+    const QByteArray body = "--" + boundary + "\r\n" + KRESTService::formDataPart(fileKey, data[fileKey])
+        + "\r\n--" + boundary + "\r\n" + KRESTService::formDataPart("path", "nc/7") + "\r\n--" + boundary
+        + "\r\n" + KRESTService::formDataPart("token", "t1") + "\r\n--" + boundary + "--\r\n";
+    QCOMPARE(lineStartingWith("REST POST : "),
+        QStringLiteral("REST POST : /upload_file2 ") + QString::fromUtf8(body));
 
     const QList<DeviceSimulator::UploadedFile> uploads = sim.uploads();
     QVERIFY(!uploads.isEmpty());
-    QCOMPARE(uploads.last().fileName, QByteArray("x.zip"));
+    QCOMPARE(uploads.last().fileName, QByteArray("x%22y%0D%0A.zip"));
     QCOMPARE(uploads.last().content, QByteArray("PK\x03\x04"));
     QCOMPARE(uploads.last().path, QByteArray("nc/7"));
     QCOMPARE(uploads.last().token, QByteArray("t1"));
@@ -557,7 +605,7 @@ void tst_KRESTService::multipartEmptyMap()
     const QByteArray boundary = sentBoundary(reply);
     QVERIFY(!boundary.isEmpty());
     QCOMPARE(lineStartingWith("REST POST : "),
-             QStringLiteral("REST POST : /form --") + QString::fromLatin1(boundary) + QStringLiteral("--\r\n"));
+        QStringLiteral("REST POST : /form --") + QString::fromLatin1(boundary) + QStringLiteral("--\r\n"));
 }
 
 QByteArray tst_KRESTService::sentBoundary(QNetworkReply *reply)
@@ -594,8 +642,8 @@ void tst_KRESTService::multipartBoundaryAvoidsContent()
         QNetworkReply *probe = service.postMultipart("form", QVariantMap());
         const QByteArray likely = sentBoundary(probe);
         const QByteArray content = "--" + likely + "\r\nfake part\r\n--" + likely + "--\r\n";
-        QNetworkReply *reply
-            = service.postMultipart("upload_file2", QVariantMap({ { "$file$f.bin", content }, { "path", "p" } }));
+        QNetworkReply *reply = service.postMultipart(
+            "upload_file2", QVariantMap({ { "$file$f.bin", content }, { "path", "p" } }));
         KRESTService::waitForReply(probe);
         KRESTService::waitForReply(reply);
         if (QDateTime::currentSecsSinceEpoch() != second)
@@ -608,21 +656,6 @@ void tst_KRESTService::multipartBoundaryAvoidsContent()
         return;
     }
     QFAIL("the clock ticked during every attempt");
-}
-
-void tst_KRESTService::multipartEscapedNamesParseBack()
-{
-    KRESTService service;
-    service.setServerRoot(sim.rootUrl());
-    const QVariantMap data { { "$file$a\"b\r\nc.zip", QByteArray("zip") }, { "path", "p" }, { "token", "t" } };
-    KRESTService::waitForReply(service.postMultipart("upload_file2", data));
-
-    const QList<DeviceSimulator::UploadedFile> uploads = sim.uploads();
-    QVERIFY(!uploads.isEmpty());
-    QCOMPARE(uploads.last().fileName, QByteArray("a%22b%0D%0Ac.zip"));
-    QCOMPARE(uploads.last().content, QByteArray("zip"));
-    QCOMPARE(uploads.last().path, QByteArray("p"));
-    QCOMPARE(uploads.last().token, QByteArray("t"));
 }
 
 QTEST_GUILESS_MAIN(tst_KRESTService)

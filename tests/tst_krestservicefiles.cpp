@@ -155,11 +155,21 @@ void tst_KRESTServiceFiles::downloadDestinations_data()
     QTest::addColumn<QString>("createdDir");
     QTest::addColumn<QString>("writtenFile");
 
-    QTest::newRow("absolute") << "@/nc/deep/7.zip" << "nc/deep" << "nc/deep/7.zip";
-    QTest::newRow("relative") << "nc/7.zip" << "nc" << "nc/7.zip";
-    QTest::newRow("backslashes") << "C:\\a\\b\\c.zip" << "C:/a/b" << "C:\\a\\b\\c.zip";
-    QTest::newRow("file-url") << "file:///C:/a/c.zip" << "C:/a" << "C:/a/c.zip";
-    QTest::newRow("bare-name") << "plain.zip" << "." << "plain.zip";
+    QTest::newRow("absolute") << "@/nc/deep/7.zip"
+                              << "nc/deep"
+                              << "nc/deep/7.zip";
+    QTest::newRow("relative") << "nc/7.zip"
+                              << "nc"
+                              << "nc/7.zip";
+    QTest::newRow("backslashes") << "C:\\a\\b\\c.zip"
+                                 << "C:/a/b"
+                                 << "C:\\a\\b\\c.zip";
+    QTest::newRow("file-url") << "file:///C:/a/c.zip"
+                              << "C:/a"
+                              << "C:/a/c.zip";
+    QTest::newRow("bare-name") << "plain.zip"
+                               << "."
+                               << "plain.zip";
 }
 
 void tst_KRESTServiceFiles::downloadDestinations()
@@ -230,7 +240,8 @@ void tst_KRESTServiceFiles::downloadInterruptedByQuit()
     // The download waits inside the application's own event loop, as it does in the program.
     KRESTService service;
     bool result = true;
-    QTimer::singleShot(0, &service, [&] { result = service.downloadFile(sim.rootUrl() + "files/task.zip", target, "none"); });
+    QTimer::singleShot(0, &service,
+        [&] { result = service.downloadFile(sim.rootUrl() + "files/task.zip", target, "none"); });
     QTimer::singleShot(300, QCoreApplication::instance(), &QCoreApplication::quit);
     QCoreApplication::exec();
 
@@ -244,9 +255,12 @@ void tst_KRESTServiceFiles::upload_data()
     QTest::addColumn<QString>("src");
     QTest::addColumn<QByteArray>("announced");
 
-    QTest::newRow("plain-path") << "up/y.pdf" << "up/y.pdf" << QByteArray("y.pdf");
-    QTest::newRow("file-url") << "D:/x/y.pdf" << "file:///D:/x/y.pdf" << QByteArray("y.pdf");
-    QTest::newRow("backslashes") << "D:\\x\\z.pdf" << "D:\\x\\z.pdf" << QByteArray("z.pdf");
+    QTest::newRow("plain-path") << "up/y.pdf"
+                                << "up/y.pdf" << QByteArray("y.pdf");
+    QTest::newRow("file-url") << "D:/x/y.pdf"
+                              << "file:///D:/x/y.pdf" << QByteArray("y.pdf");
+    QTest::newRow("backslashes") << "D:\\x\\z.pdf"
+                                 << "D:\\x\\z.pdf" << QByteArray("z.pdf");
 }
 
 void tst_KRESTServiceFiles::upload()
@@ -276,13 +290,19 @@ void tst_KRESTServiceFiles::uploadFailures_data()
     QTest::addColumn<QString>("logged");
 
     const QByteArray lower = KRESTService::md5Base64(payload).toLower().toLatin1();
-    QTest::newRow("service-failure") << QByteArray() << DeviceSimulator::Fault::None << "false" << "磁盘已满";
-    QTest::newRow("empty-reply") << QByteArray() << DeviceSimulator::Fault::EmptyBody << "false" << "";
-    QTest::newRow("not-json") << QByteArray() << DeviceSimulator::Fault::NonJson << "false" << "md5校验出错";
-    QTest::newRow("wrong-md5") << QByteArray("{\"result\":0,\"data\":{\"file_md5\":\"AAAAAAAAAAAAAAAAAAAAAA==\"}}")
-                               << DeviceSimulator::Fault::None << "false" << "md5校验出错";
-    QTest::newRow("no-result-lower-case-md5") << "{\"data\":{\"file_md5\":\"" + lower + "\"}}"
-                                              << DeviceSimulator::Fault::None << QString::fromLatin1(lower) << "";
+    QTest::newRow("service-failure") << QByteArray() << DeviceSimulator::Fault::None << "false"
+                                     << "磁盘已满";
+    QTest::newRow("empty-reply") << QByteArray() << DeviceSimulator::Fault::EmptyBody << "false"
+                                 << "";
+    QTest::newRow("not-json") << QByteArray() << DeviceSimulator::Fault::NonJson << "false"
+                              << "md5校验出错";
+    QTest::newRow("wrong-md5") << QByteArray(
+        "{\"result\":0,\"data\":{\"file_md5\":\"AAAAAAAAAAAAAAAAAAAAAA==\"}}")
+                               << DeviceSimulator::Fault::None << "false"
+                               << "md5校验出错";
+    QTest::newRow("no-result-lower-case-md5")
+        << "{\"data\":{\"file_md5\":\"" + lower + "\"}}" << DeviceSimulator::Fault::None
+        << QString::fromLatin1(lower) << "";
 }
 
 void tst_KRESTServiceFiles::uploadFailures()
