@@ -2,7 +2,9 @@
 #include "ui_information.h"
 
 #include "httptransfer.h"
+#include "setup.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
 #include <QIcon>
@@ -22,6 +24,21 @@ constexpr int modelColumn = 9;
 // Record fields shown as text, by column.
 const char *const textFields[]
     = { "task_num", "buyer_address", "u_name", "create_time", "name", "expand_area", "piece" };
+
+// The task number names a file and a folder beside the program. Anything but a plain file
+// name could point elsewhere: a separator, a control character, or only dots and spaces,
+// which Windows reads as "." or "..". An empty number is allowed.
+bool isPlainFileName(const QString &name)
+{
+    bool onlyDotsAndSpaces = true;
+    for (const QChar ch : name) {
+        if (ch == QLatin1Char('/') || ch == QLatin1Char('\\') || ch.unicode() < 0x20 || ch.unicode() == 0x7f)
+            return false;
+        if (ch != QLatin1Char('.') && ch != QLatin1Char(' '))
+            onlyDotsAndSpaces = false;
+    }
+    return name.isEmpty() || !onlyDotsAndSpaces;
+}
 
 } // namespace
 
@@ -98,11 +115,32 @@ void Information::fillRow(int row, const QVariantMap &task, const QIcon &icon)
     ui->view->setItem(row, modelColumn, modelItem);
 }
 
+// The fetch waits in a local event loop during which refresh() may replace taskList and
+// rebuild the table, so everything the action needs is copied first.
 void Information::cellClick(int row, int col)
 {
-    // The file actions of the two blue columns are attached here with the row actions.
-    Q_UNUSED(row)
-    Q_UNUSED(col)
+    if (col != pdfColumn && col != ncColumn)
+        return;
+    if (row < 0 || row >= taskList.size())
+        return;
+    const bool pdf = col == pdfColumn;
+    const QVariantMap task = taskList.at(row).toMap();
+    const QString address = task.value(pdf ? "pdf" : "nc_url").toString();
+    const QString taskNumber = task.value("task_num").toString();
+    if (!isPlainFileName(taskNumber)) {
+        qDebug() << "file action refused: the task number" << taskNumber << "is not a plain file name";
+        return;
+    }
+
+    const QString folder = QCoreApplication::applicationDirPath() + (pdf ? "/pdf/" : "/nc/");
+    const QVariantMap request { { "remoteFile", address },
+        { "localFile", folder + taskNumber + (pdf ? ".pdf" : ".zip") },
+        { "localPath", folder + taskNumber } };
+    HttpTransfer transfer;
+    qDebug() << request;
+    if (!transfer.downloadNcFile(request))
+        return;
+    transfer.openLocalPath(pdf ? folder : folder + taskNumber);
 }
 
 void Information::on_lastdayBtn_clicked()
@@ -153,9 +191,12 @@ void Information::on_dateEdit_dateChanged(QDate date)
     loadTaskList(date.toString(dateFormat));
 }
 
+// The form deletes itself once it is closed or saved.
 void Information::on_update_clicked()
 {
-    // The device settings form is opened from here with the row actions.
+    auto *form = new setup;
+    form->setUid(uid);
+    form->show();
 }
 
 void Information::refresh()

@@ -1,0 +1,478 @@
+#include "devicesimulator.h"
+#include "information.h"
+#include "network.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMutexLocker>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int pdfColumn = 7;
+constexpr int ncColumn = 8;
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Every file and folder under root, relative; the content of each file.
+QMap<QString, QByteArray> snapshot(const QString &root)
+{
+    QMap<QString, QByteArray> found;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+        QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        found.insert(QDir(root).relativeFilePath(path), it.fileInfo().isDir() ? "<dir>" : readFile(path));
+    }
+    return found;
+}
+
+QVariantMap task(const QString &number, const QString &pdf, const QString &nc)
+{
+    return { { "task_num", number }, { "u_name", "customer" }, { "pdf", pdf }, { "nc_url", nc } };
+}
+
+} // namespace
+
+// The row actions write beside the program: here, the test binary's folder in the build tree.
+class tst_InformationActions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void fileActionFetchesAndOpens_data();
+    void fileActionFetchesAndOpens();
+    void otherColumnsDoNothing_data();
+    void otherColumnsDoNothing();
+    void emptyAddress_data();
+    void emptyAddress();
+    void emptyTaskNumber_data();
+    void emptyTaskNumber();
+    void failedFetchOpensNothing();
+    void secondFetchLeavesNoOldProgram();
+    void unsafeTaskNumberGetsNoFileAction_data();
+    void unsafeTaskNumberGetsNoFileAction();
+    void escapingArchiveUnpacksNothing();
+    void sameCellTwiceDuringSlowTransfer();
+    void settingsButtonOpensFreshForms();
+    void logOutClosesTaskWindow();
+
+private:
+    void startWindow();
+    void showTasks(const QVariantList &tasks, bool clearRequests = true);
+    void clickCell(int row, int col);
+    QStringList openedFolders() const;
+    void expectNothingOpened();
+    int fileRequests() const;
+    QString appDir(const QString &relative = QString()) const;
+    QString url(const QString &path) const { return m_sim.rootUrl() + path; }
+
+    DeviceSimulator m_sim;
+    QTemporaryDir m_bin;
+    std::unique_ptr<Information> m_window;
+};
+
+void tst_InformationActions::initTestCase()
+{
+    QVERIFY(m_sim.start(0));
+    Network *network = Network::getInstance("defalut");
+    {
+        QMutexLocker locker(&network->mutex);
+        network->rootUrl = m_sim.rootUrl();
+    }
+
+    // A recording "xdg-open" first on PATH stands in for the desktop's file manager.
+    QVERIFY(m_bin.isValid());
+    const QString script = m_bin.filePath("xdg-open");
+    QVERIFY(writeFile(
+        script, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + m_bin.filePath("opened.txt").toUtf8() + "'\n"));
+    QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    qputenv("PATH", m_bin.path().toLocal8Bit() + ':' + qgetenv("PATH"));
+}
+
+void tst_InformationActions::init()
+{
+    m_sim.clearFault();
+    m_sim.clearCannedReplies();
+    QDir(appDir("pdf")).removeRecursively();
+    QDir(appDir("nc")).removeRecursively();
+    QFile::remove(m_bin.filePath("opened.txt"));
+    startWindow();
+    m_sim.clearRequests();
+}
+
+void tst_InformationActions::cleanup()
+{
+    m_window.reset();
+    QDir(appDir("pdf")).removeRecursively();
+    QDir(appDir("nc")).removeRecursively();
+}
+
+QString tst_InformationActions::appDir(const QString &relative) const
+{
+    const QString dir = QCoreApplication::applicationDirPath();
+    return relative.isEmpty() ? dir : dir + '/' + relative;
+}
+
+void tst_InformationActions::startWindow()
+{
+    m_window.reset(new Information);
+    m_window->resize(1136, 686);
+    m_window->start("1001");
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void tst_InformationActions::showTasks(const QVariantList &tasks, bool clearRequests)
+{
+    const QVariantMap reply { { "status", 1 }, { "data", tasks } };
+    m_sim.setCannedReply("device/task_list", QJsonDocument::fromVariant(reply).toJson());
+    m_window->loadTaskList(QDate::currentDate().toString("yyyy-MM-dd"));
+    if (clearRequests)
+        m_sim.clearRequests();
+}
+
+void tst_InformationActions::clickCell(int row, int col)
+{
+    auto *view = m_window->findChild<QTableWidget *>("view");
+    QVERIFY(view && view->item(row, col));
+    view->scrollToItem(view->item(row, col));
+    const QRect cell = view->visualItemRect(view->item(row, col));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+}
+
+QStringList tst_InformationActions::openedFolders() const
+{
+    const QByteArray recorded = readFile(m_bin.filePath("opened.txt"));
+    if (recorded == "<missing>")
+        return {};
+    return QString::fromLocal8Bit(recorded).split('\n', Qt::SkipEmptyParts);
+}
+
+// A folder opened after the actions reaches the record after anything they started.
+void tst_InformationActions::expectNothingOpened()
+{
+    QProcess::startDetached("xdg-open", { "/marker" });
+    QTRY_COMPARE(openedFolders(), QStringList { "/marker" });
+}
+
+int tst_InformationActions::fileRequests() const
+{
+    int count = 0;
+    for (const DeviceSimulator::Request &request : m_sim.requests())
+        count += request.rawPath.startsWith("device/") ? 0 : 1;
+    return count;
+}
+
+void tst_InformationActions::fileActionFetchesAndOpens_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("row");
+
+    QTest::newRow("pdf-first-row") << pdfColumn << 0;
+    QTest::newRow("pdf-last-row") << pdfColumn << 11;
+    QTest::newRow("nc-first-row") << ncColumn << 0;
+    QTest::newRow("nc-fifth-row") << ncColumn << 4;
+}
+
+// The simulator's own task list: its records point at its generated label PDFs and archives.
+void tst_InformationActions::fileActionFetchesAndOpens()
+{
+    QFETCH(int, column);
+    QFETCH(int, row);
+    const QVariantMap record = m_sim.tasksFor(QDate::currentDate()).at(row).toMap();
+    const QString number = record.value("task_num").toString();
+
+    clickCell(row, column);
+
+    QCOMPARE(fileRequests(), 1);
+    if (column == pdfColumn) {
+        QVERIFY(readFile(appDir("pdf/" + number + ".pdf")).startsWith("%PDF-"));
+        QCOMPARE(snapshot(appDir("pdf")).keys(), QStringList { number + ".pdf" });
+        QTRY_COMPARE(openedFolders(), QStringList { appDir("pdf") });
+        return;
+    }
+    QVERIFY(readFile(appDir("nc/" + number + ".zip")).startsWith("PK"));
+    const QStringList expected { number, number + ".zip", number + "/panel-1.nc", number + "/panel-2.nc",
+        number + "/panel-3.nc" };
+    QCOMPARE(snapshot(appDir("nc")).keys(), expected);
+    QVERIFY(readFile(appDir("nc/" + number + "/panel-1.nc")).startsWith("(" + number.toUtf8() + " panel 1)"));
+    QTRY_COMPARE(openedFolders(), QStringList { appDir("nc/" + number) });
+}
+
+void tst_InformationActions::otherColumnsDoNothing_data()
+{
+    QTest::addColumn<int>("column");
+    for (int column : { 0, 1, 2, 3, 4, 5, 6, 9 })
+        QTest::newRow(qPrintable(QStringLiteral("column-%1").arg(column))) << column;
+}
+
+void tst_InformationActions::otherColumnsDoNothing()
+{
+    QFETCH(int, column);
+    clickCell(0, column);
+    clickCell(3, column);
+    QCOMPARE(fileRequests(), 0);
+    QVERIFY(!QFileInfo::exists(appDir("pdf")));
+    QVERIFY(!QFileInfo::exists(appDir("nc")));
+    expectNothingOpened();
+}
+
+void tst_InformationActions::emptyAddress_data()
+{
+    QTest::addColumn<bool>("localArchive");
+    QTest::newRow("with-local-archive") << true;
+    QTest::newRow("without-local-archive") << false;
+}
+
+// Without an address the local archive is unpacked as it is, and the folder opens.
+void tst_InformationActions::emptyAddress()
+{
+    QFETCH(bool, localArchive);
+    if (localArchive)
+        QVERIFY(writeFile(appDir("nc/77.zip"), DeviceSimulator::makeZip({ { "panel-1.nc", "kept" } })));
+    showTasks({ task("77", QString(), QString()) });
+
+    clickCell(0, ncColumn);
+
+    QCOMPARE(fileRequests(), 0);
+    QCOMPARE(
+        readFile(appDir("nc/77/panel-1.nc")), localArchive ? QByteArray("kept") : QByteArray("<missing>"));
+    QTRY_COMPARE(openedFolders(), QStringList { appDir("nc/77") });
+}
+
+void tst_InformationActions::emptyTaskNumber_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("opened");
+
+    QTest::newRow("pdf") << pdfColumn << "pdf/.pdf"
+                         << "pdf";
+    QTest::newRow("nc") << ncColumn << "nc/.zip"
+                        << "nc";
+}
+
+// The files are named ".pdf" and ".zip"; the archive is not unpacked over its own folder,
+// which holds every other task's files.
+void tst_InformationActions::emptyTaskNumber()
+{
+    QFETCH(int, column);
+    QFETCH(QString, file);
+    QFETCH(QString, opened);
+    QVERIFY(writeFile(appDir("nc/5.zip"), "another task"));
+    m_sim.setFile("dl/none.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "G0\n" } }));
+    m_sim.setFile("dl/none.pdf", DeviceSimulator::makePdf("labels"));
+    showTasks({ task(QString(), url("dl/none.pdf"), url("dl/none.zip")) });
+
+    clickCell(0, column);
+
+    QVERIFY(QFileInfo(appDir(file)).isFile());
+    QCOMPARE(readFile(appDir("nc/5.zip")), QByteArray("another task"));
+    QVERIFY(!QFileInfo::exists(appDir("nc/panel-1.nc")));
+    QTRY_COMPARE(openedFolders(), QStringList { appDir(opened) });
+}
+
+void tst_InformationActions::failedFetchOpensNothing()
+{
+    const QByteArray oldZip = DeviceSimulator::makeZip({ { "panel-1.nc", "old" } });
+    QVERIFY(writeFile(appDir("nc/8.zip"), oldZip));
+    QVERIFY(writeFile(appDir("nc/8/panel-1.nc"), "old"));
+    QVERIFY(writeFile(appDir("pdf/8.pdf"), "old labels"));
+    m_sim.setFault(DeviceSimulator::Fault::HttpError, 404, "dl/");
+    showTasks({ task("8", url("dl/8.pdf"), url("dl/8.zip")) });
+
+    clickCell(0, ncColumn);
+    clickCell(0, pdfColumn);
+
+    QCOMPARE(fileRequests(), 2);
+    QCOMPARE(readFile(appDir("nc/8.zip")), oldZip);
+    QCOMPARE(snapshot(appDir("nc/8")).keys(), QStringList { "panel-1.nc" });
+    QCOMPARE(readFile(appDir("pdf/8.pdf")), QByteArray("old labels"));
+    expectNothingOpened();
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+void tst_InformationActions::secondFetchLeavesNoOldProgram()
+{
+    m_sim.setFile(
+        "dl/9.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "one" }, { "left/panel-2.nc", "one" } }));
+    showTasks({ task("9", QString(), url("dl/9.zip")) });
+    clickCell(0, ncColumn);
+    QCOMPARE(readFile(appDir("nc/9/left/panel-2.nc")), QByteArray("one"));
+
+    m_sim.setFile("dl/9.zip", DeviceSimulator::makeZip({ { "panel-3.nc", "two" } }));
+    clickCell(0, ncColumn);
+
+    const QMap<QString, QByteArray> expected { { "panel-3.nc", "two" } };
+    QCOMPARE(snapshot(appDir("nc/9")), expected);
+    QCOMPARE(snapshot(appDir("nc")).keys(), (QStringList { "9", "9.zip", "9/panel-3.nc" }));
+    QTRY_COMPARE(openedFolders(), (QStringList { appDir("nc/9"), appDir("nc/9") }));
+}
+
+void tst_InformationActions::unsafeTaskNumberGetsNoFileAction_data()
+{
+    QTest::addColumn<QString>("number");
+
+    QTest::newRow("parent") << "..";
+    QTest::newRow("current") << ".";
+    QTest::newRow("parent-path") << "../escaped";
+    QTest::newRow("deeper-parent") << "../../escaped";
+    QTest::newRow("slash") << "a/b";
+    QTest::newRow("absolute") << "/tmp/escaped";
+    QTest::newRow("backslash") << "..\\escaped";
+    QTest::newRow("dots-and-spaces") << ". .";
+    QTest::newRow("control-character") << QStringLiteral("a\x01"
+                                                         "b");
+    QTest::newRow("nul") << QString("a") + QChar(0) + QString("b");
+}
+
+void tst_InformationActions::unsafeTaskNumberGetsNoFileAction()
+{
+    QFETCH(QString, number);
+    m_sim.setFile("dl/x.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "G0\n" } }));
+    showTasks({ task(number, url("dl/x.zip"), url("dl/x.zip")) });
+    const QMap<QString, QByteArray> before = snapshot(appDir());
+
+    clickCell(0, ncColumn);
+    clickCell(0, pdfColumn);
+
+    QCOMPARE(fileRequests(), 0);
+    QCOMPARE(snapshot(appDir()), before);
+    expectNothingOpened();
+}
+
+void tst_InformationActions::escapingArchiveUnpacksNothing()
+{
+    m_sim.setFile("dl/10.zip",
+        DeviceSimulator::makeZip({ { "panel-1.nc", "G0\n" }, { "../../escaped.nc", "escaped" } }));
+    showTasks({ task("10", QString(), url("dl/10.zip")) });
+    const QMap<QString, QByteArray> before = snapshot(appDir());
+
+    clickCell(0, ncColumn);
+
+    QMap<QString, QByteArray> after = snapshot(appDir());
+    QCOMPARE(
+        after.take("nc/10.zip"), m_sim.requests().isEmpty() ? QByteArray() : readFile(appDir("nc/10.zip")));
+    QVERIFY(after.remove("nc") == 1);
+    QCOMPARE(after, before);
+}
+
+// The second click on the same cell arrives while the first fetch still waits: it is
+// refused, and a reload of the table meanwhile does not disturb the running action.
+void tst_InformationActions::sameCellTwiceDuringSlowTransfer()
+{
+    m_sim.setFile("dl/11.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "slow" } }));
+    m_sim.setFault(DeviceSimulator::Fault::Delay, 800, "dl/");
+    showTasks({ task("11", QString(), url("dl/11.zip")) });
+
+    bool clickedAgain = false;
+    QTimer::singleShot(150, this, [&] {
+        clickCell(0, ncColumn);
+        clickedAgain = true;
+        showTasks({ task("12", QString(), url("dl/12.zip")) }, false);
+    });
+    clickCell(0, ncColumn);
+
+    QVERIFY(clickedAgain);
+    QCOMPARE(fileRequests(), 1);
+    QCOMPARE(m_sim.requests().isEmpty() ? QByteArray() : m_sim.requests().first().rawPath,
+        QByteArray("dl/11.zip"));
+    QCOMPARE(readFile(appDir("nc/11/panel-1.nc")), QByteArray("slow"));
+    QVERIFY(!QFileInfo::exists(appDir("nc/12")));
+    QTRY_COMPARE(openedFolders(), QStringList { appDir("nc/11") });
+}
+
+void tst_InformationActions::settingsButtonOpensFreshForms()
+{
+    auto *button = m_window->findChild<QPushButton *>("update");
+    QVERIFY(button);
+    const auto openForms = [] {
+        QList<QWidget *> forms;
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (widget->inherits("setup") && widget->isVisible())
+                forms << widget;
+        }
+        return forms;
+    };
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    const QList<QWidget *> first = openForms();
+    QCOMPARE(first.size(), 1);
+    first.first()->findChild<QLineEdit *>("equipmentEdt")->setText("typed in the first form");
+    first.first()->findChild<QRadioButton *>("everyoneBtn")->setChecked(true);
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    const QList<QWidget *> both = openForms();
+    QCOMPARE(both.size(), 2);
+    QWidget *second = both.first() == first.first() ? both.last() : both.first();
+    QVERIFY(second != first.first());
+    QVERIFY(second->findChild<QLineEdit *>("equipmentEdt")->text().isEmpty());
+    QVERIFY(second->findChild<QRadioButton *>("ownerBtn")->isChecked());
+
+    // Each form carries the signed-in user's id.
+    second->findChild<QLineEdit *>("equipmentEdt")->setText("cnc-2");
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            box->done(QMessageBox::Ok);
+    });
+    closer.start(10);
+    QTest::mouseClick(second->findChild<QPushButton *>("pushButton"), Qt::LeftButton);
+    QVERIFY(!m_sim.records().isEmpty());
+    QCOMPARE(m_sim.records().last().value("uid").toString(), QStringLiteral("1001"));
+    QCOMPARE(m_sim.records().last().value("name").toString(), QStringLiteral("cnc-2"));
+
+    const QPointer<QWidget> firstForm = first.first();
+    QPointer<QWidget> secondForm = second;
+    QTRY_VERIFY(!secondForm);
+    QVERIFY(firstForm->close());
+    QTRY_VERIFY(!firstForm);
+}
+
+// With the sign-in window already hidden, closing the task window ends the event loop.
+void tst_InformationActions::logOutClosesTaskWindow()
+{
+    QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+    const QPointer<Information> window = m_window.get();
+    QTimer::singleShot(
+        0, this, [this] { QTest::mouseClick(m_window->findChild<QPushButton *>("out"), Qt::LeftButton); });
+    QTimer::singleShot(10000, qApp, &QCoreApplication::quit);
+    qApp->exec();
+
+    QCOMPARE(lastClosed.count(), 1);
+    QVERIFY(window);
+    QVERIFY(!window->isVisible());
+    QCOMPARE(fileRequests(), 0);
+}
+
+QTEST_MAIN(tst_InformationActions)
+#include "tst_informationactions.moc"
