@@ -289,7 +289,8 @@ QNetworkReply *KRESTService::postForm(const QString &path, const QVariantMap &da
 QNetworkReply *KRESTService::postMultipart(const QString &path, const QVariantMap &data)
 {
     // Seeded per call from the clock, so the boundary is reproducible within one second.
-    QRandomGenerator random(quint32(QDateTime::currentSecsSinceEpoch()));
+    const quint32 seed = quint32(QDateTime::currentSecsSinceEpoch());
+    QRandomGenerator random(seed);
     QByteArray boundary = drawBoundary(random);
     QByteArray body = multipartBody(data, boundary);
     // Each delimiter holds the boundary once; any further occurrence comes from the content.
