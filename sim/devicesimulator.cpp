@@ -125,6 +125,7 @@ bool DeviceSimulator::start(int port)
     d->server.Put(".*", handler);
     d->server.Delete(".*", handler);
     d->server.set_keep_alive_timeout(2);
+    d->server.set_keep_alive_max_count(10000);
     // Answers are written in pieces; without this the client waits for delayed ACKs.
     d->server.set_tcp_nodelay(true);
 
