@@ -2,14 +2,17 @@
 
 #include <JlCompress.h>
 #include <quazip.h>
-#include <quazipfileinfo.h>
+#include <unzip.h>
 
+#include <QBuffer>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <limits>
+#include <memory>
 
 namespace {
 
@@ -27,6 +30,13 @@ bool isDotsAndSpaces(const QString &component)
             return false;
     }
     return true;
+}
+
+// The Unix mode sits in the high half of the external attributes, whatever system made
+// the archive claims to be.
+bool isSymbolicLink(quint32 externalAttributes)
+{
+    return ((externalAttributes >> 16) & 0170000u) == 0120000u;
 }
 
 bool isInside(const QString &path, const QString &folder)
@@ -65,22 +75,30 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archivePath, cons
     const QString archive = QFileInfo(archivePath).absoluteFilePath();
     const QString target = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
 
-    QuaZip zip(archive);
-    if (!QFileInfo(archive).isFile() || !zip.open(QuaZip::mdUnzip))
+    if (!QFileInfo(archive).isFile())
+        return Result::NotAnArchive;
+    // Read through a mapping, the archive costs no system call per header and block, which
+    // is a good part of the time for an archive of many small files.
+    QFile file(archive);
+    QByteArray mapped;
+    QBuffer mappedDevice(&mapped);
+    const qint64 size = file.open(QIODevice::ReadOnly) ? file.size() : 0;
+    uchar *mapping = size > 0 && size <= std::numeric_limits<int>::max() ? file.map(0, size) : nullptr;
+    if (mapping)
+        mapped = QByteArray::fromRawData(reinterpret_cast<const char *>(mapping), int(size));
+    const std::unique_ptr<QuaZip> zipOwner(mapping ? new QuaZip(&mappedDevice) : new QuaZip(archive));
+    QuaZip &zip = *zipOwner;
+    if (!zip.open(QuaZip::mdUnzip))
         return Result::NotAnArchive;
     if (isInside(archive, target) || target == QDir::rootPath()) {
         qDebug() << "ArchiveUnpacker: not unpacked, replacing" << target << "would remove" << archive;
         return Result::ArchiveInsideFolder;
     }
 
-    const QList<QuaZipFileInfo64> entries = zip.getFileInfoList64();
-    for (const QuaZipFileInfo64 &entry : entries) {
-        if (entry.isSymbolicLink() || !isSafeEntryName(entry.name)) {
-            qDebug() << "ArchiveUnpacker: not unpacked, entry" << entry.name << "of" << archive
-                     << "could land outside" << target;
-            return Result::UnsafeEntry;
-        }
-    }
+    int entryCount = 0;
+    const Result checked = checkEntries(zip, archive, entryCount);
+    if (checked != Result::Unpacked)
+        return checked;
 
     const QFileInfo targetInfo(target);
     QDir().mkpath(targetInfo.absolutePath());
@@ -95,7 +113,7 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archivePath, cons
     // it extracts under exactly the names checked above.
     zip.close();
     const QStringList extracted = JlCompress::extractDir(zip, staging.path());
-    if (extracted.size() != entries.size()) {
+    if (extracted.size() != entryCount) {
         qDebug() << "ArchiveUnpacker: extracting" << archive << "failed," << target << "left as it was";
         return Result::ExtractFailed;
     }
@@ -104,6 +122,31 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archivePath, cons
     if (result == Result::Unpacked)
         staging.setAutoRemove(false);
     return result;
+}
+
+// Reads only the raw entry headers: building a QuaZipFileInfo64 for every entry, with its
+// time stamp, would take longer than extracting a small file.
+ArchiveUnpacker::Result ArchiveUnpacker::checkEntries(QuaZip &zip, const QString &archive, int &entryCount)
+{
+    for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
+        ++entryCount;
+        const QString name = zip.getCurrentFileName();
+        unz_file_info64 info;
+        if (unzGetCurrentFileInfo64(zip.getUnzFile(), &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+            qDebug() << "ArchiveUnpacker: not unpacked, unreadable entry" << name << "in" << archive;
+            return Result::ExtractFailed;
+        }
+        if (isSymbolicLink(info.external_fa) || !isSafeEntryName(name)) {
+            qDebug() << "ArchiveUnpacker: not unpacked, entry" << name << "of" << archive
+                     << "could land outside its folder";
+            return Result::UnsafeEntry;
+        }
+    }
+    if (zip.getZipError() != UNZ_OK) {
+        qDebug() << "ArchiveUnpacker: not unpacked, cannot list" << archive;
+        return Result::ExtractFailed;
+    }
+    return Result::Unpacked;
 }
 
 ArchiveUnpacker::Result ArchiveUnpacker::swapIn(const QString &staging, const QString &target)

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+class QuaZip;
+
 // Unpacks a zip archive into a folder as one step: the entries are extracted into a
 // staging folder beside it, which then takes the folder's place. Afterwards the folder
 // holds exactly the archive's entries, or, when anything went wrong, it is left exactly
@@ -42,6 +44,7 @@ protected:
     virtual bool moveEntry(const QString &from, const QString &to);
 
 private:
+    static Result checkEntries(QuaZip &zip, const QString &archive, int &entryCount);
     Result swapIn(const QString &staging, const QString &target);
     static bool removeEntry(const QString &path);
 };

@@ -1,0 +1,166 @@
+// Unpacking an NC archive with the client's unpacker (entry checks, staging folder and swap)
+// beside Info-ZIP's unzip on the same archive, in the same run. The archives and folders go
+// to the temporary folder (TMPDIR): on a disk the file system's own cost dominates and
+// varies from run to run, on a tmpfs such as /dev/shm the unpacking itself is compared.
+// BENCH_UNPACK_RUNS=1 prints every run.
+
+#include "archiveunpacker.h"
+
+#include "devicesimulator.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr int runs = 7;
+
+// G-code compresses like the real programs: lines of similar moves with changing numbers.
+QByteArray program(int seed, int bytes)
+{
+    QByteArray text;
+    text.reserve(bytes + 64);
+    quint32 state = quint32(seed) * 2654435761u + 1;
+    text += "(panel " + QByteArray::number(seed) + ")\nG21 G90 G17\nM3 S18000\n";
+    while (text.size() < bytes) {
+        state = state * 1664525u + 1013904223u;
+        text += "G1 X" + QByteArray::number(int(state >> 20) % 2800) + '.' + QByteArray::number(state % 1000)
+            + " Y" + QByteArray::number(int(state >> 8) % 1220) + " Z-18 F6000\n";
+    }
+    text.resize(bytes);
+    return text;
+}
+
+bool writeArchive(const QString &path, const QList<QPair<QString, QByteArray>> &entries)
+{
+    const QByteArray zip = DeviceSimulator::makeZip(entries);
+    QFile file(path);
+    return !zip.isEmpty() && file.open(QIODevice::WriteOnly) && file.write(zip) == zip.size();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double timed(const std::function<bool()> &run)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const bool ok = run();
+    const double ms = double(timer.nsecsElapsed()) / 1e6;
+    return ok ? ms : -1.0;
+}
+
+bool ours(const QString &archive, const QString &folder)
+{
+    ArchiveUnpacker unpacker;
+    const ArchiveUnpacker::Result result = unpacker.unpack(archive, folder);
+    if (result != ArchiveUnpacker::Result::Unpacked)
+        std::fprintf(stderr, "bench_unpack: unpacker gave %d for %s\n", int(result), qPrintable(folder));
+    return result == ArchiveUnpacker::Result::Unpacked;
+}
+
+bool unzip(const QString &archive, const QString &folder)
+{
+    QProcess process;
+    process.start("unzip", { "-q", "-o", archive, "-d", folder });
+    const bool ok = process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+    if (!ok)
+        std::fprintf(stderr, "bench_unpack: unzip exit code %d: %s\n", process.exitCode(),
+            process.readAllStandardError().constData());
+    return ok;
+}
+
+// One figure: each run unpacks into a fresh folder, or over the folder the previous run
+// left (the second fetch of a task), alternating which tool goes first.
+bool measure(const char *label, const QString &archive, const QString &work, bool over)
+{
+    std::vector<double> oursMs, unzipMs;
+    QDir().mkpath(work + "/ours");
+    QDir().mkpath(work + "/unzip");
+    for (int run = 0; run < runs; ++run) {
+        const QString oursFolder = work + "/ours/" + (over ? QStringLiteral("7") : QString::number(run));
+        const QString unzipFolder = work + "/unzip/" + (over ? QStringLiteral("7") : QString::number(run));
+        if (over && run == 0 && (!ours(archive, oursFolder) || !unzip(archive, unzipFolder)))
+            return false;
+        const auto mine = [&] { return timed([&] { return ours(archive, oursFolder); }); };
+        const auto theirs = [&] { return timed([&] { return unzip(archive, unzipFolder); }); };
+        double a, b;
+        if (run % 2 == 0) {
+            a = mine();
+            b = theirs();
+        } else {
+            b = theirs();
+            a = mine();
+        }
+        if (a < 0 || b < 0)
+            return false;
+        oursMs.push_back(a);
+        unzipMs.push_back(b);
+        if (!over) {
+            QDir(oursFolder).removeRecursively();
+            QDir(unzipFolder).removeRecursively();
+        }
+    }
+    if (qEnvironmentVariableIsSet("BENCH_UNPACK_RUNS")) {
+        for (int run = 0; run < runs; ++run)
+            std::fprintf(stderr, "  run %d: ours %.1f ms, unzip %.1f ms\n", run, oursMs[run], unzipMs[run]);
+    }
+    const double mine = median(oursMs);
+    const double theirs = median(unzipMs);
+    std::printf("unpack %s: %.1f ms, unzip -q -o %.1f ms, ratio %.2fx (target <= 1.10x)\n", label, mine,
+        theirs, mine / theirs);
+    std::fflush(stdout);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (QStandardPaths::findExecutable("unzip").isEmpty()) {
+        std::fprintf(stderr, "bench_unpack: Info-ZIP unzip is not installed\n");
+        return 1;
+    }
+    QTemporaryDir work;
+    if (!work.isValid())
+        return 1;
+    std::printf("unpack: working in %s, median of %d runs\n", qPrintable(QDir::tempPath()), runs);
+
+    QList<QPair<QString, QByteArray>> small;
+    for (int i = 0; i < 2000; ++i)
+        small.append({ QStringLiteral("part-%1/panel-%2.nc").arg(i / 100).arg(i),
+            program(i, 1000 + (i * 37) % 3000) });
+    QList<QPair<QString, QByteArray>> large;
+    for (int i = 0; i < 4; ++i)
+        large.append({ QStringLiteral("panel-%1.nc").arg(i), program(i, 25 * 1024 * 1024) });
+
+    const QString smallZip = work.filePath("small.zip");
+    const QString largeZip = work.filePath("large.zip");
+    if (!writeArchive(smallZip, small) || !writeArchive(largeZip, large)) {
+        std::fprintf(stderr, "bench_unpack: cannot build the archives\n");
+        return 1;
+    }
+
+    bool ok = measure("2000 small files, new folder", smallZip, work.filePath("small-new"), false)
+        && measure("2000 small files, over the previous folder", smallZip, work.filePath("small-over"), true)
+        && measure("4 x 25 MB files, new folder", largeZip, work.filePath("large-new"), false)
+        && measure("4 x 25 MB files, over the previous folder", largeZip, work.filePath("large-over"), true);
+    if (!ok)
+        std::fprintf(stderr, "bench_unpack: an unpack failed\n");
+    return ok ? 0 : 1;
+}
