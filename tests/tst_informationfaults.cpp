@@ -1,0 +1,185 @@
+#include "devicesimulator.h"
+#include "information.h"
+#include "network.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QMutexLocker>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+using Fault = DeviceSimulator::Fault;
+Q_DECLARE_METATYPE(DeviceSimulator::Fault)
+
+namespace {
+
+constexpr int ncColumn = 8;
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Every file under root with its content, so that a comparison shows any loss or change.
+QMap<QString, QByteArray> snapshot(const QString &root)
+{
+    QMap<QString, QByteArray> found;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        found.insert(QDir(root).relativeFilePath(path), readFile(path));
+    }
+    return found;
+}
+
+} // namespace
+
+// The task window keeps working while the service misbehaves in each way the simulator
+// knows, with the refresh running fast and a file action under way: nothing crashes, the
+// files fetched before stay whole, and everything works again once the service recovers.
+class tst_InformationFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void windowSurvivesFault_data();
+    void windowSurvivesFault();
+
+private:
+    QTableWidget *view() const { return m_window->findChild<QTableWidget *>("view"); }
+    void clickNcCell(int row);
+    int openerCalls() const;
+
+    DeviceSimulator m_sim;
+    QTemporaryDir m_bin;
+    std::unique_ptr<Information> m_window;
+};
+
+void tst_InformationFaults::initTestCase()
+{
+    QVERIFY(m_sim.start(0));
+    Network *network = Network::getInstance("defalut");
+    {
+        QMutexLocker locker(&network->mutex);
+        network->rootUrl = m_sim.rootUrl();
+    }
+    // A stalled task list then costs a second, not the default ten.
+    network->setTransferTimeout(1000);
+
+    // A recording "xdg-open" first on PATH stands in for the desktop's file manager.
+    QVERIFY(m_bin.isValid());
+    QFile script(m_bin.filePath("xdg-open"));
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\necho \"$@\" >> '" + m_bin.filePath("opened.txt").toUtf8() + "'\n");
+    script.close();
+    QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    qputenv("PATH", m_bin.path().toLocal8Bit() + ':' + qgetenv("PATH"));
+}
+
+void tst_InformationFaults::init()
+{
+    m_sim.clearFault();
+    QDir(QCoreApplication::applicationDirPath() + "/nc").removeRecursively();
+    QFile::remove(m_bin.filePath("opened.txt"));
+    m_window.reset(new Information);
+    m_window->start("1001");
+    m_window->show();
+    QCOMPARE(view()->rowCount(), 12);
+}
+
+void tst_InformationFaults::cleanup()
+{
+    m_sim.clearFault();
+    m_window.reset();
+    QDir(QCoreApplication::applicationDirPath() + "/nc").removeRecursively();
+}
+
+void tst_InformationFaults::clickNcCell(int row)
+{
+    const QRect cell = view()->visualRect(view()->model()->index(row, ncColumn));
+    QTest::mouseClick(view()->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+}
+
+int tst_InformationFaults::openerCalls() const
+{
+    return readFile(m_bin.filePath("opened.txt")).count('\n');
+}
+
+void tst_InformationFaults::windowSurvivesFault_data()
+{
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<bool>("fetchFails");
+
+    QTest::newRow("slow service") << Fault::Delay << 300 << QString() << false;
+    QTest::newRow("http 500") << Fault::HttpError << 500 << QString() << true;
+    QTest::newRow("http 404") << Fault::HttpError << 404 << QString() << true;
+    QTest::newRow("html instead of json") << Fault::NonJson << 0 << QString("device/") << false;
+    QTest::newRow("empty replies") << Fault::EmptyBody << 0 << QString("device/") << false;
+    QTest::newRow("connection dropped halfway") << Fault::DropHalfway << 0 << QString() << true;
+    QTest::newRow("stalled replies") << Fault::Stall << 0 << QString() << true;
+}
+
+void tst_InformationFaults::windowSurvivesFault()
+{
+    QFETCH(Fault, fault);
+    QFETCH(int, value);
+    QFETCH(QString, prefix);
+    QFETCH(bool, fetchFails);
+
+    const QString folder = QCoreApplication::applicationDirPath() + "/nc";
+    clickNcCell(0);
+    QTRY_COMPARE(openerCalls(), 1);
+    const QMap<QString, QByteArray> fetched = snapshot(folder);
+    QCOMPARE(fetched.size(), 4); // the archive and its three programs
+
+    QTimer *refresh = m_window->findChild<QTimer *>();
+    QVERIFY(refresh);
+    refresh->setInterval(50);
+    m_sim.setFault(fault, value, prefix);
+    if (fault == Fault::Stall) {
+        // A stalled file transfer ends when the connection goes; the service stays slow.
+        QTimer::singleShot(1500, [this] { m_sim.setFault(Fault::Delay, 200); });
+    }
+    clickNcCell(0);
+    if (fetchFails) {
+        QTest::qWait(300);
+        QCOMPARE(openerCalls(), 1);
+        QCOMPARE(snapshot(folder), fetched);
+    } else {
+        // Fetched again: the archive itself carries new time stamps, its programs do not.
+        QTRY_COMPARE(openerCalls(), 2);
+        QMap<QString, QByteArray> refetched = snapshot(folder);
+        QCOMPARE(refetched.keys(), fetched.keys());
+        const QString archive = fetched.firstKey();
+        QVERIFY(archive.endsWith(".zip"));
+        refetched.remove(archive);
+        QMap<QString, QByteArray> programs = fetched;
+        programs.remove(archive);
+        QCOMPARE(refetched, programs);
+    }
+
+    // The window goes on refreshing while the service fails.
+    m_sim.clearRequests();
+    QTest::qWait(1200);
+    QVERIFY(m_sim.requests().size() >= 2);
+
+    m_sim.clearFault();
+    QTRY_COMPARE_WITH_TIMEOUT(view()->rowCount(), 12, 5000);
+    clickNcCell(1);
+    QTRY_COMPARE(openerCalls(), fetchFails ? 2 : 3);
+    QCOMPARE(snapshot(folder).size(), 8);
+}
+
+QTEST_MAIN(tst_InformationFaults)
+#include "tst_informationfaults.moc"
