@@ -77,8 +77,8 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archivePath, cons
 
     if (!QFileInfo(archive).isFile())
         return Result::NotAnArchive;
-    // Read through a mapping, the archive costs no system call per header and block, which
-    // is a good part of the time for an archive of many small files.
+    // Reading the archive through a mapping saves a system call for every header and block,
+    // a good part of the time for an archive of many small files.
     QFile file(archive);
     QByteArray mapped;
     QBuffer mappedDevice(&mapped);
