@@ -67,20 +67,35 @@ void Information::start(QString uid)
 void Information::loadTaskList(QString date)
 {
     currentDate = date;
+    taskList = fetchTasks(date);
+    rebuildTable();
+}
 
+QVariantList Information::fetchTasks(const QString &date)
+{
     HttpTransfer transfer;
     const QVariantMap request { { "uid", QVariant(uid) }, { "time", QVariant(date) } };
     loading = true;
     const QVariantMap reply = transfer.getTaskList(request);
     loading = false;
+    return reply.value("data").toList();
+}
 
-    taskList = reply.value("data").toList();
-    for (int row = ui->view->rowCount() - 1; row >= 0; --row)
-        ui->view->removeRow(row);
+// Every load removes all rows and makes every item anew. The rows go in one call: removed
+// one by one, each removal makes the view rescan its header, which grows with the square of
+// the rows. The items are set with the model's signals held back, since the view would
+// otherwise work out the place of each new item on its own; it repaints once at the end.
+void Information::rebuildTable()
+{
+    ui->view->setRowCount(0);
     ui->view->setRowCount(taskList.size());
     const QIcon icon = modelIcon();
-    for (int row = 0; row < taskList.size(); ++row)
-        fillRow(row, taskList.at(row).toMap(), icon);
+    {
+        const QSignalBlocker blocker(ui->view->model());
+        for (int row = 0; row < taskList.size(); ++row)
+            fillRow(row, taskList.at(row).toMap(), icon);
+    }
+    ui->view->viewport()->update();
 
     if (taskList.isEmpty())
         return;

@@ -40,6 +40,8 @@ private slots:
     void refresh();
 
 private:
+    QVariantList fetchTasks(const QString &date);
+    void rebuildTable();
     void showDay(const QString &date);
     void setShownDate(const QDate &date);
     QIcon modelIcon() const;
