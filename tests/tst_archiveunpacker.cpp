@@ -1,6 +1,7 @@
 #include "archiveunpacker.h"
 
 #include "devicesimulator.h"
+#include "testfiles.h"
 
 #include <quazip.h>
 #include <quazipfile.h>
@@ -41,34 +42,6 @@ QByteArray rawZip(const Entries &entries, const QStringList &symlinks = {})
     }
     zip.close();
     return buffer.data();
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// Every file and folder under root, relative, with the content of each file.
-QMap<QString, QByteArray> snapshot(const QString &root)
-{
-    QMap<QString, QByteArray> found;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QFileInfo info = it.fileInfo();
-        found.insert(QDir(root).relativeFilePath(path),
-            info.isDir() && !info.isSymLink() ? QByteArray("<dir>") : readFile(path));
-    }
-    return found;
 }
 
 // Refuses one chosen rename of the swap, as Windows does while a file of the old folder
@@ -164,31 +137,31 @@ void tst_ArchiveUnpacker::safeEntryNames()
 void tst_ArchiveUnpacker::unpacksIntoNewFolder()
 {
     const QString archive = path("nc/7.zip");
-    QVERIFY(writeFile(archive,
+    QVERIFY(TestFiles::write(archive,
         DeviceSimulator::makeZip({ { "panel-1.nc", "G0 X0\n" }, { "left/panel-2.nc", "G1 X5\n" } })));
 
     ArchiveUnpacker unpacker;
     QCOMPARE(unpacker.unpack(archive, path("nc/7")), Result::Unpacked);
 
-    const QMap<QString, QByteArray> expected { { "7.zip", readFile(archive) }, { "7", "<dir>" },
+    const QMap<QString, QByteArray> expected { { "7.zip", TestFiles::read(archive) }, { "7", "<dir>" },
         { "7/panel-1.nc", "G0 X0\n" }, { "7/left", "<dir>" }, { "7/left/panel-2.nc", "G1 X5\n" } };
-    QCOMPARE(snapshot(path("nc")), expected);
+    QCOMPARE(TestFiles::snapshot(path("nc")), expected);
 }
 
 void tst_ArchiveUnpacker::replacesOldFolderExactly()
 {
     const QString archive = path("nc/7.zip");
-    QVERIFY(writeFile(path("nc/7/stale.nc"), "old program"));
-    QVERIFY(writeFile(path("nc/7/panel-1.nc"), "old panel"));
-    QVERIFY(writeFile(path("nc/7/gone/deep.nc"), "old deep"));
-    QVERIFY(writeFile(archive, DeviceSimulator::makeZip({ { "panel-1.nc", "new panel" } })));
+    QVERIFY(TestFiles::write(path("nc/7/stale.nc"), "old program"));
+    QVERIFY(TestFiles::write(path("nc/7/panel-1.nc"), "old panel"));
+    QVERIFY(TestFiles::write(path("nc/7/gone/deep.nc"), "old deep"));
+    QVERIFY(TestFiles::write(archive, DeviceSimulator::makeZip({ { "panel-1.nc", "new panel" } })));
 
     ArchiveUnpacker unpacker;
     QCOMPARE(unpacker.unpack(archive, path("nc/7")), Result::Unpacked);
 
-    const QMap<QString, QByteArray> expected { { "7.zip", readFile(archive) }, { "7", "<dir>" },
+    const QMap<QString, QByteArray> expected { { "7.zip", TestFiles::read(archive) }, { "7", "<dir>" },
         { "7/panel-1.nc", "new panel" } };
-    QCOMPARE(snapshot(path("nc")), expected);
+    QCOMPARE(TestFiles::snapshot(path("nc")), expected);
 }
 
 void tst_ArchiveUnpacker::unsafeArchiveUnpacksNothing_data()
@@ -214,13 +187,13 @@ void tst_ArchiveUnpacker::unsafeArchiveUnpacksNothing()
 {
     QFETCH(QByteArray, archive);
     QVERIFY(!archive.isEmpty());
-    QVERIFY(writeFile(path("work/nc/7/old.nc"), "old program"));
-    QVERIFY(writeFile(path("work/nc/7.zip"), archive));
-    const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+    QVERIFY(TestFiles::write(path("work/nc/7/old.nc"), "old program"));
+    QVERIFY(TestFiles::write(path("work/nc/7.zip"), archive));
+    const QMap<QString, QByteArray> before = TestFiles::snapshot(m_dir->path());
 
     ArchiveUnpacker unpacker;
     QCOMPARE(unpacker.unpack(path("work/nc/7.zip"), path("work/nc/7")), Result::UnsafeEntry);
-    QCOMPARE(snapshot(m_dir->path()), before);
+    QCOMPARE(TestFiles::snapshot(m_dir->path()), before);
 }
 
 void tst_ArchiveUnpacker::unreadableArchiveChangesNothing_data()
@@ -251,27 +224,27 @@ void tst_ArchiveUnpacker::unreadableArchiveChangesNothing()
     QFETCH(bool, exists);
     QFETCH(ArchiveUnpacker::Result, result);
 
-    QVERIFY(writeFile(path("nc/keep/old.nc"), "old program"));
+    QVERIFY(TestFiles::write(path("nc/keep/old.nc"), "old program"));
     if (exists)
-        QVERIFY(writeFile(path("nc/7.zip"), content));
-    const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+        QVERIFY(TestFiles::write(path("nc/7.zip"), content));
+    const QMap<QString, QByteArray> before = TestFiles::snapshot(m_dir->path());
 
     ArchiveUnpacker unpacker;
     QCOMPARE(unpacker.unpack(path("nc/7.zip"), path("nc/7")), result);
     QCOMPARE(unpacker.unpack(path("nc/7.zip"), path("nc/keep")), result);
-    QCOMPARE(snapshot(m_dir->path()), before);
+    QCOMPARE(TestFiles::snapshot(m_dir->path()), before);
 }
 
 void tst_ArchiveUnpacker::archiveInsideItsFolderIsRefused()
 {
-    QVERIFY(writeFile(path("nc/other.zip"), "another task"));
-    QVERIFY(writeFile(path("nc/.zip"), DeviceSimulator::makeZip({ { "panel-1.nc", "G0\n" } })));
-    const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+    QVERIFY(TestFiles::write(path("nc/other.zip"), "another task"));
+    QVERIFY(TestFiles::write(path("nc/.zip"), DeviceSimulator::makeZip({ { "panel-1.nc", "G0\n" } })));
+    const QMap<QString, QByteArray> before = TestFiles::snapshot(m_dir->path());
 
     ArchiveUnpacker unpacker;
     QCOMPARE(unpacker.unpack(path("nc/.zip"), path("nc/")), Result::ArchiveInsideFolder);
     QCOMPARE(unpacker.unpack(path("nc/.zip"), m_dir->path()), Result::ArchiveInsideFolder);
-    QCOMPARE(snapshot(m_dir->path()), before);
+    QCOMPARE(TestFiles::snapshot(m_dir->path()), before);
 }
 
 void tst_ArchiveUnpacker::failedSwapKeepsOldFolder_data()
@@ -285,13 +258,13 @@ void tst_ArchiveUnpacker::failedSwapKeepsOldFolder_data()
 void tst_ArchiveUnpacker::failedSwapKeepsOldFolder()
 {
     QFETCH(int, failingMove);
-    QVERIFY(writeFile(path("nc/7/old.nc"), "old program"));
-    QVERIFY(writeFile(path("nc/7.zip"), DeviceSimulator::makeZip({ { "panel-1.nc", "new" } })));
-    const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+    QVERIFY(TestFiles::write(path("nc/7/old.nc"), "old program"));
+    QVERIFY(TestFiles::write(path("nc/7.zip"), DeviceSimulator::makeZip({ { "panel-1.nc", "new" } })));
+    const QMap<QString, QByteArray> before = TestFiles::snapshot(m_dir->path());
 
     FailingUnpacker unpacker(failingMove);
     QCOMPARE(unpacker.unpack(path("nc/7.zip"), path("nc/7")), Result::FolderKept);
-    QCOMPARE(snapshot(m_dir->path()), before);
+    QCOMPARE(TestFiles::snapshot(m_dir->path()), before);
 }
 
 QTEST_GUILESS_MAIN(tst_ArchiveUnpacker)

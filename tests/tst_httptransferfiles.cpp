@@ -1,6 +1,7 @@
 #include "httptransfer.h"
 
 #include "devicesimulator.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -12,32 +13,6 @@
 Q_DECLARE_METATYPE(DeviceSimulator::Fault)
 
 namespace {
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// Every file and folder under root, relative, with the content of each file.
-QMap<QString, QByteArray> snapshot(const QString &root)
-{
-    QMap<QString, QByteArray> found;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        found.insert(QDir(root).relativeFilePath(path), it.fileInfo().isDir() ? "<dir>" : readFile(path));
-    }
-    return found;
-}
 
 QVariantMap transferRequest(const QString &remote, const QString &file, const QString &folder)
 {
@@ -85,7 +60,7 @@ void tst_HttpTransferFiles::initTestCase()
     QVERIFY(m_sim.start(0));
     QVERIFY(m_bin.isValid());
     const QString script = m_bin.filePath("xdg-open");
-    QVERIFY(writeFile(
+    QVERIFY(TestFiles::write(
         script, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + m_bin.filePath("opened.txt").toUtf8() + "'\n"));
     QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     qputenv("PATH", m_bin.path().toLocal8Bit() + ':' + qgetenv("PATH"));
@@ -103,7 +78,7 @@ void tst_HttpTransferFiles::init()
 
 QStringList tst_HttpTransferFiles::openedFolders() const
 {
-    const QByteArray recorded = readFile(m_bin.filePath("opened.txt"));
+    const QByteArray recorded = TestFiles::read(m_bin.filePath("opened.txt"));
     if (recorded == "<missing>")
         return {};
     return QString::fromLocal8Bit(recorded).split('\n', Qt::SkipEmptyParts);
@@ -128,7 +103,7 @@ void tst_HttpTransferFiles::fetchesAndUnpacksArchive()
 
     const QMap<QString, QByteArray> expected { { "nc", "<dir>" }, { "nc/7.zip", zip }, { "nc/7", "<dir>" },
         { "nc/7/panel-1.nc", "G0 X0\n" }, { "nc/7/sub", "<dir>" }, { "nc/7/sub/panel-2.nc", "G1\n" } };
-    QCOMPARE(snapshot(m_work->path()), expected);
+    QCOMPARE(TestFiles::snapshot(m_work->path()), expected);
     QCOMPARE(fileRequests(), 1);
 }
 
@@ -138,17 +113,17 @@ void tst_HttpTransferFiles::fetchedPdfIsNotUnpacked()
     HttpTransfer transfer;
     QVERIFY(transfer.downloadNcFile(transferRequest(address, path("pdf/7.pdf"), path("pdf/7"))));
 
-    QVERIFY(readFile(path("pdf/7.pdf")).startsWith("%PDF-"));
-    QCOMPARE(snapshot(m_work->path()).keys(), (QStringList { "pdf", "pdf/7.pdf" }));
+    QVERIFY(TestFiles::read(path("pdf/7.pdf")).startsWith("%PDF-"));
+    QCOMPARE(TestFiles::snapshot(m_work->path()).keys(), (QStringList { "pdf", "pdf/7.pdf" }));
 }
 
 void tst_HttpTransferFiles::emptyRemoteUnpacksLocalFile()
 {
-    QVERIFY(writeFile(path("nc/7.zip"), DeviceSimulator::makeZip({ { "panel-1.nc", "local" } })));
+    QVERIFY(TestFiles::write(path("nc/7.zip"), DeviceSimulator::makeZip({ { "panel-1.nc", "local" } })));
 
     HttpTransfer transfer;
     QVERIFY(transfer.downloadNcFile(transferRequest(QString(), path("nc/7.zip"), path("nc/7"))));
-    QCOMPARE(readFile(path("nc/7/panel-1.nc")), QByteArray("local"));
+    QCOMPARE(TestFiles::read(path("nc/7/panel-1.nc")), QByteArray("local"));
     QVERIFY(m_sim.requests().isEmpty());
 }
 
@@ -157,7 +132,7 @@ void tst_HttpTransferFiles::emptyRemoteWithoutLocalFile()
     HttpTransfer transfer;
     QVERIFY(transfer.downloadNcFile(transferRequest(QString(), path("nc/7.zip"), path("nc/7"))));
     QVERIFY(transfer.downloadNcFile(QVariantMap()));
-    QVERIFY(snapshot(m_work->path()).isEmpty());
+    QVERIFY(TestFiles::snapshot(m_work->path()).isEmpty());
     QVERIFY(m_sim.requests().isEmpty());
 }
 
@@ -176,15 +151,15 @@ void tst_HttpTransferFiles::failedFetchKeepsOldFiles()
     QFETCH(DeviceSimulator::Fault, fault);
     QFETCH(int, value);
     const QByteArray oldZip = DeviceSimulator::makeZip({ { "panel-1.nc", "old" } });
-    QVERIFY(writeFile(path("nc/7.zip"), oldZip));
-    QVERIFY(writeFile(path("nc/7/panel-1.nc"), "old"));
+    QVERIFY(TestFiles::write(path("nc/7.zip"), oldZip));
+    QVERIFY(TestFiles::write(path("nc/7/panel-1.nc"), "old"));
     m_sim.setFile("dl/7.zip", DeviceSimulator::makeZip({ { "panel-9.nc", QByteArray(50000, 'N') } }));
     m_sim.setFault(fault, value, "dl/");
-    const QMap<QString, QByteArray> before = snapshot(m_work->path());
+    const QMap<QString, QByteArray> before = TestFiles::snapshot(m_work->path());
 
     HttpTransfer transfer;
     QVERIFY(!transfer.downloadNcFile(transferRequest(url("dl/7.zip"), path("nc/7.zip"), path("nc/7"))));
-    QCOMPARE(snapshot(m_work->path()), before);
+    QCOMPARE(TestFiles::snapshot(m_work->path()), before);
     QCOMPARE(fileRequests(), 1);
 }
 
@@ -202,7 +177,7 @@ void tst_HttpTransferFiles::nonWebAddressIsNotFetched()
     QFETCH(QString, address);
     HttpTransfer transfer;
     QVERIFY(!transfer.downloadNcFile(transferRequest(address, path("pdf/7.pdf"), path("pdf/7"))));
-    QVERIFY(snapshot(m_work->path()).isEmpty());
+    QVERIFY(TestFiles::snapshot(m_work->path()).isEmpty());
 }
 
 void tst_HttpTransferFiles::secondFetchLeavesNoOldProgram()
@@ -212,14 +187,14 @@ void tst_HttpTransferFiles::secondFetchLeavesNoOldProgram()
     HttpTransfer transfer;
     const QVariantMap request = transferRequest(url("dl/7.zip"), path("nc/7.zip"), path("nc/7"));
     QVERIFY(transfer.downloadNcFile(request));
-    QCOMPARE(readFile(path("nc/7/left/panel-2.nc")), QByteArray("first"));
+    QCOMPARE(TestFiles::read(path("nc/7/left/panel-2.nc")), QByteArray("first"));
 
     m_sim.setFile("dl/7.zip", DeviceSimulator::makeZip({ { "panel-3.nc", "second" } }));
     QVERIFY(transfer.downloadNcFile(request));
 
     const QMap<QString, QByteArray> expected { { "7", "<dir>" }, { "7/panel-3.nc", "second" },
-        { "7.zip", readFile(path("nc/7.zip")) } };
-    QCOMPARE(snapshot(path("nc")), expected);
+        { "7.zip", TestFiles::read(path("nc/7.zip")) } };
+    QCOMPARE(TestFiles::snapshot(path("nc")), expected);
 }
 
 void tst_HttpTransferFiles::escapingArchiveUnpacksNothing()
@@ -229,7 +204,7 @@ void tst_HttpTransferFiles::escapingArchiveUnpacksNothing()
     HttpTransfer transfer;
     QVERIFY(
         transfer.downloadNcFile(transferRequest(url("dl/7.zip"), path("work/nc/7.zip"), path("work/nc/7"))));
-    QCOMPARE(snapshot(m_work->path()).keys(), (QStringList { "work", "work/nc", "work/nc/7.zip" }));
+    QCOMPARE(TestFiles::snapshot(m_work->path()).keys(), (QStringList { "work", "work/nc", "work/nc/7.zip" }));
 }
 
 // The fetch waits in a local event loop; a request for the same file that arrives meanwhile
@@ -251,8 +226,8 @@ void tst_HttpTransferFiles::sameFileWhileFetchingIsRefused()
     QVERIFY(transfer.downloadNcFile(seven));
 
     QCOMPARE(during, (QList<bool> { false, true }));
-    QCOMPARE(readFile(path("nc/7/panel-1.nc")), QByteArray("seven"));
-    QCOMPARE(readFile(path("nc/8/panel-1.nc")), QByteArray("eight"));
+    QCOMPARE(TestFiles::read(path("nc/7/panel-1.nc")), QByteArray("seven"));
+    QCOMPARE(TestFiles::read(path("nc/8/panel-1.nc")), QByteArray("eight"));
     QCOMPARE(fileRequests(), 2);
 
     // Once finished, the same file may be fetched again.

@@ -1,6 +1,7 @@
 #include "devicesimulator.h"
 #include "information.h"
 #include "network.h"
+#include "testfiles.h"
 
 #include <QApplication>
 #include <QDir>
@@ -24,32 +25,6 @@ namespace {
 
 constexpr int pdfColumn = 7;
 constexpr int ncColumn = 8;
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// Every file and folder under root, relative; the content of each file.
-QMap<QString, QByteArray> snapshot(const QString &root)
-{
-    QMap<QString, QByteArray> found;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        found.insert(QDir(root).relativeFilePath(path), it.fileInfo().isDir() ? "<dir>" : readFile(path));
-    }
-    return found;
-}
 
 QVariantMap task(const QString &number, const QString &pdf, const QString &nc)
 {
@@ -112,7 +87,7 @@ void tst_InformationActions::initTestCase()
     // A recording "xdg-open" first on PATH stands in for the desktop's file manager.
     QVERIFY(m_bin.isValid());
     const QString script = m_bin.filePath("xdg-open");
-    QVERIFY(writeFile(
+    QVERIFY(TestFiles::write(
         script, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + m_bin.filePath("opened.txt").toUtf8() + "'\n"));
     QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     qputenv("PATH", m_bin.path().toLocal8Bit() + ':' + qgetenv("PATH"));
@@ -171,7 +146,7 @@ void tst_InformationActions::clickCell(int row, int col)
 
 QStringList tst_InformationActions::openedFolders() const
 {
-    const QByteArray recorded = readFile(m_bin.filePath("opened.txt"));
+    const QByteArray recorded = TestFiles::read(m_bin.filePath("opened.txt"));
     if (recorded == "<missing>")
         return {};
     return QString::fromLocal8Bit(recorded).split('\n', Qt::SkipEmptyParts);
@@ -215,16 +190,16 @@ void tst_InformationActions::fileActionFetchesAndOpens()
 
     QCOMPARE(fileRequests(), 1);
     if (column == pdfColumn) {
-        QVERIFY(readFile(appDir("pdf/" + number + ".pdf")).startsWith("%PDF-"));
-        QCOMPARE(snapshot(appDir("pdf")).keys(), QStringList { number + ".pdf" });
+        QVERIFY(TestFiles::read(appDir("pdf/" + number + ".pdf")).startsWith("%PDF-"));
+        QCOMPARE(TestFiles::snapshot(appDir("pdf")).keys(), QStringList { number + ".pdf" });
         QTRY_COMPARE(openedFolders(), QStringList { appDir("pdf") });
         return;
     }
-    QVERIFY(readFile(appDir("nc/" + number + ".zip")).startsWith("PK"));
+    QVERIFY(TestFiles::read(appDir("nc/" + number + ".zip")).startsWith("PK"));
     const QStringList expected { number, number + ".zip", number + "/panel-1.nc", number + "/panel-2.nc",
         number + "/panel-3.nc" };
-    QCOMPARE(snapshot(appDir("nc")).keys(), expected);
-    QVERIFY(readFile(appDir("nc/" + number + "/panel-1.nc")).startsWith("(" + number.toUtf8() + " panel 1)"));
+    QCOMPARE(TestFiles::snapshot(appDir("nc")).keys(), expected);
+    QVERIFY(TestFiles::read(appDir("nc/" + number + "/panel-1.nc")).startsWith("(" + number.toUtf8() + " panel 1)"));
     QTRY_COMPARE(openedFolders(), QStringList { appDir("nc/" + number) });
 }
 
@@ -258,14 +233,14 @@ void tst_InformationActions::emptyAddress()
 {
     QFETCH(bool, localArchive);
     if (localArchive)
-        QVERIFY(writeFile(appDir("nc/77.zip"), DeviceSimulator::makeZip({ { "panel-1.nc", "kept" } })));
+        QVERIFY(TestFiles::write(appDir("nc/77.zip"), DeviceSimulator::makeZip({ { "panel-1.nc", "kept" } })));
     showTasks({ task("77", QString(), QString()) });
 
     clickCell(0, ncColumn);
 
     QCOMPARE(fileRequests(), 0);
     QCOMPARE(
-        readFile(appDir("nc/77/panel-1.nc")), localArchive ? QByteArray("kept") : QByteArray("<missing>"));
+        TestFiles::read(appDir("nc/77/panel-1.nc")), localArchive ? QByteArray("kept") : QByteArray("<missing>"));
     QTRY_COMPARE(openedFolders(), QStringList { appDir("nc/77") });
 }
 
@@ -288,7 +263,7 @@ void tst_InformationActions::emptyTaskNumber()
     QFETCH(int, column);
     QFETCH(QString, file);
     QFETCH(QString, opened);
-    QVERIFY(writeFile(appDir("nc/5.zip"), "another task"));
+    QVERIFY(TestFiles::write(appDir("nc/5.zip"), "another task"));
     m_sim.setFile("dl/none.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "G0\n" } }));
     m_sim.setFile("dl/none.pdf", DeviceSimulator::makePdf("labels"));
     showTasks({ task(QString(), url("dl/none.pdf"), url("dl/none.zip")) });
@@ -296,7 +271,7 @@ void tst_InformationActions::emptyTaskNumber()
     clickCell(0, column);
 
     QVERIFY(QFileInfo(appDir(file)).isFile());
-    QCOMPARE(readFile(appDir("nc/5.zip")), QByteArray("another task"));
+    QCOMPARE(TestFiles::read(appDir("nc/5.zip")), QByteArray("another task"));
     QVERIFY(!QFileInfo::exists(appDir("nc/panel-1.nc")));
     QTRY_COMPARE(openedFolders(), QStringList { appDir(opened) });
 }
@@ -304,9 +279,9 @@ void tst_InformationActions::emptyTaskNumber()
 void tst_InformationActions::failedFetchOpensNothing()
 {
     const QByteArray oldZip = DeviceSimulator::makeZip({ { "panel-1.nc", "old" } });
-    QVERIFY(writeFile(appDir("nc/8.zip"), oldZip));
-    QVERIFY(writeFile(appDir("nc/8/panel-1.nc"), "old"));
-    QVERIFY(writeFile(appDir("pdf/8.pdf"), "old labels"));
+    QVERIFY(TestFiles::write(appDir("nc/8.zip"), oldZip));
+    QVERIFY(TestFiles::write(appDir("nc/8/panel-1.nc"), "old"));
+    QVERIFY(TestFiles::write(appDir("pdf/8.pdf"), "old labels"));
     m_sim.setFault(DeviceSimulator::Fault::HttpError, 404, "dl/");
     showTasks({ task("8", url("dl/8.pdf"), url("dl/8.zip")) });
 
@@ -314,9 +289,9 @@ void tst_InformationActions::failedFetchOpensNothing()
     clickCell(0, pdfColumn);
 
     QCOMPARE(fileRequests(), 2);
-    QCOMPARE(readFile(appDir("nc/8.zip")), oldZip);
-    QCOMPARE(snapshot(appDir("nc/8")).keys(), QStringList { "panel-1.nc" });
-    QCOMPARE(readFile(appDir("pdf/8.pdf")), QByteArray("old labels"));
+    QCOMPARE(TestFiles::read(appDir("nc/8.zip")), oldZip);
+    QCOMPARE(TestFiles::snapshot(appDir("nc/8")).keys(), QStringList { "panel-1.nc" });
+    QCOMPARE(TestFiles::read(appDir("pdf/8.pdf")), QByteArray("old labels"));
     expectNothingOpened();
     QVERIFY(!QApplication::activeModalWidget());
 }
@@ -327,14 +302,14 @@ void tst_InformationActions::secondFetchLeavesNoOldProgram()
         "dl/9.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "one" }, { "left/panel-2.nc", "one" } }));
     showTasks({ task("9", QString(), url("dl/9.zip")) });
     clickCell(0, ncColumn);
-    QCOMPARE(readFile(appDir("nc/9/left/panel-2.nc")), QByteArray("one"));
+    QCOMPARE(TestFiles::read(appDir("nc/9/left/panel-2.nc")), QByteArray("one"));
 
     m_sim.setFile("dl/9.zip", DeviceSimulator::makeZip({ { "panel-3.nc", "two" } }));
     clickCell(0, ncColumn);
 
     const QMap<QString, QByteArray> expected { { "panel-3.nc", "two" } };
-    QCOMPARE(snapshot(appDir("nc/9")), expected);
-    QCOMPARE(snapshot(appDir("nc")).keys(), (QStringList { "9", "9.zip", "9/panel-3.nc" }));
+    QCOMPARE(TestFiles::snapshot(appDir("nc/9")), expected);
+    QCOMPARE(TestFiles::snapshot(appDir("nc")).keys(), (QStringList { "9", "9.zip", "9/panel-3.nc" }));
     QTRY_COMPARE(openedFolders(), (QStringList { appDir("nc/9"), appDir("nc/9") }));
 }
 
@@ -360,13 +335,13 @@ void tst_InformationActions::unsafeTaskNumberGetsNoFileAction()
     QFETCH(QString, number);
     m_sim.setFile("dl/x.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "G0\n" } }));
     showTasks({ task(number, url("dl/x.zip"), url("dl/x.zip")) });
-    const QMap<QString, QByteArray> before = snapshot(appDir());
+    const QMap<QString, QByteArray> before = TestFiles::snapshot(appDir());
 
     clickCell(0, ncColumn);
     clickCell(0, pdfColumn);
 
     QCOMPARE(fileRequests(), 0);
-    QCOMPARE(snapshot(appDir()), before);
+    QCOMPARE(TestFiles::snapshot(appDir()), before);
     expectNothingOpened();
 }
 
@@ -375,13 +350,13 @@ void tst_InformationActions::escapingArchiveUnpacksNothing()
     m_sim.setFile("dl/10.zip",
         DeviceSimulator::makeZip({ { "panel-1.nc", "G0\n" }, { "../../escaped.nc", "escaped" } }));
     showTasks({ task("10", QString(), url("dl/10.zip")) });
-    const QMap<QString, QByteArray> before = snapshot(appDir());
+    const QMap<QString, QByteArray> before = TestFiles::snapshot(appDir());
 
     clickCell(0, ncColumn);
 
-    QMap<QString, QByteArray> after = snapshot(appDir());
+    QMap<QString, QByteArray> after = TestFiles::snapshot(appDir());
     QCOMPARE(
-        after.take("nc/10.zip"), m_sim.requests().isEmpty() ? QByteArray() : readFile(appDir("nc/10.zip")));
+        after.take("nc/10.zip"), m_sim.requests().isEmpty() ? QByteArray() : TestFiles::read(appDir("nc/10.zip")));
     QVERIFY(after.remove("nc") == 1);
     QCOMPARE(after, before);
 }
@@ -406,7 +381,7 @@ void tst_InformationActions::sameCellTwiceDuringSlowTransfer()
     QCOMPARE(fileRequests(), 1);
     QCOMPARE(m_sim.requests().isEmpty() ? QByteArray() : m_sim.requests().first().rawPath,
         QByteArray("dl/11.zip"));
-    QCOMPARE(readFile(appDir("nc/11/panel-1.nc")), QByteArray("slow"));
+    QCOMPARE(TestFiles::read(appDir("nc/11/panel-1.nc")), QByteArray("slow"));
     QVERIFY(!QFileInfo::exists(appDir("nc/12")));
     QTRY_COMPARE(openedFolders(), QStringList { appDir("nc/11") });
 }

@@ -1,5 +1,6 @@
 #include "devicesimulator.h"
 #include "krestservice.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,19 +16,6 @@ void captureMessage(QtMsgType, const QMessageLogContext &, const QString &messag
 {
     if (capturedLines)
         capturedLines->append(message);
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 } // namespace
@@ -145,7 +133,7 @@ void tst_KRESTServiceFiles::downloadChecksum()
     QCOMPARE(QFile::exists(target), written);
     QCOMPARE(QFileInfo::exists(dir->filePath("nc")), written);
     if (written)
-        QCOMPARE(readAll(target), payload);
+        QCOMPARE(TestFiles::read(target), payload);
     QCOMPARE(lines.contains("md5校验出错"), !written);
 }
 
@@ -183,17 +171,17 @@ void tst_KRESTServiceFiles::downloadDestinations()
     service.setServerRoot(sim.rootUrl());
     QVERIFY(service.downloadFile("files/task.zip", dst, "none"));
     QVERIFY(QFileInfo(dir->filePath(createdDir)).isDir());
-    QCOMPARE(readAll(dir->filePath(writtenFile)), payload);
+    QCOMPARE(TestFiles::read(dir->filePath(writtenFile)), payload);
 }
 
 void tst_KRESTServiceFiles::downloadReplacesExistingFile()
 {
     const QString target = dir->filePath("task.zip");
-    QVERIFY(writeFile(target, QByteArray(payload.size() * 2, 'x')));
+    QVERIFY(TestFiles::write(target, QByteArray(payload.size() * 2, 'x')));
 
     KRESTService service;
     QVERIFY(service.downloadFile(sim.rootUrl() + "files/task.zip", target, "none"));
-    QCOMPARE(readAll(target), payload);
+    QCOMPARE(TestFiles::read(target), payload);
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList { "task.zip" });
 }
 
@@ -219,14 +207,14 @@ void tst_KRESTServiceFiles::failedDownloadKeepsFile()
 
     const QString target = dir->filePath("task.zip");
     const QByteArray previous = "the good file";
-    QVERIFY(writeFile(target, previous));
+    QVERIFY(TestFiles::write(target, previous));
     sim.setFault(fault, value);
 
     KRESTService service;
     service.setServerRoot(sim.rootUrl());
     service.setTransferTimeout(500);
     QVERIFY(!service.downloadFile(src, target, "none"));
-    QCOMPARE(readAll(target), previous);
+    QCOMPARE(TestFiles::read(target), previous);
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList { "task.zip" });
     QVERIFY2(!lines.filter("error request: ").isEmpty(), qPrintable(lines.join('\n')));
 }
@@ -234,7 +222,7 @@ void tst_KRESTServiceFiles::failedDownloadKeepsFile()
 void tst_KRESTServiceFiles::downloadInterruptedByQuit()
 {
     const QString target = dir->filePath("task.zip");
-    QVERIFY(writeFile(target, "the good file"));
+    QVERIFY(TestFiles::write(target, "the good file"));
     sim.setFault(DeviceSimulator::Fault::Stall);
 
     // The download waits inside the application's own event loop, as it does in the program.
@@ -246,7 +234,7 @@ void tst_KRESTServiceFiles::downloadInterruptedByQuit()
     QCoreApplication::exec();
 
     QVERIFY(!result);
-    QCOMPARE(readAll(target), QByteArray("the good file"));
+    QCOMPARE(TestFiles::read(target), QByteArray("the good file"));
 }
 
 void tst_KRESTServiceFiles::upload_data()
@@ -268,7 +256,7 @@ void tst_KRESTServiceFiles::upload()
     QFETCH(QString, stored);
     QFETCH(QString, src);
     QFETCH(QByteArray, announced);
-    QVERIFY(writeFile(dir->filePath(stored), payload));
+    QVERIFY(TestFiles::write(dir->filePath(stored), payload));
 
     KRESTService service;
     service.setServerRoot(sim.rootUrl());
@@ -312,7 +300,7 @@ void tst_KRESTServiceFiles::uploadFailures()
     QFETCH(QString, result);
     QFETCH(QString, logged);
 
-    QVERIFY(writeFile(dir->filePath("y.pdf"), payload));
+    QVERIFY(TestFiles::write(dir->filePath("y.pdf"), payload));
     if (!canned.isEmpty())
         sim.setCannedReply("upload_file2", canned);
     else if (fault == DeviceSimulator::Fault::None)
