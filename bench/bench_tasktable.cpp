@@ -23,6 +23,8 @@
 
 namespace {
 
+void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -45,8 +47,8 @@ double cpuSeconds()
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Times loadTaskList and, interleaved with it, the bare request of the same day, so that
-// the difference is what parsing and rebuilding the table cost.
+// Times loadTaskList and, right after it, the bare request of the same day; the median of
+// the differences is what parsing and rebuilding the table cost beyond the wait.
 void measureLoad(DeviceSimulator &simulator, int tasks, int runs)
 {
     simulator.setTasksPerDay(tasks);
@@ -56,22 +58,25 @@ void measureLoad(DeviceSimulator &simulator, int tasks, int runs)
     window.show();
     window.loadTaskList(today); // warm-up
 
-    std::vector<double> loads, requests;
+    std::vector<double> loads, requests, beyond;
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer timer;
         timer.start();
-        Network::getInstance("defalut")->runCmd(path, false);
-        requests.push_back(timer.nsecsElapsed() / 1e6);
-        timer.restart();
         window.loadTaskList(today);
         loads.push_back(timer.nsecsElapsed() / 1e6);
         QCoreApplication::processEvents(); // let the table paint, as it would on screen
+        timer.restart();
+        Network::getInstance("defalut")->runCmd(path, false);
+        requests.push_back(timer.nsecsElapsed() / 1e6);
+        beyond.push_back(loads.back() - requests.back());
     }
-    const double request = median(requests);
-    const double load = median(loads);
     const double target = tasks >= 10000 ? 150 : tasks >= 1000 ? 15 : 0;
-    std::printf("task table %5d tasks: loadTaskList %.1f ms, reply wait %.1f ms, beyond the wait %.1f ms%s\n",
-                tasks, load, request, load - request,
+    const double extra = median(beyond);
+    // With few tasks the table's share is smaller than the spread of the request itself.
+    const QString extraText = extra < 1 ? QString("under 1 ms (within the request's own spread)")
+                                        : QString("%1 ms").arg(extra, 0, 'f', 1);
+    std::printf("task table %5d tasks: loadTaskList %.1f ms, reply wait %.1f ms, beyond the wait %s%s\n", tasks,
+                median(loads), median(requests), qPrintable(extraText),
                 target > 0 ? qPrintable(QString(" (target <= %1 ms)").arg(target)) : "");
 }
 
@@ -119,9 +124,12 @@ int main(int argc, char *argv[])
         return 1;
     }
     Network::getInstance("defalut")->rootUrl = simulator.rootUrl();
-    measureLoad(simulator, 100, 30);
-    measureLoad(simulator, 1000, 15);
-    measureLoad(simulator, 10000, 5);
+    // The window writes each reply to the debug log; the text is still formatted, but
+    // not printed, so the terminal's speed stays out of the figures.
+    qInstallMessageHandler(dropMessage);
+    measureLoad(simulator, 100, 60);
+    measureLoad(simulator, 1000, 30);
+    measureLoad(simulator, 10000, 9);
     simulator.stop();
 
     measureRefresh(QCoreApplication::applicationDirPath() + "/../sim/quillet-devsim", 30);
