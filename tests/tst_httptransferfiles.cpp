@@ -59,11 +59,7 @@ void tst_HttpTransferFiles::initTestCase()
 {
     QVERIFY(m_sim.start(0));
     QVERIFY(m_bin.isValid());
-    const QString script = m_bin.filePath("xdg-open");
-    QVERIFY(TestFiles::write(
-        script, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + m_bin.filePath("opened.txt").toUtf8() + "'\n"));
-    QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    qputenv("PATH", m_bin.path().toLocal8Bit() + ':' + qgetenv("PATH"));
+    QVERIFY(TestFiles::installRecordingOpener(m_bin.path()));
 }
 
 void tst_HttpTransferFiles::init()

@@ -86,11 +86,7 @@ void tst_InformationActions::initTestCase()
 
     // A recording "xdg-open" first on PATH stands in for the desktop's file manager.
     QVERIFY(m_bin.isValid());
-    const QString script = m_bin.filePath("xdg-open");
-    QVERIFY(TestFiles::write(
-        script, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + m_bin.filePath("opened.txt").toUtf8() + "'\n"));
-    QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    qputenv("PATH", m_bin.path().toLocal8Bit() + ':' + qgetenv("PATH"));
+    QVERIFY(TestFiles::installRecordingOpener(m_bin.path()));
 }
 
 void tst_InformationActions::init()

@@ -59,12 +59,7 @@ void tst_InformationFaults::initTestCase()
 
     // A recording "xdg-open" first on PATH stands in for the desktop's file manager.
     QVERIFY(m_bin.isValid());
-    QFile script(m_bin.filePath("xdg-open"));
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\necho \"$@\" >> '" + m_bin.filePath("opened.txt").toUtf8() + "'\n");
-    script.close();
-    QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    qputenv("PATH", m_bin.path().toLocal8Bit() + ':' + qgetenv("PATH"));
+    QVERIFY(TestFiles::installRecordingOpener(m_bin.path()));
 }
 
 void tst_InformationFaults::init()

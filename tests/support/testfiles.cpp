@@ -31,3 +31,13 @@ QMap<QString, QByteArray> TestFiles::snapshot(const QString &root)
     }
     return found;
 }
+
+bool TestFiles::installRecordingOpener(const QString &folder)
+{
+    const QString script = folder + QStringLiteral("/xdg-open");
+    const QByteArray log = QString(folder + QStringLiteral("/opened.txt")).toUtf8();
+    if (!write(script, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + log + "'\n"))
+        return false;
+    qputenv("PATH", folder.toLocal8Bit() + ':' + qgetenv("PATH"));
+    return QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}

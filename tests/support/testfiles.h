@@ -16,6 +16,9 @@ public:
     // Every file and folder under root by relative path: a file's content, "<dir>" for a
     // folder, so that comparing two snapshots shows anything lost, added or changed.
     static QMap<QString, QByteArray> snapshot(const QString &root);
+    // Puts an "xdg-open" first on PATH that stands in for the desktop's file manager: it
+    // appends each argument it gets, one a line, to "opened.txt" in folder.
+    static bool installRecordingOpener(const QString &folder);
 };
 
 #endif // TESTFILES_H
