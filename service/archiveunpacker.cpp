@@ -2,7 +2,7 @@
 
 #include <JlCompress.h>
 #include <quazip.h>
-#include <unzip.h>
+#include <quazipfileinfo.h>
 
 #include <QBuffer>
 #include <QDebug>
@@ -124,20 +124,18 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archivePath, cons
     return result;
 }
 
-// Reads only the raw entry headers: building a QuaZipFileInfo64 for every entry, with its
-// time stamp, would take longer than extracting a small file.
+// Goes through QuaZip's own API only: a QuaZip DLL exports its classes, not minizip's functions.
 ArchiveUnpacker::Result ArchiveUnpacker::checkEntries(QuaZip &zip, const QString &archive, int &entryCount)
 {
+    QuaZipFileInfo64 info;
     for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
         ++entryCount;
-        const QString name = zip.getCurrentFileName();
-        unz_file_info64 info;
-        if (unzGetCurrentFileInfo64(zip.getUnzFile(), &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
-            qDebug() << "ArchiveUnpacker: not unpacked, unreadable entry" << name << "in" << archive;
+        if (!zip.getCurrentFileInfo(&info)) {
+            qDebug() << "ArchiveUnpacker: not unpacked, unreadable entry" << entryCount << "in" << archive;
             return Result::ExtractFailed;
         }
-        if (isSymbolicLink(info.external_fa) || !isSafeEntryName(name)) {
-            qDebug() << "ArchiveUnpacker: not unpacked, entry" << name << "of" << archive
+        if (isSymbolicLink(info.externalAttr) || !isSafeEntryName(info.name)) {
+            qDebug() << "ArchiveUnpacker: not unpacked, entry" << info.name << "of" << archive
                      << "could land outside its folder";
             return Result::UnsafeEntry;
         }
