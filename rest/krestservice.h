@@ -70,6 +70,8 @@ public:
     static QString md5Base64(const QByteArray &data);
 
 signals:
+    // Emitted by downloadFile as the body arrives; bytesTotal is -1 while unknown.
+    void downloadProgress(qint64 bytesReceived, qint64 bytesTotal);
     void serverRootChanged();
     void localRootChanged();
     void constParamsChanged();
