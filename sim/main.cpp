@@ -3,6 +3,7 @@
 #include "devicesimulator.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTextStream>
 #include <QThread>
 #include <QUrl>
@@ -25,26 +26,70 @@ int defaultPort()
     return port > 0 ? port : 18080;
 }
 
-struct Options {
+const char usage[] = "usage: quillet-devsim [--port N] [--tasks-per-day N]   (port 0 picks a free port)\n"
+                     "  a failing service, to watch the client by hand:\n"
+                     "  [--delay MS | --fail HTTP-STATUS | --drop | --stall | --non-json]\n"
+                     "  [--fault-path PREFIX]   requests the fault applies to (default device/task_list/)\n"
+                     "  [--fault-after S]       the service answers normally for the first S seconds\n";
+
+struct Options
+{
     int port = defaultPort();
     int tasksPerDay = 12;
+    DeviceSimulator::Fault fault = DeviceSimulator::Fault::None;
+    int faultValue = 0;
+    QString faultPath = QStringLiteral("device/task_list/");
+    int faultAfterSeconds = 0;
 };
+
+bool parseFlag(const QString &name, Options *options)
+{
+    using Fault = DeviceSimulator::Fault;
+    if (name == QLatin1String("--drop"))
+        options->fault = Fault::DropHalfway;
+    else if (name == QLatin1String("--stall"))
+        options->fault = Fault::Stall;
+    else if (name == QLatin1String("--non-json"))
+        options->fault = Fault::NonJson;
+    else
+        return false;
+    return true;
+}
+
+bool parseValue(const QString &name, const QString &text, Options *options)
+{
+    if (name == QLatin1String("--fault-path")) {
+        options->faultPath = text;
+        return true;
+    }
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 0)
+        return false;
+    if (name == QLatin1String("--port") && value <= 65535)
+        options->port = value;
+    else if (name == QLatin1String("--tasks-per-day"))
+        options->tasksPerDay = value;
+    else if (name == QLatin1String("--delay"))
+        options->fault = DeviceSimulator::Fault::Delay;
+    else if (name == QLatin1String("--fail") && value >= 100 && value <= 599)
+        options->fault = DeviceSimulator::Fault::HttpError;
+    else if (name == QLatin1String("--fault-after"))
+        options->faultAfterSeconds = value;
+    else
+        return false;
+    if (name == QLatin1String("--delay") || name == QLatin1String("--fail"))
+        options->faultValue = value;
+    return true;
+}
 
 bool parseOptions(const QStringList &arguments, Options *options)
 {
     for (int i = 1; i < arguments.size(); ++i) {
         const QString &name = arguments.at(i);
-        if (i + 1 >= arguments.size())
-            return false;
-        bool ok = false;
-        const int value = arguments.at(++i).toInt(&ok);
-        if (!ok || value < 0)
-            return false;
-        if (name == QLatin1String("--port") && value <= 65535)
-            options->port = value;
-        else if (name == QLatin1String("--tasks-per-day"))
-            options->tasksPerDay = value;
-        else
+        if (parseFlag(name, options))
+            continue;
+        if (i + 1 >= arguments.size() || !parseValue(name, arguments.at(++i), options))
             return false;
     }
     return true;
@@ -58,7 +103,7 @@ int main(int argc, char *argv[])
     QTextStream err(stderr);
     Options options;
     if (!parseOptions(app.arguments(), &options)) {
-        err << "usage: quillet-devsim [--port N] [--tasks-per-day N]   (port 0 picks a free port)\n";
+        err << usage;
         return 2;
     }
 
@@ -73,8 +118,19 @@ int main(int argc, char *argv[])
 
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
-    while (!stopRequested)
+    QElapsedTimer clock;
+    clock.start();
+    bool faultSet = false;
+    while (!stopRequested) {
+        if (!faultSet && options.fault != DeviceSimulator::Fault::None
+            && clock.elapsed() >= options.faultAfterSeconds * 1000LL) {
+            simulator.setFault(options.fault, options.faultValue, options.faultPath);
+            std::printf("quillet-devsim: fault on for %s\n", qPrintable(options.faultPath));
+            std::fflush(stdout);
+            faultSet = true;
+        }
         QThread::msleep(100);
+    }
     simulator.stop();
     return 0;
 }
