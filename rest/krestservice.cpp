@@ -417,6 +417,11 @@ QByteArray KRESTService::toJsonBytes(const QVariant &value)
     return QJsonDocument::fromVariant(value).toJson(QJsonDocument::Compact);
 }
 
+KRESTService::DownloadResult KRESTService::lastDownloadResult() const
+{
+    return m_lastDownloadResult;
+}
+
 QString KRESTService::md5Base64(const QByteArray &data)
 {
     return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toBase64());

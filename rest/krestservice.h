@@ -34,6 +34,22 @@ class KRESTService : public QNetworkAccessManager
 public:
     static constexpr int defaultTransferTimeout = 30000;
 
+    // How the last downloadFile() ended.
+    enum class DownloadResult
+    {
+        Saved,
+        CannotWrite, // the destination could not be opened, written, flushed or renamed into place
+        NoSpace, // the body would leave its volume with less than the reserve, or the disk is full
+        NetworkError, // the transfer failed: refused, dropped, or abandoned when the program quit
+        TimedOut, // no data moved for the inactivity time-out
+        TooSlow, // the average rate over the rate window fell below the floor
+        HttpError, // the server answered with a status other than 2xx
+        Incomplete, // the body ended short of its announced length
+        TooLarge, // the body is larger than any task file may be
+        ChecksumMismatch // the body does not have the expected MD5
+    };
+    Q_ENUM(DownloadResult)
+
     explicit KRESTService(QObject *parent = nullptr);
     ~KRESTService() override;
 
@@ -69,10 +85,15 @@ public:
 
     static QString md5Base64(const QByteArray &data);
 
+    DownloadResult lastDownloadResult() const;
+
 signals:
     void serverRootChanged();
     void localRootChanged();
     void constParamsChanged();
+    // Emitted by downloadFile() as the body arrives, at most every 100 ms and once at the
+    // end; bytesTotal is -1 when the server did not announce the length.
+    void downloadProgress(qint64 bytesReceived, qint64 bytesTotal);
 
 public slots:
     void onError(QNetworkReply::NetworkError err);
@@ -97,6 +118,7 @@ private:
     QString m_localRoot;
     QString m_constParams;
     mutable QMutex m_lock;
+    DownloadResult m_lastDownloadResult = DownloadResult::Saved;
 };
 
 #endif // KRESTSERVICE_H

@@ -24,7 +24,8 @@ public:
         ArchiveInsideFolder, // replacing the folder would remove the archive itself
         UnsafeEntry, // an entry could land outside the folder
         ExtractFailed, // an entry could not be extracted; the folder is untouched
-        FolderKept // the old folder could not be replaced (files in use)
+        FolderKept, // the old folder could not be replaced (files in use)
+        TooLarge // the entries would not fit on the volume with the reserve, or there are too many
     };
     Q_ENUM(Result)
 
