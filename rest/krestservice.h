@@ -11,7 +11,7 @@
 #include <QVariant>
 #include <QVariantMap>
 
-class QSaveFile;
+class DownloadSink;
 
 // HTTP client for the REST file and command service. Relative paths are joined to the
 // server root, the constant parameters are added to the next composed URL only, and every
@@ -20,7 +20,13 @@ class QSaveFile;
 //
 // Every request carries an inactivity time-out: a transfer that moves no data for
 // transferTimeout() milliseconds (30 s unless changed with setTransferTimeout()) is
-// aborted and fails like any other transport error.
+// aborted and fails like any other transport error. Redirects are followed unless they
+// lead from https to http.
+//
+// downloadFile() streams the body to disk: it keeps no copy in memory, refuses a body that
+// would leave its volume with less than diskReserve() free, and abandons a download whose
+// average rate over the last rateWindow() milliseconds falls below minimumRate() bytes per
+// second (1 KiB/s over 60 s unless changed with setRateFloor()).
 class KRESTService : public QNetworkAccessManager
 {
     Q_OBJECT
@@ -33,6 +39,11 @@ class KRESTService : public QNetworkAccessManager
 
 public:
     static constexpr int defaultTransferTimeout = 30000;
+    static constexpr qint64 defaultMinimumRate = 1024;
+    static constexpr int defaultRateWindow = 60000;
+    static constexpr qint64 defaultDiskReserve = qint64(64) << 20;
+    // No task file comes near this; a body beyond it is refused as TooLarge.
+    static constexpr qint64 maxDownloadSize = qint64(4) << 30;
 
     // How the last downloadFile() ended.
     enum class DownloadResult
@@ -87,6 +98,12 @@ public:
 
     DownloadResult lastDownloadResult() const;
 
+    qint64 minimumRate() const;
+    int rateWindow() const;
+    void setRateFloor(qint64 bytesPerSecond, int windowMs);
+    qint64 diskReserve() const;
+    void setDiskReserve(qint64 bytes);
+
 signals:
     void serverRootChanged();
     void localRootChanged();
@@ -109,8 +126,8 @@ private:
     bool store(QString &member, const QString &value);
     QNetworkRequest makeRequest(const QUrl &url) const;
     QNetworkReply *watch(QNetworkReply *reply);
-    static bool receiveBody(QNetworkReply *reply, QByteArray &body, QSaveFile &file);
-    static bool transferComplete(QNetworkReply *reply, const QByteArray &body);
+    DownloadResult receiveBody(QNetworkReply *reply, DownloadSink &sink);
+    static DownloadResult transferOutcome(QNetworkReply *reply, qint64 received);
     static void appendFormDataPart(QByteArray &body, const QString &key, const QVariant &value);
     static QByteArray multipartBody(const QVariantMap &data, const QByteArray &boundary);
 
@@ -119,6 +136,9 @@ private:
     QString m_constParams;
     mutable QMutex m_lock;
     DownloadResult m_lastDownloadResult = DownloadResult::Saved;
+    qint64 m_minimumRate = defaultMinimumRate;
+    int m_rateWindow = defaultRateWindow;
+    qint64 m_diskReserve = defaultDiskReserve;
 };
 
 #endif // KRESTSERVICE_H

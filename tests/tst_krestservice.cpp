@@ -140,7 +140,7 @@ void tst_KRESTService::interface()
     for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
         methods << QString::fromLatin1(meta->method(i).methodSignature());
     const QStringList expected { "serverRootChanged()", "localRootChanged()", "constParamsChanged()",
-        "onError(QNetworkReply::NetworkError)", "getCommand(QString,QString)",
+        "downloadProgress(qlonglong,qlonglong)", "onError(QNetworkReply::NetworkError)", "getCommand(QString,QString)",
         "postJsonCommand(QString,QString)", "postFormCommand(QString,QString)", "checkFile(QString)",
         "downloadFile(QString,QString,QString)", "uploadFile(QString,QString,QString)" };
     QCOMPARE(methods, expected);

@@ -152,9 +152,15 @@ void tst_KRESTServiceFiles::downloadDestinations_data()
     QTest::newRow("backslashes") << "C:\\a\\b\\c.zip"
                                  << "C:/a/b"
                                  << "C:\\a\\b\\c.zip";
+#ifdef Q_OS_WIN
     QTest::newRow("file-url") << "file:///C:/a/c.zip"
                               << "C:/a"
                               << "C:/a/c.zip";
+#else
+    QTest::newRow("file-url") << "file://@/a/c.zip"
+                              << "a"
+                              << "a/c.zip";
+#endif
     QTest::newRow("bare-name") << "plain.zip"
                                << "."
                                << "plain.zip";
@@ -245,8 +251,13 @@ void tst_KRESTServiceFiles::upload_data()
 
     QTest::newRow("plain-path") << "up/y.pdf"
                                 << "up/y.pdf" << QByteArray("y.pdf");
+#ifdef Q_OS_WIN
     QTest::newRow("file-url") << "D:/x/y.pdf"
                               << "file:///D:/x/y.pdf" << QByteArray("y.pdf");
+#else
+    QTest::newRow("file-url") << "x/y.pdf"
+                              << "file://@/x/y.pdf" << QByteArray("y.pdf");
+#endif
     QTest::newRow("backslashes") << "D:\\x\\z.pdf"
                                  << "D:\\x\\z.pdf" << QByteArray("z.pdf");
 }
@@ -256,6 +267,7 @@ void tst_KRESTServiceFiles::upload()
     QFETCH(QString, stored);
     QFETCH(QString, src);
     QFETCH(QByteArray, announced);
+    src.replace('@', dir->path());
     QVERIFY(TestFiles::write(dir->filePath(stored), payload));
 
     KRESTService service;
@@ -318,7 +330,7 @@ void tst_KRESTServiceFiles::uploadUnreadableSource_data()
 {
     QTest::addColumn<QString>("src");
     QTest::newRow("missing") << "missing.pdf";
-    QTest::newRow("directory") << "file:///sub";
+    QTest::newRow("directory") << "sub";
 }
 
 void tst_KRESTServiceFiles::uploadUnreadableSource()
