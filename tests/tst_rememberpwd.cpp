@@ -24,6 +24,7 @@ private slots:
     void backslashPath();
     void readMissingFile();
     void unwritablePathIgnored();
+    void fileIsOwnerOnly();
 
 private:
     static QString credentialPath();
@@ -180,8 +181,9 @@ void tst_RememberPwd::fileUrlPrefix()
     const QString path = dir.filePath("cred.ini");
     RememberPwd store;
 
-    // Only the eight characters "file:///" are removed; what follows is the path as given.
-    const QString url = QStringLiteral("file:///") + path;
+    // A "file:///" address names the local path it stands for on this platform.
+    const QString url = QUrl::fromLocalFile(path).toString();
+    QVERIFY(url.startsWith("file:///"));
     store.writeFile("by url", url);
     QVERIFY(QFile::exists(path));
     QCOMPARE(store.readFile(path), QString("by url"));
@@ -223,6 +225,26 @@ void tst_RememberPwd::unwritablePathIgnored()
     QFile file(blocker);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("keep"));
+}
+
+// The key is the same everywhere, so the file is as private as the settings file, also when
+// it replaces one that others could read.
+void tst_RememberPwd::fileIsOwnerOnly()
+{
+#ifdef Q_OS_UNIX
+    const QFileDevice::Permissions ownerOnly
+        = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
+    writeRaw(credentialPath(), "old");
+    QVERIFY(
+        QFile::setPermissions(credentialPath(), ownerOnly | QFileDevice::ReadOther | QFileDevice::ReadGroup));
+    RememberPwd().savePwd("operator", "s3cret");
+    QCOMPARE(QFile::permissions(credentialPath()), ownerOnly);
+    QFile::remove(credentialPath());
+    RememberPwd().savePwd("operator", "s3cret");
+    QCOMPARE(QFile::permissions(credentialPath()), ownerOnly);
+#else
+    QSKIP("Windows gives a new file its folder's access rules; there are no mode bits to check");
+#endif
 }
 
 QTEST_GUILESS_MAIN(tst_RememberPwd)
