@@ -4,9 +4,22 @@
 
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <zlib.h>
+
+#include <limits>
+
+namespace {
+
+// What one inflate step may produce; bounds the memory a compressed body can take.
+constexpr int decodedBlockSize = 1 << 20;
+
+} // namespace
+
 DownloadSink::DownloadSink(const QString &path, bool hashing)
     : m_file(path)
     , m_hash(hashing ? new QCryptographicHash(QCryptographicHash::Md5) : nullptr)
+    , m_maxBytes(std::numeric_limits<qint64>::max())
+    , m_spareBytes(std::numeric_limits<qint64>::max())
 {
     connect(&m_writing, &QFutureWatcherBase::finished, this, &DownloadSink::pieceDone);
 }
@@ -14,6 +27,8 @@ DownloadSink::DownloadSink(const QString &path, bool hashing)
 DownloadSink::~DownloadSink()
 {
     m_writing.waitForFinished();
+    if (m_inflater)
+        inflateEnd(m_inflater.get());
 }
 
 // Unbuffered: every write reaches the file at once, so its result is the file's result and
@@ -28,54 +43,113 @@ QString DownloadSink::fileName() const
     return m_file.fileName();
 }
 
+void DownloadSink::setLimits(qint64 maxBytes, qint64 spareBytes)
+{
+    m_maxBytes = maxBytes;
+    m_spareBytes = spareBytes;
+}
+
+bool DownloadSink::setEncoding(const QByteArray &contentEncoding)
+{
+    const QByteArray encoding = contentEncoding.trimmed().toLower();
+    if (encoding.isEmpty() || encoding == "identity")
+        return true;
+    if (encoding != "gzip" && encoding != "x-gzip")
+        return false;
+    m_inflater.reset(new z_stream_s {});
+    m_decoded.resize(decodedBlockSize);
+    // 16 + MAX_WBITS: a gzip header and trailer around the deflate data.
+    return inflateInit2(m_inflater.get(), 16 + MAX_WBITS) == Z_OK;
+}
+
 bool DownloadSink::isBusy() const
 {
     return m_busy;
 }
 
-bool DownloadSink::hasFailed() const
+DownloadSink::Result DownloadSink::failure() const
 {
-    return m_failed;
+    return m_failure;
 }
 
-bool DownloadSink::isFull() const
+bool DownloadSink::hasFailed() const
 {
-    return m_file.error() == QFileDevice::ResourceError;
+    return m_failure != Result::Saved;
 }
 
 QString DownloadSink::errorString() const
 {
-    return m_file.errorString();
+    return m_reason.isEmpty() ? m_file.errorString() : m_reason;
 }
 
 void DownloadSink::write(const QByteArray &piece)
 {
     m_busy = true;
-    m_writing.setFuture(QtConcurrent::run([this, piece] { return writeWhole(piece); }));
+    m_writing.setFuture(QtConcurrent::run(
+        [this, piece] { return m_inflater ? decode(piece) : store(piece.constData(), piece.size()); }));
+}
+
+bool DownloadSink::decode(const QByteArray &piece)
+{
+    z_stream_s &stream = *m_inflater;
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(piece.constData()));
+    stream.avail_in = uInt(piece.size());
+    while (!m_encodingEnded) {
+        stream.next_out = reinterpret_cast<Bytef *>(m_decoded.data());
+        stream.avail_out = uInt(m_decoded.size());
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+            return fail(Result::NetworkError, QStringLiteral("the gzip body does not decode"));
+        if (!store(m_decoded.constData(), m_decoded.size() - qint64(stream.avail_out)))
+            return false;
+        m_encodingEnded = status == Z_STREAM_END;
+        // Output room left over means the input is used up.
+        if (stream.avail_out != 0)
+            break;
+    }
+    return true;
 }
 
 // A short write is retried once for the rest, which then fails with the reason (a full disk
 // or a file size limit) instead of leaving it unknown.
-bool DownloadSink::writeWhole(const QByteArray &piece)
+bool DownloadSink::store(const char *data, qint64 size)
 {
+    if (m_written + size > m_maxBytes)
+        return fail(Result::TooLarge, QStringLiteral("the body is larger than %1 bytes").arg(m_maxBytes));
+    if (m_written + size > m_spareBytes)
+        return fail(Result::NoSpace, QStringLiteral("the disk would keep less than its reserve"));
     if (m_hash)
-        m_hash->addData(piece);
+        m_hash->addData(data, int(size));
     qint64 done = 0;
-    for (int attempt = 0; attempt < 2 && done < piece.size(); ++attempt) {
-        const qint64 written = m_file.write(piece.constData() + done, piece.size() - done);
+    for (int attempt = 0; attempt < 2 && done < size; ++attempt) {
+        const qint64 written = m_file.write(data + done, size - done);
         if (written <= 0)
-            return false;
+            break;
         done += written;
     }
-    return done == piece.size();
+    m_written += done;
+    if (done == size)
+        return true;
+    return fail(
+        m_file.error() == QFileDevice::ResourceError ? Result::NoSpace : Result::CannotWrite, QString());
+}
+
+bool DownloadSink::fail(Result why, const QString &reason)
+{
+    m_failure = why;
+    m_reason = reason;
+    return false;
 }
 
 void DownloadSink::pieceDone()
 {
     m_busy = false;
-    if (!m_writing.result())
-        m_failed = true;
     emit idle();
+}
+
+bool DownloadSink::isComplete() const
+{
+    return !hasFailed() && (!m_inflater || m_encodingEnded);
 }
 
 QByteArray DownloadSink::md5() const
@@ -87,9 +161,12 @@ QByteArray DownloadSink::md5() const
 // is made and checked first.
 bool DownloadSink::commit()
 {
-    if (m_failed || m_busy)
+    if (hasFailed() || m_busy)
         return false;
-    return OffThread::run([this] { return m_file.flush() && m_file.commit(); });
+    if (OffThread::run([this] { return m_file.flush() && m_file.commit(); }))
+        return true;
+    fail(m_file.error() == QFileDevice::ResourceError ? Result::NoSpace : Result::CannotWrite, QString());
+    return false;
 }
 
 void DownloadSink::cancel()

@@ -1,6 +1,8 @@
 #ifndef DOWNLOADSINK_H
 #define DOWNLOADSINK_H
 
+#include "krestservice.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QFutureWatcher>
@@ -10,29 +12,40 @@
 
 #include <memory>
 
+struct z_stream_s;
+
 // Where a download's body goes: a QSaveFile beside the destination that replaces it only on
-// commit(). Each piece is written (and hashed, when asked) on a pool thread, one piece at a
-// time, so a slow disk never holds up the thread that receives the body.
+// commit(). Each piece is decoded (gzip), size-checked, hashed when asked and written on a
+// pool thread, one piece at a time, so a slow disk never holds up the thread that receives
+// the body, and a small body that inflates hugely never sits in memory whole.
 class DownloadSink : public QObject
 {
     Q_OBJECT
 
 public:
+    using Result = KRESTService::DownloadResult;
+
     DownloadSink(const QString &path, bool hashing);
     ~DownloadSink() override;
 
     bool open();
     QString fileName() const;
+    // The file may take at most maxBytes, and at most spareBytes keep the disk's reserve.
+    void setLimits(qint64 maxBytes, qint64 spareBytes);
+    // The body's Content-Encoding; false for one the sink cannot decode.
+    bool setEncoding(const QByteArray &contentEncoding);
+
     // A piece is being written; write() must wait for idle().
     bool isBusy() const;
-    // A write failed; nothing more is written and commit() is refused.
+    // Saved until a piece fails; then why, and nothing more is written.
+    Result failure() const;
     bool hasFailed() const;
-    // The failure was a full disk.
-    bool isFull() const;
     QString errorString() const;
 
     void write(const QByteArray &piece);
-    // The MD5 of everything written, once the sink is idle.
+    // Everything written, and an encoded body ended where its encoding says.
+    bool isComplete() const;
+    // The MD5 of the decoded body, once the sink is idle.
     QByteArray md5() const;
 
     // Flushes, syncs and renames over the destination, off the calling thread; the caller
@@ -45,14 +58,23 @@ signals:
     void idle();
 
 private:
-    bool writeWhole(const QByteArray &piece);
+    bool decode(const QByteArray &piece);
+    bool store(const char *data, qint64 size);
+    bool fail(Result why, const QString &reason);
     void pieceDone();
 
     QSaveFile m_file;
     std::unique_ptr<QCryptographicHash> m_hash;
+    std::unique_ptr<z_stream_s> m_inflater;
+    QByteArray m_decoded;
+    bool m_encodingEnded = false;
+    qint64 m_written = 0;
+    qint64 m_maxBytes = 0;
+    qint64 m_spareBytes = 0;
     QFutureWatcher<bool> m_writing;
     bool m_busy = false;
-    bool m_failed = false;
+    Result m_failure = Result::Saved;
+    QString m_reason;
 };
 
 #endif // DOWNLOADSINK_H

@@ -242,10 +242,12 @@ QUrl KRESTService::composeUrl(const QString &path)
     return QUrl(text, QUrl::TolerantMode);
 }
 
-QNetworkRequest KRESTService::makeRequest(const QUrl &url) const
+QNetworkRequest KRESTService::makeRequest(const QUrl &url, const QByteArray &acceptEncoding) const
 {
     QNetworkRequest request(url);
     request.setTransferTimeout(transferTimeout());
+    if (!acceptEncoding.isEmpty())
+        request.setRawHeader("Accept-Encoding", acceptEncoding);
     return request;
 }
 
@@ -266,10 +268,16 @@ QNetworkReply *KRESTService::headData(const QString &path, const QString &simple
 
 QNetworkReply *KRESTService::getData(const QString &path, const QString &simpleParams)
 {
+    return getData(path, simpleParams, QByteArray());
+}
+
+QNetworkReply *KRESTService::getData(
+    const QString &path, const QString &simpleParams, const QByteArray &acceptEncoding)
+{
     const QString target = simpleParams.isEmpty() ? path : path + QLatin1Char('/') + simpleParams;
     const QUrl url = composeUrl(target);
     qDebug().noquote().nospace() << "getData http request: " << url.path(QUrl::FullyDecoded);
-    return watch(get(makeRequest(url)));
+    return watch(get(makeRequest(url, acceptEncoding)));
 }
 
 QNetworkReply *KRESTService::getData(const QString &path, const QVariantMap &params)
@@ -529,7 +537,9 @@ bool KRESTService::checkFile(const QString &remotePath)
 KRESTService::DownloadResult KRESTService::receiveBody(QNetworkReply *reply, DownloadSink &sink)
 {
     const qint64 spare = DiskSpace::spareBytes(sink.fileName(), m_diskReserve);
+    sink.setLimits(maxDownloadSize, spare);
     DownloadResult refusal = DownloadResult::Saved;
+    bool encodingKnown = false;
     qint64 received = 0;
     qint64 arrived = 0;
     QEventLoop loop;
@@ -539,10 +549,12 @@ KRESTService::DownloadResult KRESTService::receiveBody(QNetworkReply *reply, Dow
             refusal = why;
         reply->abort();
     };
-    auto checkSize = [&](qint64 size) {
-        if (size > maxDownloadSize)
+    // Only a plain body's announced length is its size on disk.
+    auto checkAnnounced = [&] {
+        const qint64 length = announcedLength(reply);
+        if (length > maxDownloadSize)
             refuse(DownloadResult::TooLarge);
-        else if (size > spare)
+        else if (length > spare)
             refuse(DownloadResult::NoSpace);
     };
     QElapsedTimer sinceProgress;
@@ -552,16 +564,21 @@ KRESTService::DownloadResult KRESTService::receiveBody(QNetworkReply *reply, Dow
             return;
         if (sink.hasFailed()) {
             qDebug().noquote().nospace() << "cannot write " << sink.fileName() << ": " << sink.errorString();
-            refuse(sink.isFull() ? DownloadResult::NoSpace : DownloadResult::CannotWrite);
+            refuse(sink.failure());
             return;
+        }
+        if (!encodingKnown && reply->bytesAvailable() > 0) {
+            encodingKnown = true;
+            if (!sink.setEncoding(reply->rawHeader("Content-Encoding"))) {
+                qDebug().noquote().nospace() << "cannot decode " << reply->rawHeader("Content-Encoding");
+                refuse(DownloadResult::NetworkError);
+                return;
+            }
         }
         const QByteArray piece = reply->read(qMin(reply->bytesAvailable(), downloadPieceSize));
         if (piece.isEmpty())
             return;
         received += piece.size();
-        checkSize(received);
-        if (refusal != DownloadResult::Saved)
-            return;
         sink.write(piece);
         if (sinceProgress.elapsed() >= progressInterval) {
             sinceProgress.restart();
@@ -570,9 +587,10 @@ KRESTService::DownloadResult KRESTService::receiveBody(QNetworkReply *reply, Dow
     };
     auto step = [&] {
         pump();
-        const bool drained = !reply->isReadable() || reply->bytesAvailable() == 0
-            || refusal != DownloadResult::Saved || sink.hasFailed();
-        if (reply->isFinished() && !sink.isBusy() && drained)
+        if (!reply->isFinished() || sink.isBusy())
+            return;
+        if (refusal != DownloadResult::Saved || sink.hasFailed() || !reply->isReadable()
+            || reply->bytesAvailable() == 0)
             loop.quit();
     };
 
@@ -593,10 +611,7 @@ KRESTService::DownloadResult KRESTService::receiveBody(QNetworkReply *reply, Dow
         }
     });
     connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 bytes, qint64) { arrived = bytes; });
-    connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
-        if (announcedLength(reply) >= 0)
-            checkSize(announcedLength(reply));
-    });
+    connect(reply, &QNetworkReply::metaDataChanged, &loop, checkAnnounced);
     connect(reply, &QIODevice::readyRead, &loop, step);
     connect(reply, &QNetworkReply::finished, &loop, step);
     connect(&sink, &DownloadSink::idle, &loop, step);
@@ -605,8 +620,7 @@ KRESTService::DownloadResult KRESTService::receiveBody(QNetworkReply *reply, Dow
         connect(app, &QCoreApplication::aboutToQuit, &loop, [&] { refuse(DownloadResult::NetworkError); });
 
     rateCheck.start();
-    if (announcedLength(reply) >= 0)
-        checkSize(announcedLength(reply));
+    checkAnnounced();
     step();
     if (!reply->isFinished() || sink.isBusy())
         loop.exec(QEventLoop::AllEvents);
@@ -615,8 +629,14 @@ KRESTService::DownloadResult KRESTService::receiveBody(QNetworkReply *reply, Dow
     if (refusal != DownloadResult::Saved)
         return refusal;
     if (sink.hasFailed())
-        return sink.isFull() ? DownloadResult::NoSpace : DownloadResult::CannotWrite;
-    return transferOutcome(reply, received);
+        return sink.failure();
+    const DownloadResult outcome = transferOutcome(reply, received);
+    if (outcome == DownloadResult::Saved && !sink.isComplete()) {
+        qDebug().noquote().nospace() << "download incomplete: " << reply->url().toString()
+                                     << " the gzip body ends early";
+        return DownloadResult::Incomplete;
+    }
+    return outcome;
 }
 
 // How a reply that the client did not give up on ended.
@@ -657,7 +677,9 @@ bool KRESTService::downloadFile(const QString &src, const QString &dst, const QS
     DownloadSink sink(path, md5 != noChecksum);
     DownloadResult result = DownloadResult::CannotWrite;
     if (sink.open()) {
-        QNetworkReply *reply = getData(src, QString());
+        // Asking for gzip ourselves keeps Qt from inflating the body, which it would do in
+        // memory, whole pieces at a time; the sink inflates it block by block instead.
+        QNetworkReply *reply = getData(src, QString(), "gzip");
         reply->setReadBufferSize(downloadReadBufferSize);
         result = receiveBody(reply, sink);
     } else {
@@ -670,7 +692,7 @@ bool KRESTService::downloadFile(const QString &src, const QString &dst, const QS
     }
     if (result == DownloadResult::Saved && !sink.commit()) {
         qDebug().noquote().nospace() << "cannot write " << path << ": " << sink.errorString();
-        result = sink.isFull() ? DownloadResult::NoSpace : DownloadResult::CannotWrite;
+        result = sink.failure();
     }
     if (result != DownloadResult::Saved) {
         sink.cancel();

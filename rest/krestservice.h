@@ -124,7 +124,9 @@ public slots:
 private:
     QString load(const QString &member) const;
     bool store(QString &member, const QString &value);
-    QNetworkRequest makeRequest(const QUrl &url) const;
+    QNetworkRequest makeRequest(const QUrl &url, const QByteArray &acceptEncoding = QByteArray()) const;
+    QNetworkReply *getData(
+        const QString &path, const QString &simpleParams, const QByteArray &acceptEncoding);
     QNetworkReply *watch(QNetworkReply *reply);
     DownloadResult receiveBody(QNetworkReply *reply, DownloadSink &sink);
     static DownloadResult transferOutcome(QNetworkReply *reply, qint64 received);

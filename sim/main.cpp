@@ -3,6 +3,7 @@
 #include "devicesimulator.h"
 
 #include <QCoreApplication>
+#include <QMap>
 #include <QTextStream>
 #include <QThread>
 #include <QUrl>
@@ -25,9 +26,20 @@ int defaultPort()
     return port > 0 ? port : 18080;
 }
 
-struct Options {
+struct Options
+{
     int port = defaultPort();
     int tasksPerDay = 12;
+    DeviceSimulator::Fault fileFault = DeviceSimulator::Fault::None;
+    int fileFaultValue = 0;
+};
+
+// Switches that change how task files are served, to try the client's handling by hand.
+const QMap<QString, DeviceSimulator::Fault> fileFaultSwitches {
+    { QStringLiteral("--trickle"), DeviceSimulator::Fault::Trickle },
+    { QStringLiteral("--redirect"), DeviceSimulator::Fault::Redirect },
+    { QStringLiteral("--huge-body"), DeviceSimulator::Fault::HugeBody },
+    { QStringLiteral("--gzip"), DeviceSimulator::Fault::Gzip },
 };
 
 bool parseOptions(const QStringList &arguments, Options *options)
@@ -44,7 +56,10 @@ bool parseOptions(const QStringList &arguments, Options *options)
             options->port = value;
         else if (name == QLatin1String("--tasks-per-day"))
             options->tasksPerDay = value;
-        else
+        else if (fileFaultSwitches.contains(name)) {
+            options->fileFault = fileFaultSwitches.value(name);
+            options->fileFaultValue = value;
+        } else
             return false;
     }
     return true;
@@ -58,12 +73,19 @@ int main(int argc, char *argv[])
     QTextStream err(stderr);
     Options options;
     if (!parseOptions(app.arguments(), &options)) {
-        err << "usage: quillet-devsim [--port N] [--tasks-per-day N]   (port 0 picks a free port)\n";
+        err << "usage: quillet-devsim [--port N] [--tasks-per-day N] [task file switch]\n"
+               "  --port 0 picks a free port; one task file switch at a time:\n"
+               "  --trickle BYTES_PER_SECOND   files are sent that slowly\n"
+               "  --redirect STATUS            files answer with a redirect (301, 302, 307, 308)\n"
+               "  --huge-body MIB              files are that many MiB of filler\n"
+               "  --gzip MIB                   files are gzip-compressed; MIB > 0 sends that many MiB\n"
+               "                               of zeros instead, a small body that inflates hugely\n";
         return 2;
     }
 
     DeviceSimulator simulator;
     simulator.setTasksPerDay(options.tasksPerDay);
+    simulator.setFault(options.fileFault, options.fileFaultValue, QStringLiteral("files/"));
     if (!simulator.start(options.port)) {
         err << "quillet-devsim: cannot listen on 127.0.0.1:" << options.port << "\n";
         return 1;
