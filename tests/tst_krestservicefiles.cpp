@@ -1,4 +1,5 @@
 #include "devicesimulator.h"
+#include "filesizelimit.h"
 #include "krestservice.h"
 #include "testfiles.h"
 
@@ -8,11 +9,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-
-#ifdef Q_OS_UNIX
-#include <csignal>
-#include <sys/resource.h>
-#endif
 
 namespace {
 
@@ -289,29 +285,22 @@ void tst_KRESTServiceFiles::failedDownloadKeepsFile()
 // A disk that fills up while the last bytes are written, made with a file size limit.
 void tst_KRESTServiceFiles::writeFailingAtTheEndKeepsFile()
 {
-#ifdef Q_OS_UNIX
     const QString target = dir->filePath("task.zip");
     QVERIFY(TestFiles::write(target, "the good file"));
     sim.setFile("files/11000.zip", payload.left(11000));
 
-    rlimit previous {};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    rlimit limited = previous;
-    limited.rlim_cur = 5 * 1024;
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
     KRESTService service;
-    const bool saved = service.downloadFile(sim.rootUrl() + "files/11000.zip", target, "none");
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, oldHandler);
-
+    bool saved = true;
+    {
+        const FileSizeLimit limit(5 * 1024);
+        if (!limit.isActive())
+            QSKIP("needs a file size limit (RLIMIT_FSIZE), which this system does not offer");
+        saved = service.downloadFile(sim.rootUrl() + "files/11000.zip", target, "none");
+    }
     QVERIFY(!saved);
     QCOMPARE(service.lastDownloadResult(), Result::CannotWrite);
     QCOMPARE(TestFiles::read(target), QByteArray("the good file"));
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList { "task.zip" });
-#else
-    QSKIP("needs a file size limit (RLIMIT_FSIZE), which Windows does not have");
-#endif
 }
 
 void tst_KRESTServiceFiles::downloadInterruptedByQuit()
