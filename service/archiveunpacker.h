@@ -53,7 +53,8 @@ public:
     static bool isSafeEntryName(const QString &name);
 
 protected:
-    // Every rename of the swap goes through here.
+    // Both run on the pool thread that does the work. Every rename of the swap goes through
+    // moveEntry().
     virtual bool moveEntry(const QString &from, const QString &to);
     // The bytes that may be unpacked beside folder while the disk keeps its reserve.
     virtual qint64 spareBytes(const QString &folder) const;
