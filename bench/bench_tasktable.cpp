@@ -104,7 +104,7 @@ void measureRefresh(const QString &simulatorProgram, int seconds)
     wall.start();
     runEventLoop(seconds * 1000);
     const double share = (cpuSeconds() - cpuBefore) / (wall.nsecsElapsed() / 1e9);
-    std::printf("task table refresh, 100 tasks every 5 s: %.3f%% of one core over %d s (target < 0.5%%)\n",
+    std::printf("task table refresh, 100 tasks every 5 s: %.3f%% of one core over %d s (target <= 0.1%%)\n",
                 share * 100, seconds);
     simulator.terminate();
     simulator.waitForFinished(5000);

@@ -105,12 +105,12 @@ public:
     void setDiskReserve(qint64 bytes);
 
 signals:
-    void serverRootChanged();
-    void localRootChanged();
-    void constParamsChanged();
     // Emitted by downloadFile() as the body arrives, at most every 100 ms and once at the
     // end; bytesTotal is -1 when the server did not announce the length.
     void downloadProgress(qint64 bytesReceived, qint64 bytesTotal);
+    void serverRootChanged();
+    void localRootChanged();
+    void constParamsChanged();
 
 public slots:
     void onError(QNetworkReply::NetworkError err);

@@ -59,6 +59,21 @@ HttpTransfer::HttpTransfer()
     : QObject(nullptr)
 { }
 
+ErrorInfo HttpTransfer::lastError() const
+{
+    return m_lastError;
+}
+
+HttpTransfer::FetchResult HttpTransfer::lastFetchResult() const
+{
+    return m_fetchResult;
+}
+
+ArchiveUnpacker::Result HttpTransfer::lastUnpackResult() const
+{
+    return m_unpackResult;
+}
+
 QVariantMap HttpTransfer::login(QVariantMap iDataMap)
 {
     return toReplyMap(sendPath(QStringLiteral("user/login/%1/%2"), iDataMap,
@@ -89,15 +104,18 @@ QVariantMap HttpTransfer::deleteStatu(QVariantMap iDataMap)
 bool HttpTransfer::downloadNcFile(QVariantMap iDataMap)
 {
     KRESTService rest;
+    connect(&rest, &KRESTService::downloadProgress, this, &HttpTransfer::fetchProgress);
     const QString localFile = iDataMap.value(QStringLiteral("localFile")).toString();
     const QString remoteFile = iDataMap.value(QStringLiteral("remoteFile")).toString();
     const QString localPath = iDataMap.value(QStringLiteral("localPath")).toString();
     qDebug() << localPath;
+    m_unpackResult = ArchiveUnpacker::Result::NotAnArchive;
 
     const QStringList claimed = claimKeys({ localFile, localPath });
     for (const QString &key : claimed) {
         if (filesInUse().contains(key)) {
             qDebug() << "downloadNcFile: refused," << key << "is still being fetched";
+            m_fetchResult = FetchResult::InUse;
             return false;
         }
     }
@@ -108,15 +126,20 @@ bool HttpTransfer::downloadNcFile(QVariantMap iDataMap)
             filesInUse().remove(key);
     });
 
+    m_fetchResult = FetchResult::NothingToFetch;
     if (!remoteFile.isEmpty()) {
         if (!isWebAddress(remoteFile)) {
             qDebug() << "downloadNcFile: not fetched, not an http address:" << remoteFile;
+            m_fetchResult = FetchResult::NotWebAddress;
             return false;
         }
-        if (!rest.downloadFile(remoteFile, localFile, QStringLiteral("none")))
+        if (!rest.downloadFile(remoteFile, localFile, QStringLiteral("none"))) {
+            m_fetchResult = FetchResult::DownloadFailed;
             return false;
+        }
+        m_fetchResult = FetchResult::Fetched;
     }
-    ArchiveUnpacker().unpack(localFile, localPath);
+    m_unpackResult = ArchiveUnpacker().unpack(localFile, localPath);
     return true;
 }
 
@@ -125,7 +148,9 @@ QVariantMap HttpTransfer::registraAndmodifica(QVariantMap iDataMap)
     // The JSON is escaped so that "&", "+", "=" and "%" in a value survive form decoding.
     const QString json = DataParse::variantToJson(QVariant(iDataMap));
     QByteArray body = QByteArrayLiteral("data=") + QUrl::toPercentEncoding(json);
-    const QString reply = defaultClient()->getPostResult(QStringLiteral("device/record"), body);
+    Network *network = defaultClient();
+    const QString reply = network->getPostResult(QStringLiteral("device/record"), body);
+    m_lastError = network->lastError();
     return toReplyMap(reply);
 }
 
@@ -152,13 +177,21 @@ QString HttpTransfer::sendPath(
     for (const QString &segment : qAsConst(segments)) {
         if (segment == QLatin1String(".") || segment == QLatin1String("..")) {
             qDebug() << "HttpTransfer: not sent, a value is a dot segment:" << path;
+            m_lastError.set(Network::CannotConnect, QStringLiteral("not sent, a value is a dot segment"));
             return QString();
         }
     }
-    return defaultClient()->runCmd(path, false);
+    Network *network = defaultClient();
+    const QString reply = network->runCmd(path, false);
+    m_lastError = network->lastError();
+    return reply;
 }
 
+// A reply that arrived but is no JSON object is as unusable as none at all.
 QVariantMap HttpTransfer::toReplyMap(const QString &reply)
 {
-    return DataParse::jsonToVariant(reply, nullptr).toMap();
+    const QVariant parsed = DataParse::jsonToVariant(reply, nullptr);
+    if (!m_lastError.hasError() && parsed.userType() != QMetaType::QVariantMap)
+        m_lastError.set(Network::InvalidReply, QStringLiteral("the reply is not a JSON object"));
+    return parsed.toMap();
 }

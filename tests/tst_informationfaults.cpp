@@ -120,7 +120,9 @@ void tst_InformationFaults::windowSurvivesFault()
     const QMap<QString, QByteArray> fetched = TestFiles::snapshot(folder);
     QCOMPARE(fetched.size(), 5); // the archive, its folder and the three programs in it
 
-    QTimer *refresh = m_window->findChild<QTimer *>();
+    QTimer *refresh = nullptr;
+    for (QTimer *timer : m_window->findChildren<QTimer *>())
+        refresh = timer->isSingleShot() ? refresh : timer;
     QVERIFY(refresh);
     refresh->setInterval(50);
     m_sim.setFault(fault, value, prefix);
