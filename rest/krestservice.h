@@ -1,6 +1,8 @@
 #ifndef KRESTSERVICE_H
 #define KRESTSERVICE_H
 
+#include "diskspace.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QMutex>
@@ -41,7 +43,7 @@ public:
     static constexpr int defaultTransferTimeout = 30000;
     static constexpr qint64 defaultMinimumRate = 1024;
     static constexpr int defaultRateWindow = 60000;
-    static constexpr qint64 defaultDiskReserve = qint64(64) << 20;
+    static constexpr qint64 defaultDiskReserve = DiskSpace::defaultReserve;
     // No task file comes near this; a body beyond it is refused as TooLarge.
     static constexpr qint64 maxDownloadSize = qint64(4) << 30;
 
@@ -51,7 +53,7 @@ public:
         Saved,
         CannotWrite, // the destination could not be opened, written, flushed or renamed into place
         NoSpace, // the body would leave its volume with less than the reserve, or the disk is full
-        NetworkError, // the transfer failed: refused, dropped, or abandoned when the program quit
+        NetworkError, // refused, dropped, not decodable, or abandoned when the program quit
         TimedOut, // no data moved for the inactivity time-out
         TooSlow, // the average rate over the rate window fell below the floor
         HttpError, // the server answered with a status other than 2xx
