@@ -53,6 +53,7 @@ private slots:
     void downloadDestinations_data();
     void downloadDestinations();
     void downloadReplacesExistingFile();
+    void downloadReportsProgress();
     void downloadServedOddly_data();
     void downloadServedOddly();
     void failedDownloadKeepsFile_data();
@@ -204,6 +205,21 @@ void tst_KRESTServiceFiles::downloadReplacesExistingFile()
     QVERIFY(service.downloadFile(sim.rootUrl() + "files/task.zip", target, "none"));
     QCOMPARE(TestFiles::read(target), payload);
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList { "task.zip" });
+}
+
+void tst_KRESTServiceFiles::downloadReportsProgress()
+{
+    KRESTService service;
+    QSignalSpy progress(&service, &KRESTService::downloadProgress);
+    QVERIFY(service.downloadFile(sim.rootUrl() + "blob/20000000", dir->filePath("blob.bin"), "none"));
+    QVERIFY(!progress.isEmpty());
+    qint64 previous = 0;
+    for (const QList<QVariant> &arguments : qAsConst(progress)) {
+        QVERIFY(arguments.at(0).toLongLong() >= previous);
+        previous = arguments.at(0).toLongLong();
+        QCOMPARE(arguments.at(1).toLongLong(), qint64(20000000));
+    }
+    QCOMPARE(previous, qint64(20000000));
 }
 
 // Redirects are followed and a gzip body is saved as what it inflates to.
