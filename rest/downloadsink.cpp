@@ -94,7 +94,14 @@ bool DownloadSink::decode(const QByteArray &piece)
     z_stream_s &stream = *m_inflater;
     stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(piece.constData()));
     stream.avail_in = uInt(piece.size());
-    while (!m_encodingEnded) {
+    for (;;) {
+        // A gzip body may hold several members one after the other; each is part of the file.
+        if (m_encodingEnded) {
+            if (stream.avail_in == 0)
+                return true;
+            inflateReset(&stream);
+            m_encodingEnded = false;
+        }
         stream.next_out = reinterpret_cast<Bytef *>(m_decoded.data());
         stream.avail_out = uInt(m_decoded.size());
         const int status = inflate(&stream, Z_NO_FLUSH);
@@ -104,10 +111,9 @@ bool DownloadSink::decode(const QByteArray &piece)
             return false;
         m_encodingEnded = status == Z_STREAM_END;
         // Output room left over means the input is used up.
-        if (stream.avail_out != 0)
-            break;
+        if (!m_encodingEnded && stream.avail_out != 0)
+            return true;
     }
-    return true;
 }
 
 // A short write is retried once for the rest, which then fails with the reason (a full disk
