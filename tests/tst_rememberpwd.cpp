@@ -1,4 +1,5 @@
 #include "aescipher.h"
+#include "filesizelimit.h"
 #include "rememberpwd.h"
 
 #include <QtTest>
@@ -25,6 +26,7 @@ private slots:
     void readMissingFile();
     void unwritablePathIgnored();
     void fileIsOwnerOnly();
+    void failedSaveKeepsPreviousFile();
 
 private:
     static QString credentialPath();
@@ -245,6 +247,23 @@ void tst_RememberPwd::fileIsOwnerOnly()
 #else
     QSKIP("Windows gives a new file its folder's access rules; there are no mode bits to check");
 #endif
+}
+
+// The file cannot grow past 64 bytes here, as on a full disk; the short file written before
+// stays as it was instead of being replaced by a cut-off one.
+void tst_RememberPwd::failedSaveKeepsPreviousFile()
+{
+    RememberPwd store;
+    store.savePwd("op", "pw");
+    {
+        const FileSizeLimit limit(64);
+        if (!limit.isActive())
+            QSKIP("needs a file size limit (RLIMIT_FSIZE), which this system does not offer");
+        store.savePwd(QString(1000, QLatin1Char('u')), "long");
+    }
+    const QVariantMap loaded = store.loadPwd();
+    QCOMPARE(loaded.value("username").toString(), QString("op"));
+    QCOMPARE(loaded.value("password").toString(), QString("pw"));
 }
 
 QTEST_GUILESS_MAIN(tst_RememberPwd)
