@@ -13,6 +13,9 @@ namespace {
 // What one inflate step may produce; bounds the memory a compressed body can take.
 constexpr int decodedBlockSize = 1 << 20;
 
+// What may wait for the disk besides the batch being written.
+constexpr qint64 queueLimit = 4 << 20;
+
 } // namespace
 
 DownloadSink::DownloadSink(const QString &path, bool hashing)
@@ -21,7 +24,7 @@ DownloadSink::DownloadSink(const QString &path, bool hashing)
     , m_maxBytes(std::numeric_limits<qint64>::max())
     , m_spareBytes(std::numeric_limits<qint64>::max())
 {
-    connect(&m_writing, &QFutureWatcherBase::finished, this, &DownloadSink::pieceDone);
+    connect(&m_writing, &QFutureWatcherBase::finished, this, &DownloadSink::batchDone);
 }
 
 DownloadSink::~DownloadSink()
@@ -64,7 +67,12 @@ bool DownloadSink::setEncoding(const QByteArray &contentEncoding)
 
 bool DownloadSink::isBusy() const
 {
-    return m_busy;
+    return m_inFlight || !m_queue.isEmpty();
+}
+
+bool DownloadSink::wantsMore() const
+{
+    return !hasFailed() && m_queued < queueLimit;
 }
 
 DownloadSink::Result DownloadSink::failure() const
@@ -84,12 +92,44 @@ QString DownloadSink::errorString() const
 
 void DownloadSink::write(const QByteArray &piece)
 {
-    m_busy = true;
-    m_writing.setFuture(QtConcurrent::run(
-        [this, piece] { return m_inflater ? decode(piece) : store(piece.constData(), piece.size()); }));
+    m_queue.append(piece);
+    m_queued += piece.size();
+    startNext();
 }
 
-bool DownloadSink::decode(const QByteArray &piece)
+// The whole queue goes to the pool thread as one batch; new pieces queue up behind it.
+void DownloadSink::startNext()
+{
+    if (m_inFlight || m_queue.isEmpty() || hasFailed())
+        return;
+    const QList<QByteArray> batch = m_queue;
+    m_queue.clear();
+    m_queued = 0;
+    m_inFlight = true;
+    m_writing.setFuture(QtConcurrent::run([this, batch] { return writeBatch(batch); }));
+}
+
+DownloadSink::Result DownloadSink::writeBatch(const QList<QByteArray> &batch)
+{
+    for (const QByteArray &piece : batch) {
+        const Result result = m_inflater ? decode(piece) : store(piece.constData(), piece.size());
+        if (result != Result::Saved)
+            return result;
+    }
+    return Result::Saved;
+}
+
+void DownloadSink::batchDone()
+{
+    m_inFlight = false;
+    m_failure = m_writing.result();
+    if (hasFailed())
+        m_queue.clear();
+    startNext();
+    emit idle();
+}
+
+DownloadSink::Result DownloadSink::decode(const QByteArray &piece)
 {
     z_stream_s &stream = *m_inflater;
     stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(piece.constData()));
@@ -98,7 +138,7 @@ bool DownloadSink::decode(const QByteArray &piece)
         // A gzip body may hold several members one after the other; each is part of the file.
         if (m_encodingEnded) {
             if (stream.avail_in == 0)
-                return true;
+                return Result::Saved;
             inflateReset(&stream);
             m_encodingEnded = false;
         }
@@ -107,18 +147,19 @@ bool DownloadSink::decode(const QByteArray &piece)
         const int status = inflate(&stream, Z_NO_FLUSH);
         if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
             return fail(Result::NetworkError, QStringLiteral("the gzip body does not decode"));
-        if (!store(m_decoded.constData(), m_decoded.size() - qint64(stream.avail_out)))
-            return false;
+        const Result stored = store(m_decoded.constData(), m_decoded.size() - qint64(stream.avail_out));
+        if (stored != Result::Saved)
+            return stored;
         m_encodingEnded = status == Z_STREAM_END;
         // Output room left over means the input is used up.
         if (!m_encodingEnded && stream.avail_out != 0)
-            return true;
+            return Result::Saved;
     }
 }
 
 // A short write is retried once for the rest, which then fails with the reason (a full disk
 // or a file size limit) instead of leaving it unknown.
-bool DownloadSink::store(const char *data, qint64 size)
+DownloadSink::Result DownloadSink::store(const char *data, qint64 size)
 {
     if (m_written + size > m_maxBytes)
         return fail(Result::TooLarge, QStringLiteral("the body is larger than %1 bytes").arg(m_maxBytes));
@@ -135,22 +176,15 @@ bool DownloadSink::store(const char *data, qint64 size)
     }
     m_written += done;
     if (done == size)
-        return true;
+        return Result::Saved;
     return fail(
         m_file.error() == QFileDevice::ResourceError ? Result::NoSpace : Result::CannotWrite, QString());
 }
 
-bool DownloadSink::fail(Result why, const QString &reason)
+DownloadSink::Result DownloadSink::fail(Result why, const QString &reason)
 {
-    m_failure = why;
     m_reason = reason;
-    return false;
-}
-
-void DownloadSink::pieceDone()
-{
-    m_busy = false;
-    emit idle();
+    return why;
 }
 
 bool DownloadSink::isComplete() const
@@ -167,11 +201,11 @@ QByteArray DownloadSink::md5() const
 // is made and checked first.
 bool DownloadSink::commit()
 {
-    if (hasFailed() || m_busy)
+    if (hasFailed() || isBusy())
         return false;
     if (OffThread::run([this] { return m_file.flush() && m_file.commit(); }))
         return true;
-    fail(m_file.error() == QFileDevice::ResourceError ? Result::NoSpace : Result::CannotWrite, QString());
+    m_failure = m_file.error() == QFileDevice::ResourceError ? Result::NoSpace : Result::CannotWrite;
     return false;
 }
 

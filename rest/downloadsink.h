@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QFutureWatcher>
+#include <QList>
 #include <QObject>
 #include <QSaveFile>
 #include <QString>
@@ -15,9 +16,10 @@
 struct z_stream_s;
 
 // Where a download's body goes: a QSaveFile beside the destination that replaces it only on
-// commit(). Each piece is decoded (gzip), size-checked, hashed when asked and written on a
-// pool thread, one piece at a time, so a slow disk never holds up the thread that receives
-// the body, and a small body that inflates hugely never sits in memory whole.
+// commit(). Pieces are queued and then decoded (gzip), size-checked, hashed when asked and
+// written on a pool thread, one batch at a time, so a slow disk never holds up the thread
+// that receives the body. The queue is bounded (wantsMore()), and a small body that
+// inflates hugely never sits in memory whole.
 class DownloadSink : public QObject
 {
     Q_OBJECT
@@ -35,8 +37,10 @@ public:
     // The body's Content-Encoding; false for one the sink cannot decode.
     bool setEncoding(const QByteArray &contentEncoding);
 
-    // A piece is being written; write() must wait for idle().
+    // Pieces are queued or being written.
     bool isBusy() const;
+    // The queue has room for another piece.
+    bool wantsMore() const;
     // Saved until a piece fails; then why, and nothing more is written.
     Result failure() const;
     bool hasFailed() const;
@@ -54,14 +58,16 @@ public:
     void cancel();
 
 signals:
-    // The piece in flight has been written (or has failed).
+    // A batch has been written (or has failed); the queue has room again.
     void idle();
 
 private:
-    bool decode(const QByteArray &piece);
-    bool store(const char *data, qint64 size);
-    bool fail(Result why, const QString &reason);
-    void pieceDone();
+    void startNext();
+    Result writeBatch(const QList<QByteArray> &batch);
+    Result decode(const QByteArray &piece);
+    Result store(const char *data, qint64 size);
+    Result fail(Result why, const QString &reason);
+    void batchDone();
 
     QSaveFile m_file;
     std::unique_ptr<QCryptographicHash> m_hash;
@@ -71,8 +77,12 @@ private:
     qint64 m_written = 0;
     qint64 m_maxBytes = 0;
     qint64 m_spareBytes = 0;
-    QFutureWatcher<bool> m_writing;
-    bool m_busy = false;
+    // The queue and the outcome belong to the receiving thread; the file, the hash, the
+    // inflater and the count written belong to the batch being written.
+    QList<QByteArray> m_queue;
+    qint64 m_queued = 0;
+    QFutureWatcher<Result> m_writing;
+    bool m_inFlight = false;
     Result m_failure = Result::Saved;
     QString m_reason;
 };

@@ -34,9 +34,8 @@ const QString failed = QStringLiteral("false");
 // the body when the disk is slower than the network.
 const qint64 downloadReadBufferSize = 4 << 20;
 
-// The most a download reads from the reply at once: one piece is written while the next
-// arrives.
-const qint64 downloadPieceSize = 4 << 20;
+// The most a download reads from the reply at once.
+const qint64 downloadPieceSize = 1 << 20;
 
 // downloadProgress() is emitted at most this often, in milliseconds.
 const qint64 progressInterval = 100;
@@ -560,7 +559,7 @@ KRESTService::DownloadResult KRESTService::receiveBody(QNetworkReply *reply, Dow
     QElapsedTimer sinceProgress;
     sinceProgress.start();
     auto pump = [&] {
-        if (refusal != DownloadResult::Saved || sink.isBusy())
+        if (refusal != DownloadResult::Saved)
             return;
         if (sink.hasFailed()) {
             qDebug().noquote().nospace() << "cannot write " << sink.fileName() << ": " << sink.errorString();
@@ -575,11 +574,11 @@ KRESTService::DownloadResult KRESTService::receiveBody(QNetworkReply *reply, Dow
                 return;
             }
         }
-        const QByteArray piece = reply->read(qMin(reply->bytesAvailable(), downloadPieceSize));
-        if (piece.isEmpty())
-            return;
-        received += piece.size();
-        sink.write(piece);
+        while (sink.wantsMore() && reply->bytesAvailable() > 0) {
+            const QByteArray piece = reply->read(qMin(reply->bytesAvailable(), downloadPieceSize));
+            received += piece.size();
+            sink.write(piece);
+        }
         if (sinceProgress.elapsed() >= progressInterval) {
             sinceProgress.restart();
             emit downloadProgress(received, announcedLength(reply));
