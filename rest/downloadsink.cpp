@@ -209,9 +209,13 @@ bool DownloadSink::commit()
     return false;
 }
 
+// Discards the temporary file at once: where it has a name in the destination's folder (on
+// Windows), that folder could not be removed while it is there.
 void DownloadSink::cancel()
 {
     m_writing.waitForFinished();
-    if (m_file.isOpen())
-        m_file.cancelWriting();
+    if (!m_file.isOpen())
+        return;
+    m_file.cancelWriting();
+    m_file.commit();
 }

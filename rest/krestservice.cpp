@@ -163,8 +163,12 @@ qint64 announcedLength(QNetworkReply *reply)
     const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
     if (!encoding.isEmpty() && encoding != "identity")
         return -1;
-    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    return length.isValid() ? length.toLongLong() : -1;
+    // After a redirect Qt 5 keeps the redirect's own headers and joins the final response's
+    // to them ("0, 15000"); the last value is the final response's.
+    const QByteArray length = reply->rawHeader("Content-Length").split(',').last().trimmed();
+    bool known = false;
+    const qint64 bytes = length.toLongLong(&known);
+    return known ? bytes : -1;
 }
 
 } // namespace
