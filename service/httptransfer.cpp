@@ -4,6 +4,7 @@
 #include "dataparse.h"
 #include "folderopener.h"
 #include "krestservice.h"
+#include "localpath.h"
 #include "network.h"
 
 #include <QDebug>
@@ -51,14 +52,6 @@ bool isWebAddress(const QString &address)
     const QString scheme = QUrl(address).scheme().toLower();
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
 }
-
-#ifdef Q_OS_WIN
-// "file:///C:/nc" names "C:/nc".
-constexpr int fileUrlPrefixLength = 8;
-#else
-// "file:///home/nc" names "/home/nc": the third slash starts the path.
-constexpr int fileUrlPrefixLength = 7;
-#endif
 
 } // namespace
 
@@ -165,8 +158,7 @@ void HttpTransfer::openLocalPath(QString path)
 {
     if (path.isEmpty())
         return;
-    if (path.startsWith(QLatin1String("file:///")))
-        path.remove(0, fileUrlPrefixLength);
+    path = LocalPath::fromFileUrl(path);
     // The appended "/" makes the text itself the folder, with or without a trailing "/".
     FolderOpener::open(QFileInfo(path + QLatin1Char('/')).absolutePath());
 }

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QMap>
 #include <QTextStream>
 #include <QThread>
 #include <QUrl>
@@ -26,11 +27,17 @@ int defaultPort()
     return port > 0 ? port : 18080;
 }
 
-const char usage[] = "usage: quillet-devsim [--port N] [--tasks-per-day N]   (port 0 picks a free port)\n"
-                     "  a failing service, to watch the client by hand:\n"
-                     "  [--delay MS | --fail HTTP-STATUS | --drop | --stall | --non-json]\n"
-                     "  [--fault-path PREFIX]   requests the fault applies to (default device/task_list/)\n"
-                     "  [--fault-after S]       the service answers normally for the first S seconds\n";
+const char usage[]
+    = "usage: quillet-devsim [--port N] [--tasks-per-day N]   (port 0 picks a free port)\n"
+      "  a failing service, to watch the client by hand:\n"
+      "  [--delay MS | --fail HTTP-STATUS | --drop | --stall | --non-json]\n"
+      "  awkward task files (PDFs and NC archives), to watch the client fetch them:\n"
+      "  [--trickle BYTES-PER-SECOND | --redirect HTTP-STATUS | --huge-body MIB | --gzip MIB]\n"
+      "      --redirect takes 301, 302, 307 or 308; --gzip 0 compresses the normal file,\n"
+      "      --gzip N > 0 sends N MiB of zeros compressed (a small body that inflates hugely)\n"
+      "  [--fault-path PREFIX]   requests the fault applies to (default device/task_list/,\n"
+      "                          files/ for the task file switches)\n"
+      "  [--fault-after S]       the service answers normally for the first S seconds\n";
 
 struct Options
 {
@@ -38,9 +45,25 @@ struct Options
     int tasksPerDay = 12;
     DeviceSimulator::Fault fault = DeviceSimulator::Fault::None;
     int faultValue = 0;
-    QString faultPath = QStringLiteral("device/task_list/");
+    QString faultPath; // empty: the fault's own default
     int faultAfterSeconds = 0;
 };
+
+// Switches that change how task files are served.
+const QMap<QString, DeviceSimulator::Fault> fileFaultSwitches {
+    { QStringLiteral("--trickle"), DeviceSimulator::Fault::Trickle },
+    { QStringLiteral("--redirect"), DeviceSimulator::Fault::Redirect },
+    { QStringLiteral("--huge-body"), DeviceSimulator::Fault::HugeBody },
+    { QStringLiteral("--gzip"), DeviceSimulator::Fault::Gzip },
+};
+
+QString faultPathOf(const Options &options)
+{
+    if (!options.faultPath.isEmpty())
+        return options.faultPath;
+    const bool fileFault = fileFaultSwitches.values().contains(options.fault);
+    return fileFault ? QStringLiteral("files/") : QStringLiteral("device/task_list/");
+}
 
 bool parseFlag(const QString &name, Options *options)
 {
@@ -76,9 +99,12 @@ bool parseValue(const QString &name, const QString &text, Options *options)
         options->fault = DeviceSimulator::Fault::HttpError;
     else if (name == QLatin1String("--fault-after"))
         options->faultAfterSeconds = value;
+    else if (fileFaultSwitches.contains(name))
+        options->fault = fileFaultSwitches.value(name);
     else
         return false;
-    if (name == QLatin1String("--delay") || name == QLatin1String("--fail"))
+    if (name == QLatin1String("--delay") || name == QLatin1String("--fail")
+        || fileFaultSwitches.contains(name))
         options->faultValue = value;
     return true;
 }
@@ -124,8 +150,8 @@ int main(int argc, char *argv[])
     while (!stopRequested) {
         if (!faultSet && options.fault != DeviceSimulator::Fault::None
             && clock.elapsed() >= options.faultAfterSeconds * 1000LL) {
-            simulator.setFault(options.fault, options.faultValue, options.faultPath);
-            std::printf("quillet-devsim: fault on for %s\n", qPrintable(options.faultPath));
+            simulator.setFault(options.fault, options.faultValue, faultPathOf(options));
+            std::printf("quillet-devsim: fault on for %s\n", qPrintable(faultPathOf(options)));
             std::fflush(stdout);
             faultSet = true;
         }

@@ -102,6 +102,8 @@ QString StatusText::unpackProblem(ArchiveUnpacker::Result result)
         return QStringLiteral("文件夹正被占用，保留了原有程序");
     case ArchiveUnpacker::Result::ExtractFailed:
         return QStringLiteral("解压失败，保留了原有程序");
+    case ArchiveUnpacker::Result::TooLarge:
+        return QStringLiteral("压缩包过大或文件过多，磁盘空间不足，保留了原有程序");
     case ArchiveUnpacker::Result::NoFolder:
     case ArchiveUnpacker::Result::ArchiveInsideFolder:
         return QStringLiteral("任务号不能作为文件夹名");

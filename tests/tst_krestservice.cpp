@@ -140,10 +140,10 @@ void tst_KRESTService::interface()
     for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
         methods << QString::fromLatin1(meta->method(i).methodSignature());
     const QStringList expected { "downloadProgress(qlonglong,qlonglong)", "serverRootChanged()",
-        "localRootChanged()", "constParamsChanged()",
-        "onError(QNetworkReply::NetworkError)", "getCommand(QString,QString)",
-        "postJsonCommand(QString,QString)", "postFormCommand(QString,QString)", "checkFile(QString)",
-        "downloadFile(QString,QString,QString)", "uploadFile(QString,QString,QString)" };
+        "localRootChanged()", "constParamsChanged()", "onError(QNetworkReply::NetworkError)",
+        "getCommand(QString,QString)", "postJsonCommand(QString,QString)", "postFormCommand(QString,QString)",
+        "checkFile(QString)", "downloadFile(QString,QString,QString)",
+        "uploadFile(QString,QString,QString)" };
     QCOMPARE(methods, expected);
 
     QVERIFY(QMetaType::type("QNetworkReply::NetworkError") != QMetaType::UnknownType);
