@@ -1,7 +1,6 @@
 #include "rememberpwd.h"
 
 #include "aescipher.h"
-#include "localpath.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,6 +10,21 @@
 #include <QSaveFile>
 
 static const char credentialKey[] = "PLNX20150923RKTW";
+
+// The file a "file:///" address names, by the rule the transfer service follows: the drive
+// letter follows the third slash on Windows, the third slash starts the path elsewhere. The
+// credential store stands alone, so it does not borrow the service's helper.
+static QString localPath(const QString &path)
+{
+    static const QLatin1String fileUrl("file:///");
+    if (!path.startsWith(fileUrl))
+        return path;
+#ifdef Q_OS_WIN
+    return path.mid(fileUrl.size());
+#else
+    return path.mid(fileUrl.size() - 1);
+#endif
+}
 
 // Text up to the first zero byte, read as UTF-8.
 static QString textUpToZero(const QByteArray &bytes)
@@ -33,7 +47,7 @@ RememberPwd::~RememberPwd() = default;
 
 void RememberPwd::writeFile(const QString &text, const QString &path)
 {
-    const QString target = LocalPath::fromFileUrl(path);
+    const QString target = localPath(path);
     QString slashed = target;
     slashed.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const int lastSlash = slashed.lastIndexOf(QLatin1Char('/'));
@@ -57,7 +71,7 @@ void RememberPwd::writeFile(const QString &text, const QString &path)
 
 QString RememberPwd::readFile(const QString &path)
 {
-    QFile file(LocalPath::fromFileUrl(path));
+    QFile file(localPath(path));
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     const QByteArray plain = decryptBytes(file.readAll(), keyBytes());

@@ -69,6 +69,11 @@ HttpTransfer::FetchResult HttpTransfer::lastFetchResult() const
     return m_fetchResult;
 }
 
+KRESTService::DownloadResult HttpTransfer::lastDownloadResult() const
+{
+    return m_downloadResult;
+}
+
 ArchiveUnpacker::Result HttpTransfer::lastUnpackResult() const
 {
     return m_unpackResult;
@@ -133,7 +138,9 @@ bool HttpTransfer::downloadNcFile(QVariantMap iDataMap)
             m_fetchResult = FetchResult::NotWebAddress;
             return false;
         }
-        if (!rest.downloadFile(remoteFile, localFile, QStringLiteral("none"))) {
+        const bool saved = rest.downloadFile(remoteFile, localFile, QStringLiteral("none"));
+        m_downloadResult = rest.lastDownloadResult();
+        if (!saved) {
             m_fetchResult = FetchResult::DownloadFailed;
             return false;
         }

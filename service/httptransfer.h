@@ -3,6 +3,7 @@
 
 #include "archiveunpacker.h"
 #include "errorinfo.h"
+#include "krestservice.h"
 
 #include <QObject>
 #include <QString>
@@ -34,6 +35,8 @@ public:
     // Network::Failure; no error when its reply was a JSON object.
     ErrorInfo lastError() const;
     FetchResult lastFetchResult() const;
+    // How the transfer of the last downloadNcFile ended, when one ran.
+    KRESTService::DownloadResult lastDownloadResult() const;
     // What the unpacking of the last downloadNcFile did; NotAnArchive when none ran.
     ArchiveUnpacker::Result lastUnpackResult() const;
 
@@ -61,6 +64,7 @@ private:
 
     ErrorInfo m_lastError;
     FetchResult m_fetchResult = FetchResult::NothingToFetch;
+    KRESTService::DownloadResult m_downloadResult = KRESTService::DownloadResult::Saved;
     ArchiveUnpacker::Result m_unpackResult = ArchiveUnpacker::Result::NotAnArchive;
 };
 

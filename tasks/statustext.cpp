@@ -78,10 +78,38 @@ QString StatusText::fetchFailed(const QString &fileName, const HttpTransfer &tra
         why = QStringLiteral("地址无效");
         break;
     default:
-        why = QStringLiteral("下载失败");
+        why = downloadProblem(transfer.lastDownloadResult());
         break;
     }
     return QStringLiteral("%1 未下载：%2，原有文件未改动").arg(fileName, why);
+}
+
+QString StatusText::downloadProblem(KRESTService::DownloadResult result)
+{
+    using Result = KRESTService::DownloadResult;
+    switch (result) {
+    case Result::CannotWrite:
+        return QStringLiteral("文件正被其他程序占用或无法写入");
+    case Result::NoSpace:
+        return QStringLiteral("磁盘空间不足");
+    case Result::NetworkError:
+        return QStringLiteral("无法连接");
+    case Result::TimedOut:
+        return QStringLiteral("超时");
+    case Result::TooSlow:
+        return QStringLiteral("传输过慢，已放弃");
+    case Result::HttpError:
+        return QStringLiteral("服务器错误");
+    case Result::Incomplete:
+        return QStringLiteral("传输中断");
+    case Result::TooLarge:
+        return QStringLiteral("文件过大");
+    case Result::ChecksumMismatch:
+        return QStringLiteral("校验失败");
+    case Result::Saved:
+        break;
+    }
+    return QStringLiteral("下载失败");
 }
 
 QString StatusText::ncNotUpdated(const QString &folder, const QString &why)

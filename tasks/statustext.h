@@ -25,6 +25,7 @@ public:
     static QString unpacked(const QString &folder);
     static QString fetchFailed(const QString &fileName, const HttpTransfer &transfer);
     static QString ncNotUpdated(const QString &folder, const QString &why);
+    static QString downloadProblem(KRESTService::DownloadResult result);
     static QString unpackProblem(ArchiveUnpacker::Result result);
 
 private:

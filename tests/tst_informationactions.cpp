@@ -311,6 +311,7 @@ void tst_InformationActions::failedFetchOpensNothing()
     QCOMPARE(TestFiles::read(appDir("pdf/8.pdf")), QByteArray("old labels"));
     expectNothingOpened();
     QVERIFY(!QApplication::activeModalWidget());
+    QVERIFY2(status().contains("8.pdf 未下载：服务器错误"), qPrintable(status()));
 }
 
 void tst_InformationActions::secondFetchLeavesNoOldProgram()
