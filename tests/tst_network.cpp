@@ -23,6 +23,7 @@ private slots:
     void refusedConnectionGivesEmptyText();
     void stalledReplyTimesOut();
     void slowReplyPassesDeadline();
+    void movedServiceIsFollowed();
     void getPostResultPostsForm();
     void escapesReachTheWireUnchanged();
 
@@ -169,6 +170,16 @@ void tst_Network::escapesReachTheWireUnchanged()
 
     QCOMPARE(network->runCmd(QStringLiteral("x/a%2Fb%3F%23%25%20c"), false), QStringLiteral("{}"));
     QCOMPARE(m_sim.requests().value(0).rawPath, QByteArray("x/a%2Fb%3F%23%25%20c"));
+}
+
+void tst_Network::movedServiceIsFollowed()
+{
+    m_sim.setFault(DeviceSimulator::Fault::Redirect, 301, QStringLiteral("moved/"));
+    m_sim.setCannedReply(QStringLiteral("redirected/moved/"), "{\"status\":1}");
+    Network *network = bound(QStringLiteral("moved"), m_sim.rootUrl());
+
+    QCOMPARE(network->runCmd(QStringLiteral("moved/x"), false), QStringLiteral("{\"status\":1}"));
+    QCOMPARE(m_sim.requests().size(), 2);
 }
 
 QTEST_GUILESS_MAIN(tst_Network)
