@@ -3,7 +3,6 @@
 #include "network.h"
 
 #include <QDir>
-#include <QLocale>
 
 QString StatusText::clock(const QTime &time)
 {
@@ -48,13 +47,20 @@ QString StatusText::reason(const ErrorInfo &failure)
     }
 }
 
+QString StatusText::size(qint64 bytes)
+{
+    if (bytes < 1024)
+        return QStringLiteral("%1 字节").arg(bytes);
+    if (bytes < 1024 * 1024)
+        return QStringLiteral("%1 KB").arg(bytes / 1024.0, 0, 'f', 1);
+    return QStringLiteral("%1 MB").arg(bytes / (1024.0 * 1024.0), 0, 'f', 1);
+}
+
 QString StatusText::fetching(const QString &fileName, qint64 received, qint64 total)
 {
-    const QLocale locale;
     if (total < 0)
-        return QStringLiteral("正在下载 %1：%2").arg(fileName, locale.formattedDataSize(received));
-    return QStringLiteral("正在下载 %1：%2 / %3")
-        .arg(fileName, locale.formattedDataSize(received), locale.formattedDataSize(total));
+        return QStringLiteral("正在下载 %1：已收到 %2").arg(fileName, size(received));
+    return QStringLiteral("正在下载 %1：%2 / %3").arg(fileName, size(received), size(total));
 }
 
 QString StatusText::fetched(const QString &fileName, const QString &folder)

@@ -30,6 +30,7 @@ public:
 
 private:
     static QString clock(const QTime &time);
+    static QString size(qint64 bytes);
 };
 
 #endif // STATUSTEXT_H
