@@ -201,7 +201,9 @@ QByteArray DownloadSink::md5() const
 // is made and checked first.
 bool DownloadSink::commit()
 {
-    if (hasFailed() || isBusy())
+    if (isBusy())
+        m_failure = Result::CannotWrite;
+    if (hasFailed())
         return false;
     if (OffThread::run([this] { return m_file.flush() && m_file.commit(); }))
         return true;

@@ -157,17 +157,39 @@ bool readWhole(const QString &path, QByteArray &content)
     return true;
 }
 
+// After a redirect Qt 5 keeps the redirect's own headers and joins the final response's to
+// them ("0, 15000"). What the headers said when the reply was redirected is kept on the
+// reply, so that only the final response's part is read.
+const char *const redirectHeadersProperty = "quilletRedirectHeaders";
+
+void rememberRedirectHeaders(QNetworkReply *reply)
+{
+    const QVariantMap headers { { QStringLiteral("Content-Length"), reply->rawHeader("Content-Length") },
+        { QStringLiteral("Content-Encoding"), reply->rawHeader("Content-Encoding") } };
+    reply->setProperty(redirectHeadersProperty, headers);
+}
+
+QByteArray finalHeader(QNetworkReply *reply, const char *name)
+{
+    const QByteArray value = reply->rawHeader(name);
+    const QByteArray before
+        = reply->property(redirectHeadersProperty).toMap().value(QLatin1String(name)).toByteArray();
+    if (before.isEmpty() || !value.startsWith(before))
+        return value;
+    QByteArray rest = value.mid(before.size());
+    if (rest.startsWith(','))
+        rest.remove(0, 1);
+    return rest.trimmed();
+}
+
 // The announced body length, or -1 when it is unknown or describes an encoded body.
 qint64 announcedLength(QNetworkReply *reply)
 {
-    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    const QByteArray encoding = finalHeader(reply, "Content-Encoding").trimmed().toLower();
     if (!encoding.isEmpty() && encoding != "identity")
         return -1;
-    // After a redirect Qt 5 keeps the redirect's own headers and joins the final response's
-    // to them ("0, 15000"); the last value is the final response's.
-    const QByteArray length = reply->rawHeader("Content-Length").split(',').last().trimmed();
     bool known = false;
-    const qint64 bytes = length.toLongLong(&known);
+    const qint64 bytes = finalHeader(reply, "Content-Length").trimmed().toLongLong(&known);
     return known ? bytes : -1;
 }
 
@@ -552,8 +574,16 @@ KRESTService::DownloadResult KRESTService::receiveBody(QNetworkReply *reply, Dow
             refusal = why;
         reply->abort();
     };
-    // Only a plain body's announced length is its size on disk.
+    // An error page is not written at all. Only a plain body's announced length is its
+    // size on disk.
     auto checkAnnounced = [&] {
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (status.isValid() && status.toInt() >= 400) {
+            qDebug().noquote().nospace()
+                << "download refused: " << reply->url().toString() << " HTTP " << status.toInt();
+            refuse(DownloadResult::HttpError);
+            return;
+        }
         const qint64 length = announcedLength(reply);
         if (length > maxDownloadSize)
             refuse(DownloadResult::TooLarge);
@@ -572,8 +602,8 @@ KRESTService::DownloadResult KRESTService::receiveBody(QNetworkReply *reply, Dow
         }
         if (!encodingKnown && reply->bytesAvailable() > 0) {
             encodingKnown = true;
-            if (!sink.setEncoding(reply->rawHeader("Content-Encoding"))) {
-                qDebug().noquote().nospace() << "cannot decode " << reply->rawHeader("Content-Encoding");
+            if (!sink.setEncoding(finalHeader(reply, "Content-Encoding"))) {
+                qDebug().noquote().nospace() << "cannot decode " << finalHeader(reply, "Content-Encoding");
                 refuse(DownloadResult::NetworkError);
                 return;
             }
@@ -614,19 +644,28 @@ KRESTService::DownloadResult KRESTService::receiveBody(QNetworkReply *reply, Dow
         }
     });
     connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 bytes, qint64) { arrived = bytes; });
+    connect(reply, &QNetworkReply::redirected, &loop, [reply] { rememberRedirectHeaders(reply); });
     connect(reply, &QNetworkReply::metaDataChanged, &loop, checkAnnounced);
     connect(reply, &QIODevice::readyRead, &loop, step);
     connect(reply, &QNetworkReply::finished, &loop, step);
     connect(&sink, &DownloadSink::idle, &loop, step);
-    // Quitting abandons the transfer; the piece being written is still waited for.
-    if (QCoreApplication *app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, &loop, [&] { refuse(DownloadResult::NetworkError); });
+    // A finished reply is judged as it stands, however long a deeper event loop keeps this
+    // one from returning.
+    connect(reply, &QNetworkReply::finished, &rateCheck, &QTimer::stop);
 
     rateCheck.start();
     checkAnnounced();
     step();
     if (!reply->isFinished() || sink.isBusy())
         loop.exec(QEventLoop::AllEvents);
+    // Quitting the application ends every event loop, this one included, before the
+    // transfer is done: it is abandoned, and the caller's cancel waits for the piece being
+    // written.
+    if (!reply->isFinished() || sink.isBusy()) {
+        reply->abort();
+        qDebug().noquote().nospace() << "download abandoned: " << reply->url().toString();
+        return DownloadResult::NetworkError;
+    }
     emit downloadProgress(received, announcedLength(reply));
 
     if (refusal != DownloadResult::Saved)

@@ -54,6 +54,9 @@ WaitResult waitForFinished(QNetworkReply *reply, int deadlineMs)
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     QTimer deadline;
     deadline.setSingleShot(true);
+    // A reply that finished while a deeper event loop kept this one from returning is not
+    // late.
+    QObject::connect(reply, &QNetworkReply::finished, &deadline, &QTimer::stop);
     bool pastDeadline = false;
     QObject::connect(&deadline, &QTimer::timeout, reply, [reply, &pastDeadline] {
         pastDeadline = true;

@@ -228,7 +228,7 @@ void tst_Dialog::signIn()
 // The sign-in waits for the service with the window still taking clicks.
 void tst_Dialog::secondClickWhileSigningInDoesNothing()
 {
-    sim.setFault(DeviceSimulator::Fault::Delay, 500, "user/login/");
+    sim.setFault(DeviceSimulator::Fault::Delay, 2000, "user/login/");
     const auto restore = qScopeGuard([this] { sim.clearFault(); });
     Dialog dialog;
     dialog.show();

@@ -297,7 +297,7 @@ void tst_Information::dayPickedDuringSlowLoadWins()
 {
     startWindow("7");
     const QString yesterday = day(-1);
-    sim.setFault(DeviceSimulator::Fault::Delay, 700, taskListPath("7", yesterday));
+    sim.setFault(DeviceSimulator::Fault::Delay, 2500, taskListPath("7", yesterday));
     bool slowLoadReturned = false;
     QString statusWhileWaiting;
     QTimer::singleShot(0, window.get(), [&] {

@@ -465,7 +465,9 @@ void tst_InformationActions::logOutClosesTaskWindow()
     const QPointer<Information> window = m_window.get();
     QTimer::singleShot(
         0, this, [this] { QTest::mouseClick(m_window->findChild<QPushButton *>("out"), Qt::LeftButton); });
-    QTimer::singleShot(10000, qApp, &QCoreApplication::quit);
+    QTimer guard;
+    connect(&guard, &QTimer::timeout, qApp, &QCoreApplication::quit);
+    guard.start(10000);
     qApp->exec();
 
     QCOMPARE(lastClosed.count(), 1);
@@ -490,7 +492,9 @@ void tst_InformationActions::savingLastFormEndsProgram()
     MessageBoxCloser closer;
     QTimer::singleShot(
         0, form, [form] { QTest::mouseClick(form->findChild<QPushButton *>("pushButton"), Qt::LeftButton); });
-    QTimer::singleShot(10000, qApp, &QCoreApplication::quit);
+    QTimer guard;
+    connect(&guard, &QTimer::timeout, qApp, &QCoreApplication::quit);
+    guard.start(10000);
     qApp->exec();
 
     QCOMPARE(closer.seen, QStringList { "success|设置成功" });
@@ -507,7 +511,7 @@ void tst_InformationActions::clickDuringSlowReloadActsOnShownRow()
     const QVariantMap reply { { "status", 1 },
         { "data", QVariantList { task("21", QString(), url("dl/21.zip")) } } };
     m_sim.setCannedReply("device/task_list", QJsonDocument::fromVariant(reply).toJson());
-    m_sim.setFault(DeviceSimulator::Fault::Delay, 1500, "device/task_list");
+    m_sim.setFault(DeviceSimulator::Fault::Delay, 3000, "device/task_list");
 
     bool reloadReturned = false;
     bool actedWhileWaiting = false;

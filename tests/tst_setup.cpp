@@ -190,7 +190,7 @@ void tst_Setup::replyDecidesOutcome()
 // "保存" meanwhile sends nothing.
 void tst_Setup::secondSaveWhileWaitingSendsNothing()
 {
-    m_sim.setFault(DeviceSimulator::Fault::Delay, 500, QStringLiteral("device/record"));
+    m_sim.setFault(DeviceSimulator::Fault::Delay, 2000, QStringLiteral("device/record"));
     QPointer<setup> form = new setup;
     form->show();
     form->findChild<QLineEdit *>(QStringLiteral("equipmentEdt"))->setText("cnc-1");
