@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -75,6 +76,7 @@ private:
     int serviceRequests() const;
     QString status() const { return m_window->findChild<QLabel *>("statusLbl")->text(); }
     QString appDir(const QString &relative = QString()) const;
+    static void runApplicationUntilQuit(QObject *context, const std::function<void()> &action);
     QString url(const QString &path) const { return m_sim.rootUrl() + path; }
 
     DeviceSimulator m_sim;
@@ -118,6 +120,17 @@ QString tst_InformationActions::appDir(const QString &relative) const
 {
     const QString dir = QCoreApplication::applicationDirPath();
     return relative.isEmpty() ? dir : dir + '/' + relative;
+}
+
+// Runs action in the application's own event loop, as the program would, until the
+// application quits; a guard ends a test whose action never makes it quit.
+void tst_InformationActions::runApplicationUntilQuit(QObject *context, const std::function<void()> &action)
+{
+    QTimer::singleShot(0, context, action);
+    QTimer guard;
+    connect(&guard, &QTimer::timeout, qApp, &QCoreApplication::quit);
+    guard.start(10000);
+    qApp->exec();
 }
 
 void tst_InformationActions::startWindow()
@@ -463,12 +476,8 @@ void tst_InformationActions::logOutClosesTaskWindow()
 {
     QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
     const QPointer<Information> window = m_window.get();
-    QTimer::singleShot(
-        0, this, [this] { QTest::mouseClick(m_window->findChild<QPushButton *>("out"), Qt::LeftButton); });
-    QTimer guard;
-    connect(&guard, &QTimer::timeout, qApp, &QCoreApplication::quit);
-    guard.start(10000);
-    qApp->exec();
+    runApplicationUntilQuit(m_window.get(),
+        [this] { QTest::mouseClick(m_window->findChild<QPushButton *>("out"), Qt::LeftButton); });
 
     QCOMPARE(lastClosed.count(), 1);
     QVERIFY(window);
@@ -490,12 +499,8 @@ void tst_InformationActions::savingLastFormEndsProgram()
     QCOMPARE(lastClosed.count(), 0);
 
     MessageBoxCloser closer;
-    QTimer::singleShot(
-        0, form, [form] { QTest::mouseClick(form->findChild<QPushButton *>("pushButton"), Qt::LeftButton); });
-    QTimer guard;
-    connect(&guard, &QTimer::timeout, qApp, &QCoreApplication::quit);
-    guard.start(10000);
-    qApp->exec();
+    runApplicationUntilQuit(
+        form, [form] { QTest::mouseClick(form->findChild<QPushButton *>("pushButton"), Qt::LeftButton); });
 
     QCOMPARE(closer.seen, QStringList { "success|设置成功" });
     QCOMPARE(lastClosed.count(), 1);
