@@ -1,5 +1,7 @@
 #include "archiveunpacker.h"
 
+#include "safefilename.h"
+
 #include <JlCompress.h>
 #include <quazip.h>
 #include <quazipfileinfo.h>
@@ -15,22 +17,6 @@
 #include <memory>
 
 namespace {
-
-bool isControl(QChar ch)
-{
-    return ch.unicode() < 0x20 || ch.unicode() == 0x7f;
-}
-
-// Windows drops trailing dots and spaces from a name, so a component made only of them
-// ("..", ". .", "... ") would name the folder itself or its parent.
-bool isDotsAndSpaces(const QString &component)
-{
-    for (const QChar ch : component) {
-        if (ch != QLatin1Char('.') && ch != QLatin1Char(' '))
-            return false;
-    }
-    return true;
-}
 
 // The Unix mode sits in the high half of the external attributes, whatever system made
 // the archive claims to be.
@@ -50,22 +36,11 @@ bool ArchiveUnpacker::isSafeEntryName(const QString &name)
 {
     if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
         return false;
-    // Backslashes are separators on Windows; a colon names a drive or a data stream there.
-    if (name.contains(QLatin1Char('\\')) || name.contains(QLatin1Char(':')))
-        return false;
-    if (std::any_of(name.cbegin(), name.cend(), isControl))
-        return false;
-
     QStringList components = name.split(QLatin1Char('/'));
     if (components.last().isEmpty())
         components.removeLast(); // a folder entry ends with "/"
-    if (components.isEmpty())
-        return false;
-    for (const QString &component : qAsConst(components)) {
-        if (component.isEmpty() || isDotsAndSpaces(component))
-            return false;
-    }
-    return true;
+    return !components.isEmpty()
+        && std::all_of(components.cbegin(), components.cend(), SafeFileName::isSafeComponent);
 }
 
 ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archivePath, const QString &folder)
