@@ -555,7 +555,10 @@ bool KRESTService::downloadFile(const QString &src, const QString &dst, const QS
         saved = false;
     }
     if (!saved) {
+        // Discards the temporary file now: on Windows it has a name in the new folder,
+        // which could not be removed while it is there.
         file.cancelWriting();
+        file.commit();
         removeDirs(madeDirs);
     }
     return saved;

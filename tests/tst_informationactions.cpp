@@ -1,4 +1,5 @@
 #include "devicesimulator.h"
+#include "folderopener.h"
 #include "information.h"
 #include "network.h"
 #include "testfiles.h"
@@ -68,6 +69,8 @@ private:
     void expectNothingOpened();
     int fileRequests() const;
     QString appDir(const QString &relative = QString()) const;
+    // A folder under the program's folder as the file manager gets it.
+    QString openedDir(const QString &relative) const;
     QString url(const QString &path) const { return m_sim.rootUrl() + path; }
 
     DeviceSimulator m_sim;
@@ -84,7 +87,7 @@ void tst_InformationActions::initTestCase()
         network->rootUrl = m_sim.rootUrl();
     }
 
-    // A recording "xdg-open" first on PATH stands in for the desktop's file manager.
+    // A recording stand-in takes the place of the file manager.
     QVERIFY(m_bin.isValid());
     QVERIFY(TestFiles::installRecordingOpener(m_bin.path()));
 }
@@ -111,6 +114,11 @@ QString tst_InformationActions::appDir(const QString &relative) const
 {
     const QString dir = QCoreApplication::applicationDirPath();
     return relative.isEmpty() ? dir : dir + '/' + relative;
+}
+
+QString tst_InformationActions::openedDir(const QString &relative) const
+{
+    return QDir::toNativeSeparators(appDir(relative));
 }
 
 void tst_InformationActions::startWindow()
@@ -142,16 +150,13 @@ void tst_InformationActions::clickCell(int row, int col)
 
 QStringList tst_InformationActions::openedFolders() const
 {
-    const QByteArray recorded = TestFiles::read(m_bin.filePath("opened.txt"));
-    if (recorded == "<missing>")
-        return {};
-    return QString::fromLocal8Bit(recorded).split('\n', Qt::SkipEmptyParts);
+    return TestFiles::openedFolders(m_bin.path());
 }
 
 // A folder opened after the actions reaches the record after anything they started.
 void tst_InformationActions::expectNothingOpened()
 {
-    QProcess::startDetached("xdg-open", { "/marker" });
+    QProcess::startDetached(FolderOpener::program(), { "/marker" });
     QTRY_COMPARE(openedFolders(), QStringList { "/marker" });
 }
 
@@ -188,7 +193,7 @@ void tst_InformationActions::fileActionFetchesAndOpens()
     if (column == pdfColumn) {
         QVERIFY(TestFiles::read(appDir("pdf/" + number + ".pdf")).startsWith("%PDF-"));
         QCOMPARE(TestFiles::snapshot(appDir("pdf")).keys(), QStringList { number + ".pdf" });
-        QTRY_COMPARE(openedFolders(), QStringList { appDir("pdf") });
+        QTRY_COMPARE(openedFolders(), QStringList { openedDir("pdf") });
         return;
     }
     QVERIFY(TestFiles::read(appDir("nc/" + number + ".zip")).startsWith("PK"));
@@ -196,7 +201,7 @@ void tst_InformationActions::fileActionFetchesAndOpens()
         number + "/panel-3.nc" };
     QCOMPARE(TestFiles::snapshot(appDir("nc")).keys(), expected);
     QVERIFY(TestFiles::read(appDir("nc/" + number + "/panel-1.nc")).startsWith("(" + number.toUtf8() + " panel 1)"));
-    QTRY_COMPARE(openedFolders(), QStringList { appDir("nc/" + number) });
+    QTRY_COMPARE(openedFolders(), QStringList { openedDir("nc/" + number) });
 }
 
 void tst_InformationActions::otherColumnsDoNothing_data()
@@ -237,7 +242,7 @@ void tst_InformationActions::emptyAddress()
     QCOMPARE(fileRequests(), 0);
     QCOMPARE(
         TestFiles::read(appDir("nc/77/panel-1.nc")), localArchive ? QByteArray("kept") : QByteArray("<missing>"));
-    QTRY_COMPARE(openedFolders(), QStringList { appDir("nc/77") });
+    QTRY_COMPARE(openedFolders(), QStringList { openedDir("nc/77") });
 }
 
 void tst_InformationActions::emptyTaskNumber_data()
@@ -269,7 +274,7 @@ void tst_InformationActions::emptyTaskNumber()
     QVERIFY(QFileInfo(appDir(file)).isFile());
     QCOMPARE(TestFiles::read(appDir("nc/5.zip")), QByteArray("another task"));
     QVERIFY(!QFileInfo::exists(appDir("nc/panel-1.nc")));
-    QTRY_COMPARE(openedFolders(), QStringList { appDir(opened) });
+    QTRY_COMPARE(openedFolders(), QStringList { openedDir(opened) });
 }
 
 void tst_InformationActions::failedFetchOpensNothing()
@@ -306,7 +311,7 @@ void tst_InformationActions::secondFetchLeavesNoOldProgram()
     const QMap<QString, QByteArray> expected { { "panel-3.nc", "two" } };
     QCOMPARE(TestFiles::snapshot(appDir("nc/9")), expected);
     QCOMPARE(TestFiles::snapshot(appDir("nc")).keys(), (QStringList { "9", "9.zip", "9/panel-3.nc" }));
-    QTRY_COMPARE(openedFolders(), (QStringList { appDir("nc/9"), appDir("nc/9") }));
+    QTRY_COMPARE(openedFolders(), (QStringList { openedDir("nc/9"), openedDir("nc/9") }));
 }
 
 void tst_InformationActions::unsafeTaskNumberGetsNoFileAction_data()
@@ -324,6 +329,11 @@ void tst_InformationActions::unsafeTaskNumberGetsNoFileAction_data()
     QTest::newRow("control-character") << QStringLiteral("a\x01"
                                                          "b");
     QTest::newRow("nul") << QString("a") + QChar(0) + QString("b");
+    QTest::newRow("windows-device") << "CON";
+    QTest::newRow("windows-port-with-extension") << "com1.2026";
+    QTest::newRow("windows-stream") << "T1:hidden";
+    QTest::newRow("windows-trailing-dot") << "T1.";
+    QTest::newRow("windows-trailing-space") << "T1 ";
 }
 
 void tst_InformationActions::unsafeTaskNumberGetsNoFileAction()
@@ -379,7 +389,7 @@ void tst_InformationActions::sameCellTwiceDuringSlowTransfer()
         QByteArray("dl/11.zip"));
     QCOMPARE(TestFiles::read(appDir("nc/11/panel-1.nc")), QByteArray("slow"));
     QVERIFY(!QFileInfo::exists(appDir("nc/12")));
-    QTRY_COMPARE(openedFolders(), QStringList { appDir("nc/11") });
+    QTRY_COMPARE(openedFolders(), QStringList { openedDir("nc/11") });
 }
 
 void tst_InformationActions::settingsButtonOpensFreshForms()
