@@ -34,7 +34,9 @@ function(quillet_mingw_runtime out)
     set(${out} "${found}" PARENT_SCOPE)
 endfunction()
 
-# What the client needs at run time, and only that: the installer ships exactly these.
+# What the client needs at run time, and only that: the installer ships exactly these. A Qt
+# module or library the client starts to use goes here too; scripts/windows checks that the
+# installed files import nothing else beyond Windows' own DLLs.
 set(QUILLET_RUNTIME_DLLS)
 foreach(target Qt5::Core Qt5::Gui Qt5::Widgets Qt5::Network QuaZip::QuaZip)
     quillet_imported_file(file ${target})
