@@ -43,6 +43,7 @@ LogFile::LogFile(const QString &path, qint64 maxBytes, int keptFiles)
     : m_path(path)
     , m_maxBytes(maxBytes)
     , m_keptFiles(qMax(1, keptFiles))
+    , m_rotateAt(maxBytes)
     , m_file(path)
 { }
 
@@ -75,16 +76,18 @@ void LogFile::handleMessage(QtMsgType type, const QMessageLogContext &context, c
 
 void LogFile::write(const QString &message)
 {
-    const QByteArray line = (QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz "))
-        + message + lineEnd)
-                                .toUtf8();
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz "));
+    const QByteArray line = (stamp + message + lineEnd).toUtf8();
     QMutexLocker locker(&m_mutex);
     if (!openFile())
         return;
-    if (m_file.size() > 0 && m_file.size() + line.size() > m_maxBytes) {
+    if (m_file.size() > 0 && m_file.size() + line.size() > m_rotateAt) {
         rotate();
         if (!openFile())
             return;
+        // After a failed rotation the file is still the old one; the next try comes when
+        // it has grown by the size again, not with every line.
+        m_rotateAt = m_file.size() + m_maxBytes;
     }
     m_file.write(line);
 }

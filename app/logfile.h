@@ -32,6 +32,7 @@ private:
     const QString m_path;
     const qint64 m_maxBytes;
     const int m_keptFiles;
+    qint64 m_rotateAt;
     QMutex m_mutex;
     QFile m_file;
     QtMessageHandler m_previous = nullptr;
