@@ -169,6 +169,10 @@ void tst_KRESTServiceFiles::downloadDestinations_data()
     QTest::newRow("bare-name") << "plain.zip"
                                << "."
                                << "plain.zip";
+    // Beyond Windows' old 260-character limit, with the temporary file beside it.
+    const QString deep = QString(130, 'n');
+    const QString deepFile = deep + "/" + QString(130, 'f') + ".zip";
+    QTest::newRow("beyond-path-limit") << "@/" + deepFile << deep << deepFile;
 }
 
 void tst_KRESTServiceFiles::downloadDestinations()
