@@ -5,8 +5,6 @@ set(QUILLET_PROGRAM_DIR "${CMAKE_BINARY_DIR}/数控 Quillet")
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY "${QUILLET_PROGRAM_DIR}")
 
 enable_language(RC)
-# Windows 10 and later; cpp-httplib needs at least Vista's socket API.
-add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00)
 
 # The file behind an imported target, whatever configuration it was imported for.
 function(quillet_imported_file out target)
