@@ -5,6 +5,7 @@
 #include "information.h"
 #include "setting.h"
 
+#include <QApplication>
 #include <QCryptographicHash>
 #include <QMessageBox>
 
@@ -37,8 +38,16 @@ void Dialog::on_loginBtn_clicked()
         return;
     }
 
+    // The request waits in a local event loop that still takes clicks: a second sign-in
+    // is kept out by the disabled button. A window closed meanwhile shows nothing more.
     HttpTransfer transfer;
+    ui->loginBtn->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
     const QVariantMap reply = transfer.login(signInRequest(userName, password));
+    QApplication::restoreOverrideCursor();
+    ui->loginBtn->setEnabled(true);
+    if (!isVisible())
+        return;
     if (reply.value("status").toInt() == 0) {
         QMessageBox::critical(nullptr, tr("fail"), tr("登陆失败"), QMessageBox::Ok);
         return;

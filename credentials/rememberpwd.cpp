@@ -1,6 +1,7 @@
 #include "rememberpwd.h"
 
 #include "aescipher.h"
+#include "localpath.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,15 +11,6 @@
 #include <QSaveFile>
 
 static const char credentialKey[] = "PLNX20150923RKTW";
-static const char fileUrlPrefix[] = "file:///";
-
-static QString normalisedPath(const QString &path)
-{
-    const QString prefix = QString::fromLatin1(fileUrlPrefix);
-    if (path.startsWith(prefix, Qt::CaseSensitive))
-        return path.mid(prefix.size());
-    return path;
-}
 
 // Text up to the first zero byte, read as UTF-8.
 static QString textUpToZero(const QByteArray &bytes)
@@ -41,24 +33,31 @@ RememberPwd::~RememberPwd() = default;
 
 void RememberPwd::writeFile(const QString &text, const QString &path)
 {
-    const QString target = normalisedPath(path);
+    const QString target = LocalPath::fromFileUrl(path);
     QString slashed = target;
     slashed.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const int lastSlash = slashed.lastIndexOf(QLatin1Char('/'));
     if (lastSlash > 0)
         QDir().mkpath(slashed.left(lastSlash));
 
-    // Written to a temporary file and renamed over the old one, so a failed write keeps it whole.
+    // Written to a temporary file and renamed over the old one, so a failed write keeps it
+    // whole. The flush is checked here because commit() does not notice a failing one. The
+    // key is the same in every installation, so only the owner may read the file.
     QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly))
         return;
-    file.write(encryptBytes(text.toUtf8(), keyBytes()));
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QByteArray cipherText = encryptBytes(text.toUtf8(), keyBytes());
+    if (file.write(cipherText) != cipherText.size() || !file.flush()) {
+        file.cancelWriting();
+        return;
+    }
     file.commit();
 }
 
 QString RememberPwd::readFile(const QString &path)
 {
-    QFile file(normalisedPath(path));
+    QFile file(LocalPath::fromFileUrl(path));
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     const QByteArray plain = decryptBytes(file.readAll(), keyBytes());

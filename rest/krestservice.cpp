@@ -1,10 +1,15 @@
 #include "krestservice.h"
 
+#include "diskspace.h"
+#include "downloadsink.h"
+#include "localpath.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -14,13 +19,12 @@
 #include <QMutexLocker>
 #include <QNetworkRequest>
 #include <QRandomGenerator>
-#include <QSaveFile>
+#include <QTimer>
 
 #include <limits>
 
 namespace {
 
-const QString fileScheme = QStringLiteral("file:///");
 const QString fileFieldMarker = QStringLiteral("$file$");
 const QString noChecksum = QStringLiteral("none");
 const QString uploadPath = QStringLiteral("upload_file2");
@@ -30,13 +34,17 @@ const QString failed = QStringLiteral("false");
 // the body when the disk is slower than the network.
 const qint64 downloadReadBufferSize = 4 << 20;
 
-// A QByteArray cannot hold more than this; larger bodies are refused instead of crashing.
-const qint64 maxBodySize = std::numeric_limits<int>::max() - (1 << 20);
+// The most a download reads from the reply at once.
+const qint64 downloadPieceSize = 1 << 20;
 
-QString withoutFileScheme(const QString &path)
-{
-    return path.startsWith(fileScheme) ? path.mid(fileScheme.size()) : path;
-}
+// downloadProgress() is emitted at most this often, in milliseconds.
+const qint64 progressInterval = 100;
+
+// The rate floor is checked this many times per rate window.
+const int rateSamples = 6;
+
+// A multipart body is one QByteArray, which cannot hold more than this.
+const qint64 maxBodySize = std::numeric_limits<int>::max() - (1 << 20);
 
 // Paths may come from Windows, so both separators end a directory.
 int lastSeparator(const QString &path)
@@ -126,14 +134,41 @@ QByteArray remainingBytes(QNetworkReply *reply)
     return reply->isReadable() ? reply->readAll() : QByteArray();
 }
 
+// Reads all of path into content. A file too large for the multipart body, or one that
+// gives fewer bytes than its size, is not read at all or not trusted.
+bool readWhole(const QString &path, QByteArray &content)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qDebug().noquote().nospace() << "cannot read " << path << ": " << file.errorString();
+        return false;
+    }
+    const qint64 size = file.size();
+    if (size > maxBodySize) {
+        qDebug().noquote().nospace() << "cannot upload " << path << ": " << size << " BYTES is too large";
+        return false;
+    }
+    content = file.readAll();
+    if (file.error() != QFileDevice::NoError || content.size() != size) {
+        qDebug().noquote().nospace() << "cannot read " << path << ": " << file.errorString() << ", "
+                                     << content.size() << " of " << size << " BYTES";
+        return false;
+    }
+    return true;
+}
+
 // The announced body length, or -1 when it is unknown or describes an encoded body.
 qint64 announcedLength(QNetworkReply *reply)
 {
     const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
     if (!encoding.isEmpty() && encoding != "identity")
         return -1;
-    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    return length.isValid() ? length.toLongLong() : -1;
+    // After a redirect Qt 5 keeps the redirect's own headers and joins the final response's
+    // to them ("0, 15000"); the last value is the final response's.
+    const QByteArray length = reply->rawHeader("Content-Length").split(',').last().trimmed();
+    bool known = false;
+    const qint64 bytes = length.toLongLong(&known);
+    return known ? bytes : -1;
 }
 
 } // namespace
@@ -143,6 +178,7 @@ KRESTService::KRESTService(QObject *parent)
 {
     qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
     setTransferTimeout(defaultTransferTimeout);
+    setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
 }
 
 KRESTService::~KRESTService() = default;
@@ -209,10 +245,12 @@ QUrl KRESTService::composeUrl(const QString &path)
     return QUrl(text, QUrl::TolerantMode);
 }
 
-QNetworkRequest KRESTService::makeRequest(const QUrl &url) const
+QNetworkRequest KRESTService::makeRequest(const QUrl &url, const QByteArray &acceptEncoding) const
 {
     QNetworkRequest request(url);
     request.setTransferTimeout(transferTimeout());
+    if (!acceptEncoding.isEmpty())
+        request.setRawHeader("Accept-Encoding", acceptEncoding);
     return request;
 }
 
@@ -233,10 +271,16 @@ QNetworkReply *KRESTService::headData(const QString &path, const QString &simple
 
 QNetworkReply *KRESTService::getData(const QString &path, const QString &simpleParams)
 {
+    return getData(path, simpleParams, QByteArray());
+}
+
+QNetworkReply *KRESTService::getData(
+    const QString &path, const QString &simpleParams, const QByteArray &acceptEncoding)
+{
     const QString target = simpleParams.isEmpty() ? path : path + QLatin1Char('/') + simpleParams;
     const QUrl url = composeUrl(target);
     qDebug().noquote().nospace() << "getData http request: " << url.path(QUrl::FullyDecoded);
-    return watch(get(makeRequest(url)));
+    return watch(get(makeRequest(url, acceptEncoding)));
 }
 
 QNetworkReply *KRESTService::getData(const QString &path, const QVariantMap &params)
@@ -417,6 +461,37 @@ QByteArray KRESTService::toJsonBytes(const QVariant &value)
     return QJsonDocument::fromVariant(value).toJson(QJsonDocument::Compact);
 }
 
+KRESTService::DownloadResult KRESTService::lastDownloadResult() const
+{
+    return m_lastDownloadResult;
+}
+
+qint64 KRESTService::minimumRate() const
+{
+    return m_minimumRate;
+}
+
+int KRESTService::rateWindow() const
+{
+    return m_rateWindow;
+}
+
+void KRESTService::setRateFloor(qint64 bytesPerSecond, int windowMs)
+{
+    m_minimumRate = bytesPerSecond;
+    m_rateWindow = windowMs;
+}
+
+qint64 KRESTService::diskReserve() const
+{
+    return m_diskReserve;
+}
+
+void KRESTService::setDiskReserve(qint64 bytes)
+{
+    m_diskReserve = bytes;
+}
+
 QString KRESTService::md5Base64(const QByteArray &data)
 {
     return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toBase64());
@@ -459,125 +534,182 @@ bool KRESTService::checkFile(const QString &remotePath)
     return false;
 }
 
-// Collects the body as it arrives into one buffer sized from Content-Length and writes each
-// new piece from that buffer to the file at once, so that the disk keeps pace with the
-// network. Tells whether every piece was written.
-bool KRESTService::receiveBody(QNetworkReply *reply, QByteArray &body, QSaveFile &file)
+// Reads the body as it arrives and hands it to the sink a piece at a time; while the sink
+// writes one piece the reply buffers the next, up to its read buffer size. Returns Saved
+// when the whole body went to the sink, otherwise why the transfer was given up.
+KRESTService::DownloadResult KRESTService::receiveBody(QNetworkReply *reply, DownloadSink &sink)
 {
-    bool written = true;
-    auto reserve = [reply, &body]() {
-        const qint64 length = announcedLength(reply);
-        if (length > maxBodySize)
-            reply->abort();
-        else if (length > body.capacity())
-            body.reserve(int(length));
+    const qint64 spare = DiskSpace::spareBytes(sink.fileName(), m_diskReserve);
+    sink.setLimits(maxDownloadSize, spare);
+    DownloadResult refusal = DownloadResult::Saved;
+    bool encodingKnown = false;
+    qint64 received = 0;
+    qint64 arrived = 0;
+    QEventLoop loop;
+
+    auto refuse = [&](DownloadResult why) {
+        if (refusal == DownloadResult::Saved)
+            refusal = why;
+        reply->abort();
     };
-    auto take = [reply, &body, &file, &written]() {
-        const qint64 available = reply->bytesAvailable();
-        if (available <= 0 || !written)
+    // Only a plain body's announced length is its size on disk.
+    auto checkAnnounced = [&] {
+        const qint64 length = announcedLength(reply);
+        if (length > maxDownloadSize)
+            refuse(DownloadResult::TooLarge);
+        else if (length > spare)
+            refuse(DownloadResult::NoSpace);
+    };
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    auto pump = [&] {
+        if (refusal != DownloadResult::Saved)
             return;
-        if (body.size() + available > maxBodySize) {
-            reply->abort();
+        if (sink.hasFailed()) {
+            qDebug().noquote().nospace() << "cannot write " << sink.fileName() << ": " << sink.errorString();
+            refuse(sink.failure());
             return;
         }
-        const int oldSize = body.size();
-        body.resize(oldSize + int(available));
-        const qint64 got = qMax<qint64>(reply->read(body.data() + oldSize, available), 0);
-        body.resize(oldSize + int(got));
-        if (file.write(body.constData() + oldSize, got) != got) {
-            written = false;
-            reply->abort();
+        if (!encodingKnown && reply->bytesAvailable() > 0) {
+            encodingKnown = true;
+            if (!sink.setEncoding(reply->rawHeader("Content-Encoding"))) {
+                qDebug().noquote().nospace() << "cannot decode " << reply->rawHeader("Content-Encoding");
+                refuse(DownloadResult::NetworkError);
+                return;
+            }
         }
+        while (sink.wantsMore() && reply->bytesAvailable() > 0) {
+            const QByteArray piece = reply->read(qMin(reply->bytesAvailable(), downloadPieceSize));
+            received += piece.size();
+            sink.write(piece);
+        }
+        if (sinceProgress.elapsed() >= progressInterval) {
+            sinceProgress.restart();
+            emit downloadProgress(received, announcedLength(reply));
+        }
+    };
+    auto step = [&] {
+        pump();
+        if (!reply->isFinished() || sink.isBusy())
+            return;
+        if (refusal != DownloadResult::Saved || sink.hasFailed() || !reply->isReadable()
+            || reply->bytesAvailable() == 0)
+            loop.quit();
     };
 
-    const QMetaObject::Connection onHeaders = connect(reply, &QNetworkReply::metaDataChanged, reply, reserve);
-    const QMetaObject::Connection onData = connect(reply, &QIODevice::readyRead, reply, take);
-    reserve();
-    take();
-    waitForReply(reply);
-    take();
-    disconnect(onHeaders);
-    disconnect(onData);
-    if (!written)
-        qDebug().noquote().nospace() << "cannot write " << file.fileName() << ": " << file.errorString();
-    return written;
+    // The rate counts what the network delivered, whether or not the disk has taken it yet.
+    QList<qint64> window { 0 };
+    QTimer rateCheck;
+    rateCheck.setInterval(qMax(1, m_rateWindow / rateSamples));
+    connect(&rateCheck, &QTimer::timeout, &loop, [&] {
+        window.append(arrived);
+        if (window.size() <= rateSamples)
+            return;
+        const qint64 moved = window.last() - window.first();
+        window.removeFirst();
+        if (moved * 1000 < m_minimumRate * m_rateWindow) {
+            qDebug().noquote().nospace() << "download too slow: " << reply->url().toString() << ' ' << moved
+                                         << " BYTES in " << m_rateWindow << " ms";
+            refuse(DownloadResult::TooSlow);
+        }
+    });
+    connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 bytes, qint64) { arrived = bytes; });
+    connect(reply, &QNetworkReply::metaDataChanged, &loop, checkAnnounced);
+    connect(reply, &QIODevice::readyRead, &loop, step);
+    connect(reply, &QNetworkReply::finished, &loop, step);
+    connect(&sink, &DownloadSink::idle, &loop, step);
+    // Quitting abandons the transfer; the piece being written is still waited for.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, &loop, [&] { refuse(DownloadResult::NetworkError); });
+
+    rateCheck.start();
+    checkAnnounced();
+    step();
+    if (!reply->isFinished() || sink.isBusy())
+        loop.exec(QEventLoop::AllEvents);
+    emit downloadProgress(received, announcedLength(reply));
+
+    if (refusal != DownloadResult::Saved)
+        return refusal;
+    if (sink.hasFailed())
+        return sink.failure();
+    const DownloadResult outcome = transferOutcome(reply, received);
+    if (outcome == DownloadResult::Saved && !sink.isComplete()) {
+        qDebug().noquote().nospace() << "download incomplete: " << reply->url().toString()
+                                     << " the gzip body ends early";
+        return DownloadResult::Incomplete;
+    }
+    return outcome;
 }
 
-// Whether the reply ended complete and successful, with all of the announced body in body.
-bool KRESTService::transferComplete(QNetworkReply *reply, const QByteArray &body)
+// How a reply that the client did not give up on ended.
+KRESTService::DownloadResult KRESTService::transferOutcome(QNetworkReply *reply, qint64 received)
 {
     const QString url = reply->url().toString();
-    if (!reply->isFinished()) {
-        qDebug().noquote().nospace() << "download interrupted: " << url;
-        return false;
-    }
-    // Transport and HTTP errors have been logged by onError.
-    if (reply->error() != QNetworkReply::NoError)
-        return false;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && status.toInt() / 100 != 2) {
         qDebug().noquote().nospace() << "download refused: " << url << " HTTP " << status.toInt();
-        return false;
+        return DownloadResult::HttpError;
     }
     const qint64 expected = announcedLength(reply);
-    if (expected >= 0 && expected != body.size()) {
-        qDebug().noquote().nospace() << "download incomplete: " << url << ' ' << body.size() << " of "
+    const bool cutShort = expected >= 0 && expected != received;
+    if (cutShort)
+        qDebug().noquote().nospace() << "download incomplete: " << url << ' ' << received << " of "
                                      << expected << " BYTES";
-        return false;
+    // Transport errors have been logged by onError. Only the transfer time-out aborts a
+    // reply that the client did not abort itself.
+    switch (reply->error()) {
+    case QNetworkReply::NoError:
+        return cutShort ? DownloadResult::Incomplete : DownloadResult::Saved;
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+        return DownloadResult::TimedOut;
+    default:
+        return cutShort && received > 0 ? DownloadResult::Incomplete : DownloadResult::NetworkError;
     }
-    return true;
 }
 
 // The body goes into a QSaveFile beside the destination, which replaces the destination
-// only once the whole body has arrived and passed its check. On any failure the
-// destination stays as it was and the directories made for it are removed again.
+// only once the whole body has arrived, has been written and synced, and passed its check.
+// On any failure the destination stays as it was and the directories made for it are
+// removed again.
 bool KRESTService::downloadFile(const QString &src, const QString &dst, const QString &md5)
 {
-    const QString path = withoutFileScheme(dst);
+    const QString path = LocalPath::fromFileUrl(dst);
     const QStringList madeDirs = createParentDirs(path);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qDebug().noquote().nospace() << "cannot write " << path << ": " << file.errorString();
-        removeDirs(madeDirs);
-        return false;
+    DownloadSink sink(path, md5 != noChecksum);
+    DownloadResult result = DownloadResult::CannotWrite;
+    if (sink.open()) {
+        // Asking for gzip ourselves keeps Qt from inflating the body, which it would do in
+        // memory, whole pieces at a time; the sink inflates it block by block instead.
+        QNetworkReply *reply = getData(src, QString(), "gzip");
+        reply->setReadBufferSize(downloadReadBufferSize);
+        result = receiveBody(reply, sink);
+    } else {
+        qDebug().noquote().nospace() << "cannot write " << path << ": " << sink.errorString();
     }
-
-    QByteArray body;
-    QNetworkReply *reply = getData(src, QString());
-    reply->setReadBufferSize(downloadReadBufferSize);
-    bool saved = receiveBody(reply, body, file) && transferComplete(reply, body);
-    if (saved && md5 != noChecksum && md5Base64(body).compare(md5, Qt::CaseInsensitive) != 0) {
+    if (result == DownloadResult::Saved && md5 != noChecksum
+        && QString::fromLatin1(sink.md5().toBase64()).compare(md5, Qt::CaseInsensitive) != 0) {
         qDebug() << "md5校验出错";
-        saved = false;
+        result = DownloadResult::ChecksumMismatch;
     }
-    if (saved && !file.commit()) {
-        qDebug().noquote().nospace() << "cannot write " << path << ": " << file.errorString();
-        saved = false;
+    if (result == DownloadResult::Saved && !sink.commit()) {
+        qDebug().noquote().nospace() << "cannot write " << path << ": " << sink.errorString();
+        result = sink.failure();
     }
-    if (!saved) {
-        // Discards the temporary file now: on Windows it has a name in the new folder,
-        // which could not be removed while it is there.
-        file.cancelWriting();
-        file.commit();
+    if (result != DownloadResult::Saved) {
+        sink.cancel();
         removeDirs(madeDirs);
     }
-    return saved;
+    m_lastDownloadResult = result;
+    return result == DownloadResult::Saved;
 }
 
 QString KRESTService::uploadFile(const QString &src, const QString &dst, const QString &token)
 {
-    const QString path = withoutFileScheme(src);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qDebug().noquote().nospace() << "cannot read " << path << ": " << file.errorString();
+    QByteArray content;
+    if (!readWhole(LocalPath::fromFileUrl(src), content))
         return failed;
-    }
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        qDebug().noquote().nospace() << "cannot read " << path << ": " << file.errorString();
-        return failed;
-    }
-    file.close();
 
     QVariantMap form;
     form.insert(QStringLiteral("path"), dst);

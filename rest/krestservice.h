@@ -1,6 +1,8 @@
 #ifndef KRESTSERVICE_H
 #define KRESTSERVICE_H
 
+#include "diskspace.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QMutex>
@@ -11,7 +13,7 @@
 #include <QVariant>
 #include <QVariantMap>
 
-class QSaveFile;
+class DownloadSink;
 
 // HTTP client for the REST file and command service. Relative paths are joined to the
 // server root, the constant parameters are added to the next composed URL only, and every
@@ -20,7 +22,13 @@ class QSaveFile;
 //
 // Every request carries an inactivity time-out: a transfer that moves no data for
 // transferTimeout() milliseconds (30 s unless changed with setTransferTimeout()) is
-// aborted and fails like any other transport error.
+// aborted and fails like any other transport error. Redirects are followed unless they
+// lead from https to http.
+//
+// downloadFile() streams the body to disk: it keeps no copy in memory, refuses a body that
+// would leave its volume with less than diskReserve() free, and abandons a download whose
+// average rate over the last rateWindow() milliseconds falls below minimumRate() bytes per
+// second (1 KiB/s over 60 s unless changed with setRateFloor()).
 class KRESTService : public QNetworkAccessManager
 {
     Q_OBJECT
@@ -33,6 +41,27 @@ class KRESTService : public QNetworkAccessManager
 
 public:
     static constexpr int defaultTransferTimeout = 30000;
+    static constexpr qint64 defaultMinimumRate = 1024;
+    static constexpr int defaultRateWindow = 60000;
+    static constexpr qint64 defaultDiskReserve = DiskSpace::defaultReserve;
+    // No task file comes near this; a body beyond it is refused as TooLarge.
+    static constexpr qint64 maxDownloadSize = qint64(4) << 30;
+
+    // How the last downloadFile() ended.
+    enum class DownloadResult
+    {
+        Saved,
+        CannotWrite, // the destination could not be opened, written, flushed or renamed into place
+        NoSpace, // the body would leave its volume with less than the reserve, or the disk is full
+        NetworkError, // refused, dropped, not decodable, or abandoned when the program quit
+        TimedOut, // no data moved for the inactivity time-out
+        TooSlow, // the average rate over the rate window fell below the floor
+        HttpError, // the server answered with a status other than 2xx
+        Incomplete, // the body ended short of its announced length
+        TooLarge, // the body is larger than any task file may be
+        ChecksumMismatch // the body does not have the expected MD5
+    };
+    Q_ENUM(DownloadResult)
 
     explicit KRESTService(QObject *parent = nullptr);
     ~KRESTService() override;
@@ -69,7 +98,18 @@ public:
 
     static QString md5Base64(const QByteArray &data);
 
+    DownloadResult lastDownloadResult() const;
+
+    qint64 minimumRate() const;
+    int rateWindow() const;
+    void setRateFloor(qint64 bytesPerSecond, int windowMs);
+    qint64 diskReserve() const;
+    void setDiskReserve(qint64 bytes);
+
 signals:
+    // Emitted by downloadFile() as the body arrives, at most every 100 ms and once at the
+    // end; bytesTotal is -1 when the server did not announce the length.
+    void downloadProgress(qint64 bytesReceived, qint64 bytesTotal);
     void serverRootChanged();
     void localRootChanged();
     void constParamsChanged();
@@ -86,10 +126,12 @@ public slots:
 private:
     QString load(const QString &member) const;
     bool store(QString &member, const QString &value);
-    QNetworkRequest makeRequest(const QUrl &url) const;
+    QNetworkRequest makeRequest(const QUrl &url, const QByteArray &acceptEncoding = QByteArray()) const;
+    QNetworkReply *getData(
+        const QString &path, const QString &simpleParams, const QByteArray &acceptEncoding);
     QNetworkReply *watch(QNetworkReply *reply);
-    static bool receiveBody(QNetworkReply *reply, QByteArray &body, QSaveFile &file);
-    static bool transferComplete(QNetworkReply *reply, const QByteArray &body);
+    DownloadResult receiveBody(QNetworkReply *reply, DownloadSink &sink);
+    static DownloadResult transferOutcome(QNetworkReply *reply, qint64 received);
     static void appendFormDataPart(QByteArray &body, const QString &key, const QVariant &value);
     static QByteArray multipartBody(const QVariantMap &data, const QByteArray &boundary);
 
@@ -97,6 +139,10 @@ private:
     QString m_localRoot;
     QString m_constParams;
     mutable QMutex m_lock;
+    DownloadResult m_lastDownloadResult = DownloadResult::Saved;
+    qint64 m_minimumRate = defaultMinimumRate;
+    int m_rateWindow = defaultRateWindow;
+    qint64 m_diskReserve = defaultDiskReserve;
 };
 
 #endif // KRESTSERVICE_H

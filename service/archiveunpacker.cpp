@@ -1,5 +1,7 @@
 #include "archiveunpacker.h"
 
+#include "diskspace.h"
+#include "offthread.h"
 #include "safefilename.h"
 
 #include <JlCompress.h>
@@ -10,13 +12,17 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryDir>
+#include <QRandomGenerator>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <limits>
 #include <memory>
 
 namespace {
+
+// Sizes are added up to this and no further; it is beyond any disk.
+constexpr qint64 tooLarge = qint64(1) << 60;
 
 // The Unix mode sits in the high half of the external attributes, whatever system made
 // the archive claims to be.
@@ -45,6 +51,21 @@ bool ArchiveUnpacker::isSafeEntryName(const QString &name)
 
 ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archivePath, const QString &folder)
 {
+    return OffThread::run([&] { return unpackHere(archivePath, folder); });
+}
+
+int ArchiveUnpacker::maxEntries() const
+{
+    return m_maxEntries;
+}
+
+void ArchiveUnpacker::setMaxEntries(int count)
+{
+    m_maxEntries = count;
+}
+
+ArchiveUnpacker::Result ArchiveUnpacker::unpackHere(const QString &archivePath, const QString &folder)
+{
     if (folder.isEmpty())
         return Result::NoFolder;
     const QString archive = QFileInfo(archivePath).absoluteFilePath();
@@ -71,40 +92,46 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archivePath, cons
     }
 
     int entryCount = 0;
-    const Result checked = checkEntries(zip, archive, entryCount);
+    EntrySizes sizes;
+    const Result checked = checkEntries(zip, archive, target, entryCount, sizes);
     if (checked != Result::Unpacked)
         return checked;
 
-    const QFileInfo targetInfo(target);
-    QDir().mkpath(targetInfo.absolutePath());
-    QTemporaryDir staging(targetInfo.absolutePath() + QLatin1Char('/') + QLatin1Char('.')
-        + targetInfo.fileName() + QStringLiteral(".unpack-XXXXXX"));
-    if (!staging.isValid()) {
-        qDebug() << "ArchiveUnpacker: no staging folder beside" << target << staging.errorString();
+    const QString staging = makeStagingFolder(target);
+    if (staging.isEmpty()) {
+        qDebug() << "ArchiveUnpacker: no staging folder beside" << target;
         return Result::ExtractFailed;
     }
+    auto removeStaging = qScopeGuard([&staging] { QDir(staging).removeRecursively(); });
 
     // extractDir opens the archive itself; the same object keeps the file name codec, so
-    // it extracts under exactly the names checked above.
+    // it extracts under exactly the names checked above. It checks each entry's CRC but not
+    // whether each file was closed whole, hence the sizes.
     zip.close();
-    const QStringList extracted = JlCompress::extractDir(zip, staging.path());
-    if (extracted.size() != entryCount) {
+    const QStringList extracted = JlCompress::extractDir(zip, staging);
+    if (extracted.size() != entryCount || !sizesMatch(staging, sizes)) {
         qDebug() << "ArchiveUnpacker: extracting" << archive << "failed," << target << "left as it was";
         return Result::ExtractFailed;
     }
 
-    const Result result = swapIn(staging.path(), target);
+    const Result result = swapIn(staging, target);
     if (result == Result::Unpacked)
-        staging.setAutoRemove(false);
+        removeStaging.dismiss();
     return result;
 }
 
 // Goes through QuaZip's own API only: a QuaZip DLL exports its classes, not minizip's functions.
-ArchiveUnpacker::Result ArchiveUnpacker::checkEntries(QuaZip &zip, const QString &archive, int &entryCount)
+ArchiveUnpacker::Result ArchiveUnpacker::checkEntries(
+    QuaZip &zip, const QString &archive, const QString &target, int &entryCount, EntrySizes &sizes) const
 {
     QuaZipFileInfo64 info;
+    qint64 total = 0;
     for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
-        ++entryCount;
+        if (++entryCount > m_maxEntries) {
+            qDebug() << "ArchiveUnpacker: not unpacked," << archive << "has more than" << m_maxEntries
+                     << "entries";
+            return Result::TooLarge;
+        }
         if (!zip.getCurrentFileInfo(&info)) {
             qDebug() << "ArchiveUnpacker: not unpacked, unreadable entry" << entryCount << "in" << archive;
             return Result::ExtractFailed;
@@ -114,12 +141,50 @@ ArchiveUnpacker::Result ArchiveUnpacker::checkEntries(QuaZip &zip, const QString
                      << "could land outside its folder";
             return Result::UnsafeEntry;
         }
+        if (!info.name.endsWith(QLatin1Char('/'))) {
+            sizes.append({ info.name, qint64(qMin<quint64>(info.uncompressedSize, quint64(tooLarge))) });
+            total = qMin(total + sizes.last().second, tooLarge);
+        }
     }
     if (zip.getZipError() != UNZ_OK) {
         qDebug() << "ArchiveUnpacker: not unpacked, cannot list" << archive;
         return Result::ExtractFailed;
     }
+    if (total > spareBytes(QFileInfo(target).absolutePath())) {
+        qDebug() << "ArchiveUnpacker: not unpacked, the" << total << "bytes of" << archive
+                 << "would not fit beside" << target;
+        return Result::TooLarge;
+    }
     return Result::Unpacked;
+}
+
+bool ArchiveUnpacker::sizesMatch(const QString &staging, const EntrySizes &sizes)
+{
+    for (const auto &entry : sizes) {
+        const QFileInfo file(staging + QLatin1Char('/') + entry.first);
+        if (file.size() != entry.second) {
+            qDebug() << "ArchiveUnpacker:" << entry.first << "was extracted with" << file.size() << "of"
+                     << entry.second << "bytes";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Made with mkdir, so it has the permissions any new folder gets there; a temporary folder
+// would be its owner's only.
+QString ArchiveUnpacker::makeStagingFolder(const QString &target)
+{
+    const QFileInfo targetInfo(target);
+    QDir().mkpath(targetInfo.absolutePath());
+    const QString prefix = targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName()
+        + QStringLiteral(".unpack-");
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QString candidate = prefix + QString::number(QRandomGenerator::global()->generate(), 36);
+        if (QDir().mkdir(candidate))
+            return candidate;
+    }
+    return QString();
 }
 
 ArchiveUnpacker::Result ArchiveUnpacker::swapIn(const QString &staging, const QString &target)
@@ -157,6 +222,11 @@ ArchiveUnpacker::Result ArchiveUnpacker::swapIn(const QString &staging, const QS
 bool ArchiveUnpacker::moveEntry(const QString &from, const QString &to)
 {
     return QDir().rename(from, to);
+}
+
+qint64 ArchiveUnpacker::spareBytes(const QString &folder) const
+{
+    return DiskSpace::spareBytes(folder, DiskSpace::defaultReserve);
 }
 
 // A link is removed itself, never what it points to.

@@ -4,6 +4,7 @@
 #include "dataparse.h"
 #include "folderopener.h"
 #include "krestservice.h"
+#include "localpath.h"
 #include "network.h"
 
 #include <QDebug>
@@ -52,19 +53,26 @@ bool isWebAddress(const QString &address)
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
 }
 
-#ifdef Q_OS_WIN
-// "file:///C:/nc" names "C:/nc".
-constexpr int fileUrlPrefixLength = 8;
-#else
-// "file:///home/nc" names "/home/nc": the third slash starts the path.
-constexpr int fileUrlPrefixLength = 7;
-#endif
-
 } // namespace
 
 HttpTransfer::HttpTransfer()
     : QObject(nullptr)
 { }
+
+ErrorInfo HttpTransfer::lastError() const
+{
+    return m_lastError;
+}
+
+HttpTransfer::FetchResult HttpTransfer::lastFetchResult() const
+{
+    return m_fetchResult;
+}
+
+ArchiveUnpacker::Result HttpTransfer::lastUnpackResult() const
+{
+    return m_unpackResult;
+}
 
 QVariantMap HttpTransfer::login(QVariantMap iDataMap)
 {
@@ -96,15 +104,18 @@ QVariantMap HttpTransfer::deleteStatu(QVariantMap iDataMap)
 bool HttpTransfer::downloadNcFile(QVariantMap iDataMap)
 {
     KRESTService rest;
+    connect(&rest, &KRESTService::downloadProgress, this, &HttpTransfer::fetchProgress);
     const QString localFile = iDataMap.value(QStringLiteral("localFile")).toString();
     const QString remoteFile = iDataMap.value(QStringLiteral("remoteFile")).toString();
     const QString localPath = iDataMap.value(QStringLiteral("localPath")).toString();
     qDebug() << localPath;
+    m_unpackResult = ArchiveUnpacker::Result::NotAnArchive;
 
     const QStringList claimed = claimKeys({ localFile, localPath });
     for (const QString &key : claimed) {
         if (filesInUse().contains(key)) {
             qDebug() << "downloadNcFile: refused," << key << "is still being fetched";
+            m_fetchResult = FetchResult::InUse;
             return false;
         }
     }
@@ -115,15 +126,20 @@ bool HttpTransfer::downloadNcFile(QVariantMap iDataMap)
             filesInUse().remove(key);
     });
 
+    m_fetchResult = FetchResult::NothingToFetch;
     if (!remoteFile.isEmpty()) {
         if (!isWebAddress(remoteFile)) {
             qDebug() << "downloadNcFile: not fetched, not an http address:" << remoteFile;
+            m_fetchResult = FetchResult::NotWebAddress;
             return false;
         }
-        if (!rest.downloadFile(remoteFile, localFile, QStringLiteral("none")))
+        if (!rest.downloadFile(remoteFile, localFile, QStringLiteral("none"))) {
+            m_fetchResult = FetchResult::DownloadFailed;
             return false;
+        }
+        m_fetchResult = FetchResult::Fetched;
     }
-    ArchiveUnpacker().unpack(localFile, localPath);
+    m_unpackResult = ArchiveUnpacker().unpack(localFile, localPath);
     return true;
 }
 
@@ -132,7 +148,9 @@ QVariantMap HttpTransfer::registraAndmodifica(QVariantMap iDataMap)
     // The JSON is escaped so that "&", "+", "=" and "%" in a value survive form decoding.
     const QString json = DataParse::variantToJson(QVariant(iDataMap));
     QByteArray body = QByteArrayLiteral("data=") + QUrl::toPercentEncoding(json);
-    const QString reply = defaultClient()->getPostResult(QStringLiteral("device/record"), body);
+    Network *network = defaultClient();
+    const QString reply = network->getPostResult(QStringLiteral("device/record"), body);
+    m_lastError = network->lastError();
     return toReplyMap(reply);
 }
 
@@ -140,8 +158,7 @@ void HttpTransfer::openLocalPath(QString path)
 {
     if (path.isEmpty())
         return;
-    if (path.startsWith(QLatin1String("file:///")))
-        path.remove(0, fileUrlPrefixLength);
+    path = LocalPath::fromFileUrl(path);
     // The text itself is the folder, with or without a trailing "/". QFileInfo would drop
     // the last name of a relative folder on Windows.
     FolderOpener::open(QDir::cleanPath(QDir(path).absolutePath()));
@@ -161,13 +178,21 @@ QString HttpTransfer::sendPath(
     for (const QString &segment : qAsConst(segments)) {
         if (segment == QLatin1String(".") || segment == QLatin1String("..")) {
             qDebug() << "HttpTransfer: not sent, a value is a dot segment:" << path;
+            m_lastError.set(Network::CannotConnect, QStringLiteral("not sent, a value is a dot segment"));
             return QString();
         }
     }
-    return defaultClient()->runCmd(path, false);
+    Network *network = defaultClient();
+    const QString reply = network->runCmd(path, false);
+    m_lastError = network->lastError();
+    return reply;
 }
 
+// A reply that arrived but is no JSON object is as unusable as none at all.
 QVariantMap HttpTransfer::toReplyMap(const QString &reply)
 {
-    return DataParse::jsonToVariant(reply, nullptr).toMap();
+    const QVariant parsed = DataParse::jsonToVariant(reply, nullptr);
+    if (!m_lastError.hasError() && parsed.userType() != QMetaType::QVariantMap)
+        m_lastError.set(Network::InvalidReply, QStringLiteral("the reply is not a JSON object"));
+    return parsed.toMap();
 }

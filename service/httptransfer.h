@@ -1,6 +1,9 @@
 #ifndef HTTPTRANSFER_H
 #define HTTPTRANSFER_H
 
+#include "archiveunpacker.h"
+#include "errorinfo.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -14,7 +17,29 @@ class HttpTransfer : public QObject
     Q_OBJECT
 
 public:
+    // How the last downloadNcFile ended before any unpacking.
+    enum class FetchResult
+    {
+        Fetched,
+        NothingToFetch, // no "remoteFile": the local file was only unpacked
+        InUse, // another downloadNcFile is writing the same file or folder
+        NotWebAddress, // "remoteFile" is not an http or https address
+        DownloadFailed // the transfer failed; the old file is kept
+    };
+    Q_ENUM(FetchResult)
+
     HttpTransfer();
+
+    // Why the last device-service request of this object failed, with the codes of
+    // Network::Failure; no error when its reply was a JSON object.
+    ErrorInfo lastError() const;
+    FetchResult lastFetchResult() const;
+    // What the unpacking of the last downloadNcFile did; NotAnArchive when none ran.
+    ArchiveUnpacker::Result lastUnpackResult() const;
+
+signals:
+    // Relayed from the transfer of downloadNcFile; bytesTotal is -1 while unknown.
+    void fetchProgress(qint64 bytesReceived, qint64 bytesTotal);
 
 public slots:
     QVariantMap login(QVariantMap iDataMap);
@@ -23,16 +48,20 @@ public slots:
     QVariantMap deleteStatu(QVariantMap iDataMap);
     // Fetches "remoteFile" (a full http or https address) into "localFile" unless it is
     // empty, then unpacks "localFile" into "localPath" when it is a zip archive. False when
-    // the fetch failed or was refused; the unpacking does not change the result.
+    // the fetch failed or was refused; the unpacking does not change the result, which
+    // lastFetchResult() and lastUnpackResult() tell apart.
     bool downloadNcFile(QVariantMap iDataMap);
     QVariantMap registraAndmodifica(QVariantMap iDataMap);
     // Shows the folder in the platform's file manager and returns at once.
     void openLocalPath(QString path);
 
 private:
-    static QString sendPath(
-        const QString &pathTemplate, const QVariantMap &iDataMap, const QStringList &keys);
-    static QVariantMap toReplyMap(const QString &reply);
+    QString sendPath(const QString &pathTemplate, const QVariantMap &iDataMap, const QStringList &keys);
+    QVariantMap toReplyMap(const QString &reply);
+
+    ErrorInfo m_lastError;
+    FetchResult m_fetchResult = FetchResult::NothingToFetch;
+    ArchiveUnpacker::Result m_unpackResult = ArchiveUnpacker::Result::NotAnArchive;
 };
 
 #endif // HTTPTRANSFER_H

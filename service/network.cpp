@@ -8,6 +8,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 #include <map>
@@ -33,6 +34,39 @@ bool isSuccessStatus(const QVariant &status)
         return true;
     const int code = status.toInt();
     return code >= 200 && code < 300;
+}
+
+enum class WaitResult
+{
+    Finished,
+    PastDeadline,
+    Interrupted
+};
+
+// Waits with all events delivered. The deadline ends the wait through an abort, as the
+// inactivity time-out does. Interrupted when the wait was ended from outside (quitting
+// the application ends every event loop) before the reply finished.
+WaitResult waitForFinished(QNetworkReply *reply, int deadlineMs)
+{
+    if (reply->isFinished())
+        return WaitResult::Finished;
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    bool pastDeadline = false;
+    QObject::connect(&deadline, &QTimer::timeout, reply, [reply, &pastDeadline] {
+        pastDeadline = true;
+        reply->abort();
+    });
+    if (deadlineMs > 0)
+        deadline.start(deadlineMs);
+    loop.exec(QEventLoop::AllEvents);
+    if (!reply->isFinished()) {
+        reply->abort();
+        return WaitResult::Interrupted;
+    }
+    return pastDeadline ? WaitResult::PastDeadline : WaitResult::Finished;
 }
 
 } // namespace
@@ -63,6 +97,22 @@ int Network::transferTimeout() const
     return m_timeoutMs;
 }
 
+// 0 lets a request run as long as it keeps moving data.
+void Network::setDeadline(int milliseconds)
+{
+    m_deadlineMs = qMax(0, milliseconds);
+}
+
+int Network::deadline() const
+{
+    return m_deadlineMs;
+}
+
+ErrorInfo Network::lastError() const
+{
+    return m_lastError;
+}
+
 QString Network::runCmd(QString path, bool flag)
 {
     Q_UNUSED(flag)
@@ -83,19 +133,23 @@ QString Network::getPostResult(QString path, QByteArray &body)
 }
 
 // The manager is made on first use, because instances are created before the application
-// object exists; it is a child of the application so that it goes away with it.
+// object exists; it is a child of the application so that it goes away with it. A moved
+// service is followed, but never from https to http.
 QNetworkAccessManager *Network::manager()
 {
-    if (!m_manager)
+    if (!m_manager) {
         m_manager = new QNetworkAccessManager(QCoreApplication::instance());
+        m_manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    }
     return m_manager;
 }
 
 bool Network::makeRequest(const QString &path, QNetworkRequest *request)
 {
+    m_lastError.clear();
     QCoreApplication *app = QCoreApplication::instance();
     if (!app || QThread::currentThread() != app->thread()) {
-        qDebug() << "Network request failed:" << path << "requests need the application's thread";
+        fail(path, CannotConnect, QStringLiteral("requests need the application's thread"));
         return false;
     }
 
@@ -106,7 +160,7 @@ bool Network::makeRequest(const QString &path, QNetworkRequest *request)
     }
     const QUrl url = requestUrl(root, path);
     if (!url.isValid() || url.isRelative()) {
-        qDebug() << "Network request failed:" << path << "invalid address" << url.errorString();
+        fail(path, CannotConnect, QStringLiteral("invalid address ") + url.errorString());
         return false;
     }
     request->setUrl(url);
@@ -117,25 +171,35 @@ bool Network::makeRequest(const QString &path, QNetworkRequest *request)
 QString Network::waitForBody(QNetworkReply *rawReply, const QString &path)
 {
     const std::unique_ptr<QNetworkReply> reply(rawReply);
-    if (!reply->isFinished()) {
-        QEventLoop loop;
-        connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    const WaitResult waited = waitForFinished(reply.get(), m_deadlineMs);
+    if (waited == WaitResult::Interrupted) {
+        fail(path, Interrupted, QStringLiteral("interrupted, the application is quitting"));
+        return QString();
+    }
+    if (waited == WaitResult::PastDeadline) {
+        fail(path, TimedOut, QStringLiteral("no reply within %1 ms").arg(m_deadlineMs));
+        return QString();
     }
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (reply->error() == QNetworkReply::OperationCanceledError) {
-        qDebug() << "Network request failed:" << path
-                 << QStringLiteral("timed out after %1 ms").arg(m_timeoutMs);
+        fail(path, TimedOut, QStringLiteral("timed out after %1 ms").arg(m_timeoutMs));
         return QString();
     }
     if (reply->error() != QNetworkReply::NoError) {
-        qDebug() << "Network request failed:" << path << reply->errorString();
+        fail(path, isSuccessStatus(status) ? CannotConnect : status.toInt(), reply->errorString());
         return QString();
     }
     if (!isSuccessStatus(status)) {
-        qDebug() << "Network request failed:" << path << "HTTP status" << status.toInt();
+        fail(path, status.toInt(), QStringLiteral("HTTP status %1").arg(status.toInt()));
         return QString();
     }
+    m_lastError.clear();
     return QString::fromUtf8(reply->readAll());
+}
+
+void Network::fail(const QString &path, int code, const QString &reason)
+{
+    qDebug() << "Network request failed:" << path << reason;
+    m_lastError.set(code, reason);
 }

@@ -1,6 +1,8 @@
 #ifndef NETWORK_H
 #define NETWORK_H
 
+#include "errorinfo.h"
+
 #include <QByteArray>
 #include <QMutex>
 #include <QObject>
@@ -12,14 +14,29 @@ class QNetworkReply;
 class QNetworkRequest;
 
 // A named HTTP client bound to a server root. Requests are synchronous for the caller:
-// they wait in a local event loop that keeps painting and timers going but holds back
-// user input until the reply is in.
+// they wait in a local event loop that keeps handling every event, user input included,
+// so a window stays usable while the service is slow. Callers must therefore expect
+// their own slots to run during the wait.
 class Network : public QObject
 {
     Q_OBJECT
 
 public:
+    // Why the last request failed, as ErrorInfo::code(). A reply with a status outside
+    // 2xx has that HTTP status (100-599) as its code instead.
+    enum Failure
+    {
+        NoFailure = 0,
+        CannotConnect = 1, // refused, unreachable or dropped connection
+        TimedOut = 2, // no data for transferTimeout(), or the whole request beyond deadline()
+        InvalidReply = 3, // set by callers that cannot use the reply text
+        Interrupted = 4, // the wait ended early because the application is quitting
+    };
+
+    // A request that moves no data for this long is abandoned.
     static constexpr int DefaultTimeoutMs = 10000;
+    // No request, however steadily it trickles, takes longer than this.
+    static constexpr int DefaultDeadlineMs = 30000;
 
     // The process-wide instance for name, created on first use. Safe to call before the
     // application object exists; the instance lives until the process ends.
@@ -35,8 +52,13 @@ public:
     // POSTs body as a url-encoded form to rootUrl followed by path; result as runCmd.
     QString getPostResult(QString path, QByteArray &body);
 
+    // The outcome of the request that finished last: no error after a success.
+    ErrorInfo lastError() const;
+
     void setTransferTimeout(int milliseconds);
     int transferTimeout() const;
+    void setDeadline(int milliseconds);
+    int deadline() const;
 
 private:
     explicit Network(const QString &name);
@@ -44,9 +66,12 @@ private:
     QNetworkAccessManager *manager();
     bool makeRequest(const QString &path, QNetworkRequest *request);
     QString waitForBody(QNetworkReply *reply, const QString &path);
+    void fail(const QString &path, int code, const QString &reason);
 
     const QString m_name;
     int m_timeoutMs = DefaultTimeoutMs;
+    int m_deadlineMs = DefaultDeadlineMs;
+    ErrorInfo m_lastError;
     QPointer<QNetworkAccessManager> m_manager;
 };
 

@@ -3,6 +3,7 @@
 
 #include "httptransfer.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
 #include <QVariantMap>
@@ -38,16 +39,23 @@ void setup::on_pushButton_clicked()
 
     const QVariantMap record { { "uid", QVariant(uid) }, { "name", QVariant(name) },
         { "status", QVariant(ownerOnly ? QStringLiteral("0") : QStringLiteral("1")) } };
-    // The request waits in a local event loop; the form must not be touched if it went
-    // away meanwhile.
+    // The request waits in a local event loop that still takes clicks: a second save is
+    // kept out by the disabled button, and the form must not be touched if it went away.
     const QPointer<setup> alive(this);
+    ui->pushButton->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
     const QVariantMap reply = transfer.registraAndmodifica(record);
-    if (!alive || reply.value("status").toInt() == 0)
-        return;
-
-    QMessageBox::about(nullptr, QStringLiteral("success"), tr("设置成功"));
+    QApplication::restoreOverrideCursor();
     if (!alive)
         return;
-    hide();
-    deleteLater();
+    ui->pushButton->setEnabled(true);
+
+    if (reply.value("status").toInt() == 0) {
+        QMessageBox::critical(nullptr, QStringLiteral("fail"), tr("设置失败"));
+        return;
+    }
+    QMessageBox::about(nullptr, QStringLiteral("success"), tr("设置成功"));
+    // Closing deletes the form, and ends the program if no other window is left.
+    if (alive)
+        close();
 }

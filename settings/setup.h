@@ -11,8 +11,8 @@ class setup;
 }
 
 // The device settings form: registers this device with the service under a name and sets
-// who may connect to it. Each form is used once; it deletes itself when it is closed or
-// after a successful save.
+// who may connect to it. Each form is used once; it closes, and so deletes itself, after a
+// successful save.
 class setup : public QWidget
 {
     Q_OBJECT

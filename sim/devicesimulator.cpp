@@ -13,6 +13,8 @@
 #include <quazipfile.h>
 #include <quazipnewinfo.h>
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -31,6 +33,31 @@ void fillBlob(char *out, qint64 offset, qint64 length)
         const quint64 position = quint64(offset + i);
         out[i] = char((position * 2654435761u) >> 13);
     }
+}
+
+const QByteArray RedirectedPrefix = "redirected/";
+
+// The gzip stream of repeat copies of block.
+QByteArray gzipped(const QByteArray &block, qint64 repeat)
+{
+    z_stream stream {};
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    QByteArray out;
+    char buffer[BlobChunk];
+    for (qint64 i = 0; i < std::max<qint64>(repeat, 1); ++i) {
+        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(block.constData()));
+        stream.avail_in = repeat > 0 ? uInt(block.size()) : 0;
+        const int flush = i + 1 >= repeat ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            stream.next_out = reinterpret_cast<Bytef *>(buffer);
+            stream.avail_out = sizeof buffer;
+            deflate(&stream, flush);
+            out.append(buffer, int(sizeof buffer - stream.avail_out));
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    return out;
 }
 
 QByteArray percentDecoded(const std::string &segment)
@@ -64,6 +91,17 @@ struct SimReply {
     std::string contentType = "application/json";
     QByteArray body;
     qint64 generatedLength = -1; // >= 0: the body is blob content of that length
+
+    qint64 length() const { return generatedLength >= 0 ? generatedLength : body.size(); }
+    // n bytes of the body from offset.
+    QByteArray piece(qint64 offset, qint64 n) const
+    {
+        if (generatedLength < 0)
+            return body.mid(int(offset), int(n));
+        QByteArray out(int(n), '\0');
+        fillBlob(out.data(), offset, n);
+        return out;
+    }
 };
 
 class DeviceSimulator::Private
@@ -100,6 +138,8 @@ public:
     SimReply taskFile(const QList<QByteArray> &segments);
     QVariantList tasks(const QDate &day) const;
     void send(httplib::Response &res, const SimReply &reply, Fault fault);
+    void trickle(httplib::Response &res, const SimReply &reply, int bytesPerSecond);
+    static void applyBodyFault(SimReply &reply, Fault fault, int value);
     bool sleepFor(int milliseconds);
     bool waitUntilReleased(quint64 generation);
     QString root() const { return QStringLiteral("http://127.0.0.1:%1/").arg(port); }
@@ -325,6 +365,11 @@ void DeviceSimulator::Private::handle(const httplib::Request &req, httplib::Resp
 
     if (activeFault == Fault::Delay && !sleepFor(value))
         return;
+    if (activeFault == Fault::Redirect && !rawPath.startsWith(RedirectedPrefix)) {
+        res.status = value;
+        res.set_header("Location", (root().toUtf8() + RedirectedPrefix + rawPath).toStdString());
+        return;
+    }
 
     SimReply reply;
     if (cannedReply.first != 0) {
@@ -345,7 +390,12 @@ void DeviceSimulator::Private::handle(const httplib::Request &req, httplib::Resp
         reply = SimReply { 200, "application/json", QByteArray(), -1 };
         break;
     default:
+        applyBodyFault(reply, activeFault, value);
         break;
+    }
+    if (activeFault == Fault::Trickle) {
+        trickle(res, reply, value);
+        return;
     }
     if (activeFault == Fault::Stall) {
         // Hold the generation in the reply's closure: the stall ends when the fault changes.
@@ -370,9 +420,40 @@ void DeviceSimulator::Private::handle(const httplib::Request &req, httplib::Resp
     send(res, reply, activeFault);
 }
 
+void DeviceSimulator::Private::applyBodyFault(SimReply &reply, Fault fault, int value)
+{
+    if (reply.status != 200)
+        return;
+    if (fault == Fault::HugeBody) {
+        reply.body.clear();
+        reply.generatedLength = qint64(value) << 20;
+    } else if (fault == Fault::Gzip) {
+        const QByteArray zeros(1 << 20, '\0');
+        reply.body = value > 0 ? gzipped(zeros, value) : gzipped(reply.piece(0, reply.length()), 1);
+        reply.generatedLength = -1;
+    }
+}
+
+// A piece every 100 ms, for as long as the client listens or until the simulator stops.
+void DeviceSimulator::Private::trickle(httplib::Response &res, const SimReply &reply, int bytesPerSecond)
+{
+    res.status = reply.status;
+    const qint64 step = std::max(1, bytesPerSecond / 10);
+    res.set_content_provider(size_t(reply.length()), reply.contentType,
+                             [this, reply, step](size_t offset, size_t, httplib::DataSink &sink) {
+                                 if (!sleepFor(100))
+                                     return false;
+                                 const qint64 left = reply.length() - qint64(offset);
+                                 const QByteArray piece = reply.piece(qint64(offset), std::min(step, left));
+                                 return sink.write(piece.constData(), size_t(piece.size()));
+                             });
+}
+
 void DeviceSimulator::Private::send(httplib::Response &res, const SimReply &reply, Fault fault)
 {
     res.status = reply.status;
+    if (fault == Fault::Gzip && reply.status == 200)
+        res.set_header("Content-Encoding", "gzip");
     const qint64 length = reply.generatedLength >= 0 ? reply.generatedLength : reply.body.size();
     const qint64 cut = fault == Fault::DropHalfway ? length / 2 : length;
     if (reply.generatedLength < 0 && fault != Fault::DropHalfway) {
@@ -410,7 +491,8 @@ bool DeviceSimulator::Private::waitUntilReleased(quint64 generation)
 SimReply DeviceSimulator::Private::route(const Request &request)
 {
     const QByteArray &method = request.method;
-    const QByteArray &rawPath = request.rawPath;
+    const QByteArray rawPath
+        = request.rawPath.startsWith(RedirectedPrefix) ? request.rawPath.mid(RedirectedPrefix.size()) : request.rawPath;
     const QByteArray path = rawPath.left(rawPath.indexOf('?') < 0 ? rawPath.size() : rawPath.indexOf('?'));
     QList<QByteArray> segments;
     for (const QByteArray &segment : path.split('/'))

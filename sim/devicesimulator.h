@@ -23,6 +23,7 @@
 //   GET|HEAD files/<yyyy-MM-dd>/<task_num>.pdf|.zip   generated label PDF / NC archive
 //   GET|HEAD blob/<bytes>                             that many deterministic bytes
 //   GET|HEAD any path registered with setFile()
+//   GET|HEAD redirected/<any of the above>            the same as without the prefix
 //   POST upload_file2    multipart "file", "path", "token"
 class DeviceSimulator
 {
@@ -34,7 +35,13 @@ public:
         NonJson,     // answers 200 with an HTML page instead of the normal body
         EmptyBody,   // answers 200 with an empty body
         DropHalfway, // announces the full length, sends half the body, closes the connection
-        Stall        // sends the headers and half the body, then hangs until clearFault()/stop()
+        Stall,       // sends the headers and half the body, then hangs until clearFault()/stop()
+        Trickle,     // value: bytes per second; the body goes out that slowly, a piece every 100 ms
+        Redirect,    // value: the redirect status (301, 302, 307, 308); Location is the same path
+                     // under "redirected/", which is served normally
+        HugeBody,    // value: MiB; a successful answer's body becomes that much blob content
+        Gzip         // value 0: the body gzip-compressed; value n > 0: n MiB of zeros compressed
+                     // (a small body that inflates hugely); both with Content-Encoding: gzip
     };
 
     // One part of a multipart/form-data body, as the server's multipart parser read it.

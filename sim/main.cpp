@@ -3,6 +3,8 @@
 #include "devicesimulator.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMap>
 #include <QTextStream>
 #include <QThread>
 #include <QUrl>
@@ -25,26 +27,95 @@ int defaultPort()
     return port > 0 ? port : 18080;
 }
 
-struct Options {
+const char usage[]
+    = "usage: quillet-devsim [--port N] [--tasks-per-day N]   (port 0 picks a free port)\n"
+      "  a failing service, to watch the client by hand:\n"
+      "  [--delay MS | --fail HTTP-STATUS | --drop | --stall | --non-json]\n"
+      "  awkward task files (PDFs and NC archives), to watch the client fetch them:\n"
+      "  [--trickle BYTES-PER-SECOND | --redirect HTTP-STATUS | --huge-body MIB | --gzip MIB]\n"
+      "      --redirect takes 301, 302, 307 or 308; --gzip 0 compresses the normal file,\n"
+      "      --gzip N > 0 sends N MiB of zeros compressed (a small body that inflates hugely)\n"
+      "  [--fault-path PREFIX]   requests the fault applies to (default device/task_list/,\n"
+      "                          files/ for the task file switches)\n"
+      "  [--fault-after S]       the service answers normally for the first S seconds\n";
+
+struct Options
+{
     int port = defaultPort();
     int tasksPerDay = 12;
+    DeviceSimulator::Fault fault = DeviceSimulator::Fault::None;
+    int faultValue = 0;
+    QString faultPath; // empty: the fault's own default
+    int faultAfterSeconds = 0;
 };
+
+// Switches that change how task files are served.
+const QMap<QString, DeviceSimulator::Fault> fileFaultSwitches {
+    { QStringLiteral("--trickle"), DeviceSimulator::Fault::Trickle },
+    { QStringLiteral("--redirect"), DeviceSimulator::Fault::Redirect },
+    { QStringLiteral("--huge-body"), DeviceSimulator::Fault::HugeBody },
+    { QStringLiteral("--gzip"), DeviceSimulator::Fault::Gzip },
+};
+
+QString faultPathOf(const Options &options)
+{
+    if (!options.faultPath.isEmpty())
+        return options.faultPath;
+    const bool fileFault = fileFaultSwitches.values().contains(options.fault);
+    return fileFault ? QStringLiteral("files/") : QStringLiteral("device/task_list/");
+}
+
+bool parseFlag(const QString &name, Options *options)
+{
+    using Fault = DeviceSimulator::Fault;
+    if (name == QLatin1String("--drop"))
+        options->fault = Fault::DropHalfway;
+    else if (name == QLatin1String("--stall"))
+        options->fault = Fault::Stall;
+    else if (name == QLatin1String("--non-json"))
+        options->fault = Fault::NonJson;
+    else
+        return false;
+    return true;
+}
+
+bool parseValue(const QString &name, const QString &text, Options *options)
+{
+    if (name == QLatin1String("--fault-path")) {
+        options->faultPath = text;
+        return true;
+    }
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 0)
+        return false;
+    if (name == QLatin1String("--port") && value <= 65535)
+        options->port = value;
+    else if (name == QLatin1String("--tasks-per-day"))
+        options->tasksPerDay = value;
+    else if (name == QLatin1String("--delay"))
+        options->fault = DeviceSimulator::Fault::Delay;
+    else if (name == QLatin1String("--fail") && value >= 100 && value <= 599)
+        options->fault = DeviceSimulator::Fault::HttpError;
+    else if (name == QLatin1String("--fault-after"))
+        options->faultAfterSeconds = value;
+    else if (fileFaultSwitches.contains(name))
+        options->fault = fileFaultSwitches.value(name);
+    else
+        return false;
+    if (name == QLatin1String("--delay") || name == QLatin1String("--fail")
+        || fileFaultSwitches.contains(name))
+        options->faultValue = value;
+    return true;
+}
 
 bool parseOptions(const QStringList &arguments, Options *options)
 {
     for (int i = 1; i < arguments.size(); ++i) {
         const QString &name = arguments.at(i);
-        if (i + 1 >= arguments.size())
-            return false;
-        bool ok = false;
-        const int value = arguments.at(++i).toInt(&ok);
-        if (!ok || value < 0)
-            return false;
-        if (name == QLatin1String("--port") && value <= 65535)
-            options->port = value;
-        else if (name == QLatin1String("--tasks-per-day"))
-            options->tasksPerDay = value;
-        else
+        if (parseFlag(name, options))
+            continue;
+        if (i + 1 >= arguments.size() || !parseValue(name, arguments.at(++i), options))
             return false;
     }
     return true;
@@ -58,7 +129,7 @@ int main(int argc, char *argv[])
     QTextStream err(stderr);
     Options options;
     if (!parseOptions(app.arguments(), &options)) {
-        err << "usage: quillet-devsim [--port N] [--tasks-per-day N]   (port 0 picks a free port)\n";
+        err << usage;
         return 2;
     }
 
@@ -73,8 +144,19 @@ int main(int argc, char *argv[])
 
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
-    while (!stopRequested)
+    QElapsedTimer clock;
+    clock.start();
+    bool faultSet = false;
+    while (!stopRequested) {
+        if (!faultSet && options.fault != DeviceSimulator::Fault::None
+            && clock.elapsed() >= options.faultAfterSeconds * 1000LL) {
+            simulator.setFault(options.fault, options.faultValue, faultPathOf(options));
+            std::printf("quillet-devsim: fault on for %s\n", qPrintable(faultPathOf(options)));
+            std::fflush(stdout);
+            faultSet = true;
+        }
         QThread::msleep(100);
+    }
     simulator.stop();
     return 0;
 }

@@ -2,13 +2,18 @@
 #include "ui_information.h"
 
 #include "httptransfer.h"
+#include "network.h"
 #include "safefilename.h"
 #include "setup.h"
+#include "statustext.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDateTime>
 #include <QDebug>
 #include <QIcon>
+#include <QMessageBox>
+#include <QPointer>
+#include <QScopeGuard>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTableWidgetItem>
@@ -18,6 +23,8 @@ namespace {
 
 const QString dateFormat = QStringLiteral("yyyy-MM-dd");
 constexpr int refreshIntervalMs = 5000;
+// Long enough to take a burst of wheel steps as one pick, short enough not to be noticed.
+constexpr int datePickDelayMs = 400;
 constexpr int pdfColumn = 7;
 constexpr int ncColumn = 8;
 constexpr int modelColumn = 9;
@@ -32,10 +39,16 @@ Information::Information(QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::Information)
     , dayOffset(0)
+    , datePick(new QTimer(this))
 {
     ui->setupUi(this);
     connect(ui->view, SIGNAL(cellClicked(int, int)), this, SLOT(cellClick(int, int)));
     setShownDate(QDate::fromString(QDateTime::currentDateTime().toString(dateFormat), dateFormat));
+    // Typed dates count once they are committed (Enter or leaving the field).
+    ui->dateEdit->setKeyboardTracking(false);
+    datePick->setSingleShot(true);
+    datePick->setInterval(datePickDelayMs);
+    connect(datePick, SIGNAL(timeout()), this, SLOT(loadPickedDate()));
 }
 
 Information::~Information() = default;
@@ -53,18 +66,65 @@ void Information::start(QString uid)
 void Information::loadTaskList(QString date)
 {
     currentDate = date;
-    taskList = fetchTasks(date);
-    rebuildTable();
-}
+    const int generation = ++loadGeneration;
+    if (date != shownDate)
+        setTableStatus(StatusText::loading(date));
 
-QVariantList Information::fetchTasks(const QString &date)
-{
+    const QPointer<Information> alive(this);
     HttpTransfer transfer;
     const QVariantMap request { { "uid", QVariant(uid) }, { "time", QVariant(date) } };
-    loading = true;
+    ++pendingLoads;
     const QVariantMap reply = transfer.getTaskList(request);
-    loading = false;
-    return reply.value("data").toList();
+    if (!alive)
+        return;
+    --pendingLoads;
+    if (generation != loadGeneration) {
+        qDebug() << "task list of" << date << "dropped: a newer load replaced it";
+        return;
+    }
+
+    const QVariant data = reply.value("data");
+    if (data.userType() == QMetaType::QVariantList) {
+        showTasks(date, data.toList());
+        return;
+    }
+    ErrorInfo failure = transfer.lastError();
+    if (!failure.hasError())
+        failure.set(Network::InvalidReply, QStringLiteral("the reply has no data list"));
+    showFailure(date, failure);
+}
+
+// A reply that brings the rows already shown changes nothing on screen, so the
+// operator's selection and scroll position stay.
+void Information::showTasks(const QString &date, const QVariantList &tasks)
+{
+    const bool unchanged = date == shownDate && loadedAt.isValid() && tasks == taskList;
+    shownDate = date;
+    loadedAt = QTime::currentTime();
+    failingSince = QTime();
+    if (!unchanged) {
+        taskList = tasks;
+        rebuildTable();
+    }
+    setTableStatus(StatusText::loaded(loadedAt, taskList.size()));
+}
+
+// The rows of the day stay when a reload fails, marked as stale. Rows of another day are
+// never left under a new date: a day that cannot be loaded shows none.
+void Information::showFailure(const QString &date, const ErrorInfo &failure)
+{
+    qDebug() << "task list of" << date << "not loaded:" << failure.code() << failure.message();
+    if (!failingSince.isValid())
+        failingSince = QTime::currentTime();
+    if (date == shownDate && loadedAt.isValid()) {
+        setTableStatus(StatusText::stale(failure, failingSince, loadedAt));
+        return;
+    }
+    shownDate = date;
+    loadedAt = QTime();
+    taskList.clear();
+    rebuildTable();
+    setTableStatus(StatusText::dayFailed(date, failure));
 }
 
 // Every load removes all rows and makes every item anew. The rows go in one call: removed
@@ -135,14 +195,50 @@ void Information::cellClick(int row, int col)
     }
 
     const QString folder = QCoreApplication::applicationDirPath() + (pdf ? "/pdf/" : "/nc/");
-    const QVariantMap request { { "remoteFile", address },
-        { "localFile", folder + taskNumber + (pdf ? ".pdf" : ".zip") },
+    const QString fileName = taskNumber + (pdf ? ".pdf" : ".zip");
+    const QVariantMap request { { "remoteFile", address }, { "localFile", folder + fileName },
         { "localPath", folder + taskNumber } };
     HttpTransfer transfer;
     qDebug() << request;
-    if (!transfer.downloadNcFile(request))
+    connect(&transfer, &HttpTransfer::fetchProgress, this, [this, fileName](qint64 received, qint64 total) {
+        setFileStatus(StatusText::fetching(fileName, received, total));
+    });
+    setFileStatus(StatusText::fetching(fileName, 0, -1));
+
+    const QPointer<Information> alive(this);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    const bool fetched = transfer.downloadNcFile(request);
+    QApplication::restoreOverrideCursor();
+    if (!alive)
         return;
-    transfer.openLocalPath(pdf ? folder : folder + taskNumber);
+    if (!fetched) {
+        setFileStatus(StatusText::fetchFailed(fileName, transfer));
+        return;
+    }
+    if (!pdf) {
+        finishNcAction(transfer, folder + taskNumber);
+        return;
+    }
+    setFileStatus(StatusText::fetched(fileName, folder));
+    transfer.openLocalPath(folder);
+}
+
+// The folder is opened only when it holds the program just fetched; anything else is
+// said out loud, since the old program there would be taken for the new one.
+void Information::finishNcAction(HttpTransfer &transfer, const QString &folder)
+{
+    const ArchiveUnpacker::Result unpacked = transfer.lastUnpackResult();
+    const bool nothingToUnpack = transfer.lastFetchResult() == HttpTransfer::FetchResult::NothingToFetch
+        && unpacked == ArchiveUnpacker::Result::NotAnArchive;
+    if (unpacked != ArchiveUnpacker::Result::Unpacked && !nothingToUnpack) {
+        const QString why = StatusText::unpackProblem(unpacked);
+        setFileStatus(StatusText::ncNotUpdated(folder, why));
+        QMessageBox::warning(
+            nullptr, QStringLiteral("warning"), tr("NC程序未更新") + QLatin1Char('\n') + why);
+        return;
+    }
+    setFileStatus(StatusText::unpacked(folder));
+    transfer.openLocalPath(folder);
 }
 
 void Information::on_lastdayBtn_clicked()
@@ -163,10 +259,12 @@ void Information::on_todayBtn_clicked()
     showDay(QDateTime::currentDateTime().toString(dateFormat));
 }
 
+// Another day picked while this one loaded has replaced it; the date edit follows the
+// load that counts.
 void Information::showDay(const QString &date)
 {
     loadTaskList(date);
-    setShownDate(QDate::fromString(date, dateFormat));
+    setShownDate(QDate::fromString(currentDate, dateFormat));
     qDebug() << date;
 }
 
@@ -183,12 +281,19 @@ void Information::on_out_clicked()
     close();
 }
 
-// Only the operator's own picks arrive here. The day buttons then go on from the picked
-// day, so the offset becomes its distance from today.
+// Only the operator's own picks arrive here; the load follows once the picking pauses.
 void Information::on_dateEdit_dateChanged(QDate date)
 {
     if (!started || !date.isValid())
         return;
+    datePick->start();
+}
+
+// The day buttons then go on from the picked day, so the offset becomes its distance
+// from today.
+void Information::loadPickedDate()
+{
+    const QDate date = ui->dateEdit->date();
     dayOffset = static_cast<int>(QDate::currentDate().daysTo(date));
     loadTaskList(date.toString(dateFormat));
 }
@@ -203,11 +308,23 @@ void Information::on_update_clicked()
 
 void Information::refresh()
 {
-    // The device-service request waits in a local event loop that still delivers timer
-    // ticks; a tick during a slow load would otherwise start a second load inside the first.
-    if (loading) {
+    // A tick during a slow load would otherwise start a second load inside the first.
+    if (pendingLoads > 0) {
         qDebug() << "refresh skipped: the task list of" << currentDate << "is still loading";
         return;
     }
     loadTaskList(currentDate);
+}
+
+void Information::setTableStatus(const QString &text)
+{
+    tableStatus = text;
+    ui->statusLbl->setText(
+        fileStatus.isEmpty() ? tableStatus : tableStatus + QStringLiteral("　｜　") + fileStatus);
+}
+
+void Information::setFileStatus(const QString &text)
+{
+    fileStatus = text;
+    setTableStatus(tableStatus);
 }

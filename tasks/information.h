@@ -4,18 +4,28 @@
 #include <QDate>
 #include <QIcon>
 #include <QString>
+#include <QTime>
 #include <QVariantList>
 #include <QVariantMap>
 #include <QWidget>
 
 #include <memory>
 
+class ErrorInfo;
+class HttpTransfer;
+class QTimer;
+
 namespace Ui {
 class Information;
 }
 
 // The task window: the signed-in user's tasks of one day, reloaded every five seconds,
-// with buttons to move between days.
+// with buttons to move between days and a status line that says what the table shows.
+//
+// Requests to the device service wait in local event loops that handle every event, so
+// the operator's clicks are handled at once, on the rows as shown, while a load waits.
+// A load started meanwhile (another day picked) supersedes the waiting one, whose late
+// reply is dropped.
 class Information : public QWidget
 {
     Q_OBJECT
@@ -38,14 +48,19 @@ private slots:
     void on_dateEdit_dateChanged(QDate date);
     void on_update_clicked();
     void refresh();
+    void loadPickedDate();
 
 private:
-    QVariantList fetchTasks(const QString &date);
+    void showTasks(const QString &date, const QVariantList &tasks);
+    void showFailure(const QString &date, const ErrorInfo &failure);
     void rebuildTable();
     void showDay(const QString &date);
     void setShownDate(const QDate &date);
     QIcon modelIcon() const;
     void fillRow(int row, const QVariantMap &task, const QIcon &icon);
+    void finishNcAction(HttpTransfer &transfer, const QString &folder);
+    void setTableStatus(const QString &text);
+    void setFileStatus(const QString &text);
 
     std::unique_ptr<Ui::Information> ui;
     QVariantList taskList;
@@ -54,8 +69,19 @@ private:
     int dayOffset;
     // Set by start(); until then the date edit loads nothing.
     bool started = false;
-    // True while a load waits for its reply; refresh ticks arriving meanwhile are skipped.
-    bool loading = false;
+    // Loads waiting for their reply; refresh ticks arriving meanwhile are skipped.
+    int pendingLoads = 0;
+    // Counts the loads started; a reply whose load is no longer the newest is dropped.
+    int loadGeneration = 0;
+    // The day whose tasks the rows are, when they were loaded, and since when the
+    // service has been failing (null while it answers).
+    QString shownDate;
+    QTime loadedAt;
+    QTime failingSince;
+    QString tableStatus;
+    QString fileStatus;
+    // Collects the steps of a wheel or the arrow keys in the date edit into one load.
+    QTimer *datePick;
 };
 
 #endif // INFORMATION_H

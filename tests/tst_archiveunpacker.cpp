@@ -1,6 +1,7 @@
 #include "archiveunpacker.h"
 
 #include "devicesimulator.h"
+#include "filesizelimit.h"
 #include "testfiles.h"
 
 #include <quazip.h>
@@ -12,6 +13,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 using Entries = QList<QPair<QString, QByteArray>>;
@@ -66,6 +68,21 @@ private:
     int m_moves = 0;
 };
 
+// Sees a disk with only so much room left.
+class SmallDiskUnpacker : public ArchiveUnpacker
+{
+public:
+    explicit SmallDiskUnpacker(qint64 spare)
+        : m_spare(spare)
+    { }
+
+protected:
+    qint64 spareBytes(const QString &) const override { return m_spare; }
+
+private:
+    qint64 m_spare;
+};
+
 } // namespace
 
 class tst_ArchiveUnpacker : public QObject
@@ -86,6 +103,10 @@ private slots:
     void archiveInsideItsFolderIsRefused();
     void failedSwapKeepsOldFolder_data();
     void failedSwapKeepsOldFolder();
+    void tooLargeArchiveRefused_data();
+    void tooLargeArchiveRefused();
+    void fileCutShortKeepsOldFolder();
+    void eventLoopRunsDuringUnpack();
 
 private:
     QString path(const QString &relative) const { return m_dir->filePath(relative); }
@@ -145,6 +166,9 @@ void tst_ArchiveUnpacker::unpacksIntoNewFolder()
 
     ArchiveUnpacker unpacker;
     QCOMPARE(unpacker.unpack(archive, path("nc/7")), Result::Unpacked);
+    QVERIFY(QDir().mkdir(path("fresh")));
+    QCOMPARE(QFileInfo(path("nc/7")).permissions(), QFileInfo(path("fresh")).permissions());
+    QVERIFY(QDir().rmdir(path("fresh")));
 
     const QMap<QString, QByteArray> expected { { "7.zip", TestFiles::read(archive) }, { "7", "<dir>" },
         { "7/panel-1.nc", "G0 X0\n" }, { "7/left", "<dir>" }, { "7/left/panel-2.nc", "G1 X5\n" } };
@@ -286,6 +310,76 @@ void tst_ArchiveUnpacker::failedSwapKeepsOldFolder()
     FailingUnpacker unpacker(failingMove);
     QCOMPARE(unpacker.unpack(path("nc/7.zip"), path("nc/7")), Result::FolderKept);
     QCOMPARE(TestFiles::snapshot(m_dir->path()), before);
+}
+
+void tst_ArchiveUnpacker::tooLargeArchiveRefused_data()
+{
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<qint64>("spare");
+    QTest::addColumn<int>("maxEntries");
+
+    const Entries three { { "a.nc", "G0\n" }, { "b.nc", "G1\n" }, { "c/d.nc", "G2\n" } };
+    // 16 MiB that pack into some 16 KiB, on a disk with 1 MiB to spare.
+    QTest::newRow("zip-bomb") << DeviceSimulator::makeZip({ { "bomb.nc", QByteArray(16 << 20, '0') } })
+                              << qint64(1 << 20) << ArchiveUnpacker::defaultMaxEntries;
+    QTest::newRow("too-many-entries") << DeviceSimulator::makeZip(three) << qint64(1 << 30) << 2;
+}
+
+void tst_ArchiveUnpacker::tooLargeArchiveRefused()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(qint64, spare);
+    QFETCH(int, maxEntries);
+    QVERIFY(TestFiles::write(path("nc/7/old.nc"), "old program"));
+    QVERIFY(TestFiles::write(path("nc/7.zip"), archive));
+    const QMap<QString, QByteArray> before = TestFiles::snapshot(m_dir->path());
+
+    SmallDiskUnpacker unpacker(spare);
+    unpacker.setMaxEntries(maxEntries);
+    QCOMPARE(unpacker.unpack(path("nc/7.zip"), path("nc/7")), Result::TooLarge);
+    QCOMPARE(TestFiles::snapshot(m_dir->path()), before);
+}
+
+// The extractor writes through a buffer and ignores the failure when it closes the file;
+// under a file size limit the last write then fails as on a full disk.
+void tst_ArchiveUnpacker::fileCutShortKeepsOldFolder()
+{
+    QVERIFY(TestFiles::write(path("nc/7/old.nc"), "old program"));
+    QVERIFY(TestFiles::write(
+        path("nc/7.zip"), DeviceSimulator::makeZip({ { "panel.nc", QByteArray(11000, 'G') } })));
+    const QMap<QString, QByteArray> before = TestFiles::snapshot(m_dir->path());
+
+    ArchiveUnpacker unpacker;
+    Result result = Result::Unpacked;
+    {
+        const FileSizeLimit limit(5 * 1024);
+        if (!limit.isActive())
+            QSKIP("needs a file size limit (RLIMIT_FSIZE), which this system does not offer");
+        result = unpacker.unpack(path("nc/7.zip"), path("nc/7"));
+    }
+    QCOMPARE(result, Result::ExtractFailed);
+    QCOMPARE(TestFiles::snapshot(m_dir->path()), before);
+}
+
+// A timer of the calling thread fires while the staging folder exists, that is, while the
+// entries are being extracted.
+void tst_ArchiveUnpacker::eventLoopRunsDuringUnpack()
+{
+    Entries entries;
+    for (int i = 0; i < 2000; ++i)
+        entries.append({ QString("part-%1/panel-%2.nc").arg(i / 100).arg(i), QByteArray(2000, 'G') });
+    QVERIFY(TestFiles::write(path("nc/7.zip"), DeviceSimulator::makeZip(entries)));
+
+    bool tickedWhileUnpacking = false;
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, [&] {
+        if (!QDir(path("nc")).entryList({ ".7.unpack-*" }, QDir::Dirs | QDir::Hidden).isEmpty())
+            tickedWhileUnpacking = true;
+    });
+    tick.start(0);
+    ArchiveUnpacker unpacker;
+    QCOMPARE(unpacker.unpack(path("nc/7.zip"), path("nc/7")), Result::Unpacked);
+    QVERIFY(tickedWhileUnpacking);
 }
 
 QTEST_GUILESS_MAIN(tst_ArchiveUnpacker)

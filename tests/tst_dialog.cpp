@@ -1,18 +1,21 @@
 #include "devicesimulator.h"
 #include "dialog.h"
 #include "information.h"
+#include "messageboxcloser.h"
 #include "network.h"
 #include "setting.h"
 #include "testfiles.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDateEdit>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMutexLocker>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -23,37 +26,6 @@
 namespace {
 
 const QString logoPath = QStringLiteral(":/new/prefix1/lALPDgQ9qt2-lopKSg_74_74.png_620x10000q90g.jpg");
-
-// Closes every message box that opens while it lives, pressing its Ok button, and keeps
-// "title|text" of each.
-class MessageBoxCloser : public QObject
-{
-public:
-    MessageBoxCloser()
-    {
-        connect(&timer, &QTimer::timeout, this, &MessageBoxCloser::closeOpenBoxes);
-        timer.start(10);
-    }
-
-    QStringList seen;
-
-private:
-    void closeOpenBoxes()
-    {
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            auto *box = qobject_cast<QMessageBox *>(widget);
-            if (!box || !box->isVisible())
-                continue;
-            seen << box->windowTitle() + "|" + box->text();
-            if (QAbstractButton *ok = box->button(QMessageBox::Ok))
-                ok->click();
-            else
-                box->reject();
-        }
-    }
-
-    QTimer timer;
-};
 
 QList<Information *> taskWindows()
 {
@@ -80,6 +52,7 @@ private slots:
     void form();
     void signIn_data();
     void signIn();
+    void secondClickWhileSigningInDoesNothing();
     void requestCarriesDigest_data();
     void requestCarriesDigest();
     void emptyFields_data();
@@ -249,9 +222,33 @@ void tst_Dialog::signIn()
         if (request.rawPath.startsWith("device/task_list/"))
             taskPaths << request.rawPath;
     }
-    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    const QString today = child<QDateEdit>(windows.first(), "dateEdit")->date().toString("yyyy-MM-dd");
     QCOMPARE(
         taskPaths, QList<QByteArray> { QStringLiteral("device/task_list/%1/%2").arg(uid, today).toUtf8() });
+}
+
+// The sign-in waits for the service with the window still taking clicks.
+void tst_Dialog::secondClickWhileSigningInDoesNothing()
+{
+    sim.setFault(DeviceSimulator::Fault::Delay, 500, "user/login/");
+    const auto restore = qScopeGuard([this] { sim.clearFault(); });
+    Dialog dialog;
+    dialog.show();
+    type(&dialog, "userNameEd", "demo");
+    type(&dialog, "passWordEd", "demo123");
+    bool clickedWhileWaiting = false;
+    QTimer::singleShot(100, &dialog, [&] {
+        clickedWhileWaiting = true;
+        click(&dialog, "loginBtn");
+    });
+
+    MessageBoxCloser closer;
+    click(&dialog, "loginBtn");
+
+    QVERIFY(clickedWhileWaiting);
+    QCOMPARE(loginPaths().size(), 1);
+    QCOMPARE(taskWindows().size(), 1);
+    QCOMPARE(closer.seen, QStringList { "success|欢迎使用Quillet" });
 }
 
 void tst_Dialog::requestCarriesDigest_data()

@@ -5,14 +5,19 @@
 #include <QAbstractItemView>
 #include <QDateEdit>
 #include <QIcon>
+#include <QLabel>
 #include <QMutexLocker>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTimer>
 #include <QtTest>
 
 #include <memory>
+
+Q_DECLARE_METATYPE(DeviceSimulator::Fault)
 
 class tst_Information : public QObject
 {
@@ -26,10 +31,16 @@ private slots:
     void startLoadsToday();
     void replyShapes_data();
     void replyShapes();
+    void failedReloadKeepsRows_data();
+    void failedReloadKeepsRows();
+    void failedDayChangeShowsNoRows();
+    void unchangedReloadKeepsSelection();
+    void dayPickedDuringSlowLoadWins();
     void emptyFirstLoadKeepsViewDefaults();
     void dayButtons_data();
     void dayButtons();
     void handPickedDate();
+    void dateEditStepsLoadOnce();
     void dateEditBeforeStartLoadsNothing();
     void refreshReloadsLastLoadedDate();
     void tickDuringSlowLoadIsSkipped();
@@ -46,8 +57,11 @@ private:
         return widget;
     }
     QTableWidget *view() const { return child<QTableWidget>("view"); }
+    QString status() const { return child<QLabel>("statusLbl")->text(); }
     QStringList rowTexts(int row) const;
-    static QString day(int offset) { return QDate::currentDate().addDays(offset).toString("yyyy-MM-dd"); }
+    QDate shownDay() const { return child<QDateEdit>("dateEdit")->date(); }
+    // Days counted from the one the window started on, which stays when midnight passes.
+    QString day(int offset) const { return startDay.addDays(offset).toString("yyyy-MM-dd"); }
     static QString taskListPath(const QString &uid, const QString &date)
     {
         return QStringLiteral("device/task_list/%1/%2").arg(uid, date);
@@ -55,6 +69,7 @@ private:
 
     DeviceSimulator sim;
     std::unique_ptr<Information> window;
+    QDate startDay;
 };
 
 void tst_Information::initTestCase()
@@ -81,6 +96,10 @@ void tst_Information::cleanup()
 void tst_Information::startWindow(const QString &uid)
 {
     window->start(uid);
+    // The day the window asked for; it stays the start day when midnight passes.
+    const QStringList paths = taskListPaths();
+    QVERIFY(!paths.isEmpty());
+    startDay = QDate::fromString(paths.last().section('/', -1), "yyyy-MM-dd");
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 }
@@ -98,7 +117,11 @@ QStringList tst_Information::taskListPaths() const
 QTimer *tst_Information::refreshTimer() const
 {
     const QList<QTimer *> timers = window->findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
-    return timers.size() == 1 ? timers.first() : nullptr;
+    for (QTimer *timer : timers) {
+        if (!timer->isSingleShot())
+            return timer;
+    }
+    return nullptr;
 }
 
 QStringList tst_Information::rowTexts(int row) const
@@ -115,10 +138,12 @@ void tst_Information::startLoadsToday()
 {
     startWindow("1001");
 
+    // The window fixed its day at start; a test running over midnight sees yesterday.
+    QVERIFY(shownDay() == QDate::currentDate() || shownDay() == QDate::currentDate().addDays(-1));
     QCOMPARE(taskListPaths(), QStringList { taskListPath("1001", day(0)) });
-    QCOMPARE(child<QDateEdit>("dateEdit")->date(), QDate::currentDate());
+    QVERIFY(status().contains(QString::number(sim.tasksFor(shownDay()).size())));
 
-    const QVariantList tasks = sim.tasksFor(QDate::currentDate());
+    const QVariantList tasks = sim.tasksFor(shownDay());
     QVERIFY(!tasks.isEmpty());
     QCOMPARE(view()->rowCount(), tasks.size());
     for (int row = 0; row < tasks.size(); ++row) {
@@ -156,10 +181,6 @@ void tst_Information::replyShapes_data()
 
     const QStringList fixedOnly { "", "", "", "", "", "", "", "打印PDF文件", "查看nc文件", "" };
     QTest::newRow("empty data") << QByteArray(R"({"status":1,"data":[]})") << QList<QStringList>();
-    QTest::newRow("no data") << QByteArray(R"({"status":1})") << QList<QStringList>();
-    QTest::newRow("data an object") << QByteArray(R"({"status":1,"data":{"task_num":"T1"}})")
-                                    << QList<QStringList>();
-    QTest::newRow("not json") << QByteArray("<html>busy</html>") << QList<QStringList>();
     QTest::newRow("record missing fields")
         << QByteArray(R"({"status":1,"data":[{"task_num":"T1","piece":"3"}]})")
         << QList<QStringList> { { "T1", "", "", "", "", "", "3", "打印PDF文件", "查看nc文件", "" } };
@@ -173,7 +194,7 @@ void tst_Information::replyShapes_data()
                                            "查看nc文件", "" } };
 }
 
-// Every load replaces the whole table, also when the reply brings nothing usable.
+// Every well-formed reply replaces the whole table, an empty list included.
 void tst_Information::replyShapes()
 {
     QFETCH(QByteArray, body);
@@ -191,6 +212,109 @@ void tst_Information::replyShapes()
     for (int row = 0; row < rows.size(); ++row)
         QCOMPARE(rowTexts(row), rows.at(row));
     QVERIFY(view()->selectedItems().isEmpty());
+}
+
+void tst_Information::failedReloadKeepsRows_data()
+{
+    QTest::addColumn<DeviceSimulator::Fault>("fault");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("reason");
+
+    using Fault = DeviceSimulator::Fault;
+    QTest::newRow("server error") << Fault::HttpError << 500 << QByteArray() << "服务器错误 500";
+    QTest::newRow("html page") << Fault::NonJson << 0 << QByteArray() << "回复无效";
+    QTest::newRow("no data") << Fault::None << 0 << QByteArray(R"({"status":1})") << "回复无效";
+    QTest::newRow("data an object") << Fault::None << 0 << QByteArray(R"({"status":1,"data":{"a":1}})")
+                                    << "回复无效";
+    QTest::newRow("dropped connection") << Fault::DropHalfway << 0 << QByteArray() << "无法连接";
+    QTest::newRow("stalled") << Fault::Stall << 0 << QByteArray() << "超时";
+}
+
+// The rows of the day stay, marked as stale with the reason, until the service answers.
+void tst_Information::failedReloadKeepsRows()
+{
+    QFETCH(DeviceSimulator::Fault, fault);
+    QFETCH(int, value);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, reason);
+    Network *network = Network::getInstance("defalut");
+    network->setTransferTimeout(300);
+    const auto restore = qScopeGuard([network] { network->setTransferTimeout(Network::DefaultTimeoutMs); });
+
+    startWindow();
+    const QStringList firstRow = rowTexts(0);
+    const int rows = view()->rowCount();
+    if (body.isEmpty())
+        sim.setFault(fault, value, "device/task_list/");
+    else
+        sim.setCannedReply("device/task_list/", body);
+    QMetaObject::invokeMethod(window.get(), "refresh");
+
+    QCOMPARE(view()->rowCount(), rows);
+    QCOMPARE(rowTexts(0), firstRow);
+    QVERIFY2(status().contains(reason) && status().contains("服务异常"), qPrintable(status()));
+
+    sim.clearFault();
+    sim.clearCannedReplies();
+    QMetaObject::invokeMethod(window.get(), "refresh");
+    QVERIFY2(!status().contains("服务异常"), qPrintable(status()));
+}
+
+void tst_Information::failedDayChangeShowsNoRows()
+{
+    startWindow("7");
+    sim.setFault(DeviceSimulator::Fault::HttpError, 503, "device/task_list/");
+    QTest::mouseClick(child<QPushButton>("nextdayBtn"), Qt::LeftButton);
+
+    QCOMPARE(view()->rowCount(), 0);
+    QVERIFY2(status().contains(day(1)) && status().contains("503"), qPrintable(status()));
+
+    sim.clearFault();
+    QMetaObject::invokeMethod(window.get(), "refresh");
+    QCOMPARE(view()->rowCount(), sim.tasksFor(shownDay()).size());
+}
+
+void tst_Information::unchangedReloadKeepsSelection()
+{
+    sim.setTasksPerDay(100);
+    const auto restore = qScopeGuard([this] { sim.setTasksPerDay(12); });
+    startWindow();
+    view()->selectRow(40);
+    view()->verticalScrollBar()->setValue(view()->verticalScrollBar()->maximum() / 2);
+    const int scrolled = view()->verticalScrollBar()->value();
+    const QTableWidgetItem *item = view()->item(40, 0);
+
+    QMetaObject::invokeMethod(window.get(), "refresh");
+
+    QCOMPARE(view()->item(40, 0), item);
+    QCOMPARE(view()->selectionModel()->selectedRows().value(0).row(), 40);
+    QCOMPARE(view()->verticalScrollBar()->value(), scrolled);
+}
+
+// The slow load of the earlier pick finishes last; its reply must not replace the newer day.
+void tst_Information::dayPickedDuringSlowLoadWins()
+{
+    startWindow("7");
+    const QString yesterday = day(-1);
+    sim.setFault(DeviceSimulator::Fault::Delay, 700, taskListPath("7", yesterday));
+    bool slowLoadReturned = false;
+    QString statusWhileWaiting;
+    QTimer::singleShot(0, window.get(), [&] {
+        QTest::mouseClick(child<QPushButton>("lastdayBtn"), Qt::LeftButton);
+        slowLoadReturned = true;
+    });
+    QTimer::singleShot(200, window.get(), [&] {
+        statusWhileWaiting = slowLoadReturned ? QString() : status();
+        QTest::mouseClick(child<QPushButton>("todayBtn"), Qt::LeftButton);
+    });
+    QTRY_VERIFY(slowLoadReturned);
+
+    QVERIFY2(statusWhileWaiting.contains(yesterday), qPrintable(statusWhileWaiting));
+    QVERIFY(taskListPaths().contains(taskListPath("7", yesterday)));
+    QCOMPARE(shownDay(), QDate::fromString(yesterday, "yyyy-MM-dd").addDays(1));
+    QCOMPARE(
+        view()->item(0, 0)->text(), sim.tasksFor(shownDay()).first().toMap().value("task_num").toString());
 }
 
 void tst_Information::emptyFirstLoadKeepsViewDefaults()
@@ -232,7 +356,7 @@ void tst_Information::dayButtons()
         sim.clearRequests();
         QTest::mouseClick(child<QPushButton>(qPrintable(clicks.at(i))), Qt::LeftButton);
 
-        const QDate expected = QDate::currentDate().addDays(offsets.at(i));
+        const QDate expected = startDay.addDays(offsets.at(i));
         QCOMPARE(taskListPaths(), QStringList { taskListPath("7", day(offsets.at(i))) });
         QCOMPARE(child<QDateEdit>("dateEdit")->date(), expected);
         const QVariantList tasks = sim.tasksFor(expected);
@@ -248,21 +372,39 @@ void tst_Information::handPickedDate()
 
     sim.clearRequests();
     dateEdit->setFocus();
-    dateEdit->setDate(QDate::currentDate().addDays(-3));
-    QCOMPARE(taskListPaths(), QStringList { taskListPath("7", day(-3)) });
+    dateEdit->setDate(startDay.addDays(-3));
+    QTRY_COMPARE(taskListPaths(), QStringList { taskListPath("7", day(-3)) });
     QCOMPARE(view()->item(0, 0)->text(),
-        sim.tasksFor(QDate::currentDate().addDays(-3)).first().toMap().value("task_num").toString());
+        sim.tasksFor(startDay.addDays(-3)).first().toMap().value("task_num").toString());
 
     // The day buttons go on from the picked day.
     sim.clearRequests();
     QTest::mouseClick(child<QPushButton>("nextdayBtn"), Qt::LeftButton);
     QCOMPARE(taskListPaths(), QStringList { taskListPath("7", day(-2)) });
-    QCOMPARE(dateEdit->date(), QDate::currentDate().addDays(-2));
+    QCOMPARE(dateEdit->date(), startDay.addDays(-2));
 
     sim.clearRequests();
-    dateEdit->setDate(QDate::currentDate().addDays(5));
+    dateEdit->setDate(startDay.addDays(5));
+    QTRY_COMPARE(taskListPaths(), QStringList { taskListPath("7", day(5)) });
     QTest::mouseClick(child<QPushButton>("lastdayBtn"), Qt::LeftButton);
     QCOMPARE(taskListPaths(), (QStringList { taskListPath("7", day(5)), taskListPath("7", day(4)) }));
+}
+
+// Wheel steps and arrow keys arrive one date at a time; only where they stop is loaded.
+void tst_Information::dateEditStepsLoadOnce()
+{
+    startWindow("7");
+    QDateEdit *dateEdit = child<QDateEdit>("dateEdit");
+    dateEdit->setFocus();
+    dateEdit->setCurrentSection(QDateTimeEdit::DaySection);
+    sim.clearRequests();
+
+    for (int step = 0; step < 4; ++step)
+        dateEdit->stepBy(-1);
+
+    QTRY_COMPARE(taskListPaths(), QStringList { taskListPath("7", day(-4)) });
+    QCOMPARE(view()->item(0, 0)->text(),
+        sim.tasksFor(startDay.addDays(-4)).first().toMap().value("task_num").toString());
 }
 
 void tst_Information::dateEditBeforeStartLoadsNothing()
@@ -293,7 +435,7 @@ void tst_Information::refreshReloadsLastLoadedDate()
     for (const QString &path : taskListPaths())
         QCOMPARE(path, taskListPath("7", day(-1)));
     QCOMPARE(view()->item(0, 0)->text(),
-        sim.tasksFor(QDate::currentDate().addDays(-1)).first().toMap().value("task_num").toString());
+        sim.tasksFor(startDay.addDays(-1)).first().toMap().value("task_num").toString());
 }
 
 // Ticks that arrive while a load waits for the service are dropped instead of nesting
@@ -312,7 +454,7 @@ void tst_Information::tickDuringSlowLoadIsSkipped()
 
     QVERIFY2(ticks.count() >= 3, qPrintable(QString::number(ticks.count())));
     QCOMPARE(taskListPaths(), QStringList { taskListPath("7", day(-1)) });
-    QCOMPARE(view()->rowCount(), sim.tasksFor(QDate::currentDate().addDays(-1)).size());
+    QCOMPARE(view()->rowCount(), sim.tasksFor(startDay.addDays(-1)).size());
 
     // Once the load is done, the ticks reload again.
     sim.clearFault();

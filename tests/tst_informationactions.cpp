@@ -1,13 +1,16 @@
 #include "devicesimulator.h"
 #include "folderopener.h"
 #include "information.h"
+#include "messageboxcloser.h"
 #include "network.h"
 #include "testfiles.h"
 
 #include <QApplication>
+#include <QDateEdit>
 #include <QDir>
 #include <QDirIterator>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMutexLocker>
@@ -60,6 +63,8 @@ private slots:
     void sameCellTwiceDuringSlowTransfer();
     void settingsButtonOpensFreshForms();
     void logOutClosesTaskWindow();
+    void savingLastFormEndsProgram();
+    void clickDuringSlowReloadActsOnShownRow();
 
 private:
     void startWindow();
@@ -68,6 +73,8 @@ private:
     QStringList openedFolders() const;
     void expectNothingOpened();
     int fileRequests() const;
+    int serviceRequests() const;
+    QString status() const { return m_window->findChild<QLabel *>("statusLbl")->text(); }
     QString appDir(const QString &relative = QString()) const;
     // A folder under the program's folder as the file manager gets it.
     QString openedDir(const QString &relative) const;
@@ -162,9 +169,14 @@ void tst_InformationActions::expectNothingOpened()
 
 int tst_InformationActions::fileRequests() const
 {
+    return m_sim.requests().size() - serviceRequests();
+}
+
+int tst_InformationActions::serviceRequests() const
+{
     int count = 0;
     for (const DeviceSimulator::Request &request : m_sim.requests())
-        count += request.rawPath.startsWith("device/") ? 0 : 1;
+        count += request.rawPath.startsWith("device/") || request.rawPath.startsWith("user/") ? 1 : 0;
     return count;
 }
 
@@ -184,7 +196,9 @@ void tst_InformationActions::fileActionFetchesAndOpens()
 {
     QFETCH(int, column);
     QFETCH(int, row);
-    const QVariantMap record = m_sim.tasksFor(QDate::currentDate()).at(row).toMap();
+    // The day the window shows, which it fixed when it started.
+    const QDate shown = m_window->findChild<QDateEdit *>("dateEdit")->date();
+    const QVariantMap record = m_sim.tasksFor(shown).at(row).toMap();
     const QString number = record.value("task_num").toString();
 
     clickCell(row, column);
@@ -200,7 +214,8 @@ void tst_InformationActions::fileActionFetchesAndOpens()
     const QStringList expected { number, number + ".zip", number + "/panel-1.nc", number + "/panel-2.nc",
         number + "/panel-3.nc" };
     QCOMPARE(TestFiles::snapshot(appDir("nc")).keys(), expected);
-    QVERIFY(TestFiles::read(appDir("nc/" + number + "/panel-1.nc")).startsWith("(" + number.toUtf8() + " panel 1)"));
+    QVERIFY(TestFiles::read(appDir("nc/" + number + "/panel-1.nc"))
+                .startsWith("(" + number.toUtf8() + " panel 1)"));
     QTRY_COMPARE(openedFolders(), QStringList { openedDir("nc/" + number) });
 }
 
@@ -234,14 +249,15 @@ void tst_InformationActions::emptyAddress()
 {
     QFETCH(bool, localArchive);
     if (localArchive)
-        QVERIFY(TestFiles::write(appDir("nc/77.zip"), DeviceSimulator::makeZip({ { "panel-1.nc", "kept" } })));
+        QVERIFY(
+            TestFiles::write(appDir("nc/77.zip"), DeviceSimulator::makeZip({ { "panel-1.nc", "kept" } })));
     showTasks({ task("77", QString(), QString()) });
 
     clickCell(0, ncColumn);
 
     QCOMPARE(fileRequests(), 0);
-    QCOMPARE(
-        TestFiles::read(appDir("nc/77/panel-1.nc")), localArchive ? QByteArray("kept") : QByteArray("<missing>"));
+    QCOMPARE(TestFiles::read(appDir("nc/77/panel-1.nc")),
+        localArchive ? QByteArray("kept") : QByteArray("<missing>"));
     QTRY_COMPARE(openedFolders(), QStringList { openedDir("nc/77") });
 }
 
@@ -249,32 +265,37 @@ void tst_InformationActions::emptyTaskNumber_data()
 {
     QTest::addColumn<int>("column");
     QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("opened");
+    QTest::addColumn<QStringList>("opened");
+    QTest::addColumn<QStringList>("boxes");
 
-    QTest::newRow("pdf") << pdfColumn << "pdf/.pdf"
-                         << "pdf";
-    QTest::newRow("nc") << ncColumn << "nc/.zip"
-                        << "nc";
+    QTest::newRow("pdf") << pdfColumn << "pdf/.pdf" << QStringList { openedDir("pdf") } << QStringList();
+    QTest::newRow("nc") << ncColumn << "nc/.zip" << QStringList() << QStringList { "warning|NC程序未更新" };
 }
 
 // The files are named ".pdf" and ".zip"; the archive is not unpacked over its own folder,
-// which holds every other task's files.
+// which holds every other task's files, so that folder is not shown as the program.
 void tst_InformationActions::emptyTaskNumber()
 {
     QFETCH(int, column);
     QFETCH(QString, file);
-    QFETCH(QString, opened);
+    QFETCH(QStringList, opened);
+    QFETCH(QStringList, boxes);
     QVERIFY(TestFiles::write(appDir("nc/5.zip"), "another task"));
     m_sim.setFile("dl/none.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "G0\n" } }));
     m_sim.setFile("dl/none.pdf", DeviceSimulator::makePdf("labels"));
     showTasks({ task(QString(), url("dl/none.pdf"), url("dl/none.zip")) });
 
+    MessageBoxCloser closer;
     clickCell(0, column);
 
     QVERIFY(QFileInfo(appDir(file)).isFile());
     QCOMPARE(TestFiles::read(appDir("nc/5.zip")), QByteArray("another task"));
     QVERIFY(!QFileInfo::exists(appDir("nc/panel-1.nc")));
-    QTRY_COMPARE(openedFolders(), QStringList { openedDir(opened) });
+    QCOMPARE(closer.seen.replaceInStrings(QRegularExpression("\n.*"), QString()), boxes);
+    if (opened.isEmpty())
+        expectNothingOpened();
+    else
+        QTRY_COMPARE(openedFolders(), opened);
 }
 
 void tst_InformationActions::failedFetchOpensNothing()
@@ -351,20 +372,27 @@ void tst_InformationActions::unsafeTaskNumberGetsNoFileAction()
     expectNothingOpened();
 }
 
+// The archive is fetched but refused: the old program stays, its folder is not opened as
+// if it held the new one, and the operator is told.
 void tst_InformationActions::escapingArchiveUnpacksNothing()
 {
-    m_sim.setFile("dl/10.zip",
-        DeviceSimulator::makeZip({ { "panel-1.nc", "G0\n" }, { "../../escaped.nc", "escaped" } }));
+    const QByteArray archive
+        = DeviceSimulator::makeZip({ { "panel-1.nc", "G0\n" }, { "../../escaped.nc", "escaped" } });
+    m_sim.setFile("dl/10.zip", archive);
+    QVERIFY(TestFiles::write(appDir("nc/10/panel-1.nc"), "old program"));
     showTasks({ task("10", QString(), url("dl/10.zip")) });
     const QMap<QString, QByteArray> before = TestFiles::snapshot(appDir());
 
+    MessageBoxCloser closer;
     clickCell(0, ncColumn);
 
     QMap<QString, QByteArray> after = TestFiles::snapshot(appDir());
-    QCOMPARE(
-        after.take("nc/10.zip"), m_sim.requests().isEmpty() ? QByteArray() : TestFiles::read(appDir("nc/10.zip")));
-    QVERIFY(after.remove("nc") == 1);
+    QCOMPARE(after.take("nc/10.zip"), archive);
     QCOMPARE(after, before);
+    QCOMPARE(closer.seen.size(), 1);
+    QVERIFY2(closer.seen.first().startsWith("warning|NC程序未更新\n"), qPrintable(closer.seen.first()));
+    QVERIFY2(status().contains("NC程序未更新"), qPrintable(status()));
+    expectNothingOpened();
 }
 
 // The second click on the same cell arrives while the first fetch still waits: it is
@@ -452,7 +480,61 @@ void tst_InformationActions::logOutClosesTaskWindow()
     QCOMPARE(lastClosed.count(), 1);
     QVERIFY(window);
     QVERIFY(!window->isVisible());
-    QCOMPARE(fileRequests(), 0);
+    QCOMPARE(m_sim.requests().size(), 0);
+}
+
+// A settings form left open after log-out keeps the program running until it is saved.
+void tst_InformationActions::savingLastFormEndsProgram()
+{
+    QTest::mouseClick(m_window->findChild<QPushButton *>("update"), Qt::LeftButton);
+    QWidget *form = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        form = widget->inherits("setup") && widget->isVisible() ? widget : form;
+    QVERIFY(form);
+    form->findChild<QLineEdit *>("equipmentEdt")->setText("cnc-3");
+    QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+    QTest::mouseClick(m_window->findChild<QPushButton *>("out"), Qt::LeftButton);
+    QCOMPARE(lastClosed.count(), 0);
+
+    MessageBoxCloser closer;
+    QTimer::singleShot(
+        0, form, [form] { QTest::mouseClick(form->findChild<QPushButton *>("pushButton"), Qt::LeftButton); });
+    QTimer::singleShot(10000, qApp, &QCoreApplication::quit);
+    qApp->exec();
+
+    QCOMPARE(closer.seen, QStringList { "success|设置成功" });
+    QCOMPARE(lastClosed.count(), 1);
+}
+
+// The operator clicks a row while a reload waits for a slow service that will answer with
+// other tasks: the click acts at once, on the task that was shown under it.
+void tst_InformationActions::clickDuringSlowReloadActsOnShownRow()
+{
+    m_sim.setFile("dl/20.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "twenty" } }));
+    m_sim.setFile("dl/21.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "twenty-one" } }));
+    showTasks({ task("20", QString(), url("dl/20.zip")) });
+    const QVariantMap reply { { "status", 1 },
+        { "data", QVariantList { task("21", QString(), url("dl/21.zip")) } } };
+    m_sim.setCannedReply("device/task_list", QJsonDocument::fromVariant(reply).toJson());
+    m_sim.setFault(DeviceSimulator::Fault::Delay, 1500, "device/task_list");
+
+    bool reloadReturned = false;
+    bool actedWhileWaiting = false;
+    QTimer::singleShot(0, m_window.get(), [&] {
+        QMetaObject::invokeMethod(m_window.get(), "refresh");
+        reloadReturned = true;
+    });
+    QTimer::singleShot(200, m_window.get(), [&] {
+        clickCell(0, ncColumn);
+        actedWhileWaiting = !reloadReturned;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(reloadReturned, 10000);
+
+    QVERIFY(actedWhileWaiting);
+    QTRY_COMPARE(openedFolders(), QStringList { openedDir("nc/20") });
+    QCOMPARE(TestFiles::read(appDir("nc/20/panel-1.nc")), QByteArray("twenty"));
+    QVERIFY(!QFileInfo::exists(appDir("nc/21")));
+    QCOMPARE(m_window->findChild<QTableWidget *>("view")->item(0, 0)->text(), QStringLiteral("21"));
 }
 
 QTEST_MAIN(tst_InformationActions)

@@ -1,9 +1,11 @@
 #include "devicesimulator.h"
+#include "filesizelimit.h"
 #include "krestservice.h"
 #include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -18,9 +20,19 @@ void captureMessage(QtMsgType, const QMessageLogContext &, const QString &messag
         capturedLines->append(message);
 }
 
+// A port on which nothing listens: one that was free a moment ago.
+quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
 } // namespace
 
+using Result = KRESTService::DownloadResult;
 Q_DECLARE_METATYPE(DeviceSimulator::Fault)
+Q_DECLARE_METATYPE(KRESTService::DownloadResult)
 
 // File check, download and upload against the simulator. Every test runs with the
 // current directory in a fresh temporary folder, so relative and Windows-looking paths
@@ -42,8 +54,12 @@ private slots:
     void downloadDestinations();
     void downloadReplacesExistingFile();
     void downloadOverHeldOpenFile();
+    void downloadReportsProgress();
+    void downloadServedOddly_data();
+    void downloadServedOddly();
     void failedDownloadKeepsFile_data();
     void failedDownloadKeepsFile();
+    void writeFailingAtTheEndKeepsFile();
     void downloadInterruptedByQuit();
     void upload_data();
     void upload();
@@ -162,9 +178,9 @@ void tst_KRESTServiceFiles::downloadDestinations_data()
     QTest::newRow("backslashes") << "C:\\a\\b\\c.zip"
                                  << "C:/a/b"
                                  << "C:\\a\\b\\c.zip";
-    QTest::newRow("file-url") << "file:///C:/a/c.zip"
-                              << "C:/a"
-                              << "C:/a/c.zip";
+    QTest::newRow("file-url") << "file://@/a/c.zip"
+                              << "a"
+                              << "a/c.zip";
 #endif
     QTest::newRow("bare-name") << "plain.zip"
                                << "."
@@ -223,18 +239,70 @@ void tst_KRESTServiceFiles::downloadOverHeldOpenFile()
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList { "labels.pdf" });
 }
 
+void tst_KRESTServiceFiles::downloadReportsProgress()
+{
+    KRESTService service;
+    QSignalSpy progress(&service, &KRESTService::downloadProgress);
+    QVERIFY(service.downloadFile(sim.rootUrl() + "blob/20000000", dir->filePath("blob.bin"), "none"));
+    QVERIFY(!progress.isEmpty());
+    qint64 previous = 0;
+    for (const QList<QVariant> &arguments : qAsConst(progress)) {
+        QVERIFY(arguments.at(0).toLongLong() >= previous);
+        previous = arguments.at(0).toLongLong();
+        QCOMPARE(arguments.at(1).toLongLong(), qint64(20000000));
+    }
+    QCOMPARE(previous, qint64(20000000));
+}
+
+// Redirects are followed and a gzip body is saved as what it inflates to.
+void tst_KRESTServiceFiles::downloadServedOddly_data()
+{
+    QTest::addColumn<DeviceSimulator::Fault>("fault");
+    QTest::addColumn<int>("value");
+
+    for (int status : { 301, 302, 307, 308 })
+        QTest::newRow(qPrintable(QString("redirect-%1").arg(status)))
+            << DeviceSimulator::Fault::Redirect << status;
+    QTest::newRow("gzip") << DeviceSimulator::Fault::Gzip << 0;
+}
+
+void tst_KRESTServiceFiles::downloadServedOddly()
+{
+    QFETCH(DeviceSimulator::Fault, fault);
+    QFETCH(int, value);
+    sim.setFault(fault, value);
+
+    KRESTService service;
+    const QString target = dir->filePath("task.zip");
+    const QString md5 = KRESTService::md5Base64(payload);
+    QVERIFY2(
+        service.downloadFile(sim.rootUrl() + "files/task.zip", target, md5), qPrintable(lines.join('\n')));
+    QCOMPARE(service.lastDownloadResult(), Result::Saved);
+    QCOMPARE(TestFiles::read(target), payload);
+}
+
 void tst_KRESTServiceFiles::failedDownloadKeepsFile_data()
 {
     QTest::addColumn<QString>("src");
     QTest::addColumn<DeviceSimulator::Fault>("fault");
     QTest::addColumn<int>("value");
+    QTest::addColumn<qint64>("reserve");
+    QTest::addColumn<KRESTService::DownloadResult>("result");
 
-    QTest::newRow("404") << "files/none.zip" << DeviceSimulator::Fault::None << 0;
-    QTest::newRow("500") << "files/task.zip" << DeviceSimulator::Fault::HttpError << 500;
-    QTest::newRow("dropped-connection") << "files/task.zip" << DeviceSimulator::Fault::DropHalfway << 0;
-    QTest::newRow("stalled-large") << "blob/5000000" << DeviceSimulator::Fault::Stall << 0;
-    QTest::newRow("stalled-small") << "files/task.zip" << DeviceSimulator::Fault::Stall << 0;
-    QTest::newRow("connection-refused") << "http://127.0.0.1:1/x" << DeviceSimulator::Fault::None << 0;
+    const qint64 normal = KRESTService::defaultDiskReserve;
+    const qint64 beyondAnyDisk = qint64(1) << 60;
+    using Fault = DeviceSimulator::Fault;
+    QTest::newRow("404") << "files/none.zip" << Fault::None << 0 << normal << Result::HttpError;
+    QTest::newRow("500") << "files/task.zip" << Fault::HttpError << 500 << normal << Result::HttpError;
+    QTest::newRow("dropped-connection")
+        << "files/task.zip" << Fault::DropHalfway << 0 << normal << Result::Incomplete;
+    QTest::newRow("stalled-large") << "blob/5000000" << Fault::Stall << 0 << normal << Result::TimedOut;
+    QTest::newRow("stalled-small") << "files/task.zip" << Fault::Stall << 0 << normal << Result::TimedOut;
+    QTest::newRow("trickle") << "blob/100000" << Fault::Trickle << 100 << normal << Result::TooSlow;
+    QTest::newRow("connection-refused") << QString("http://127.0.0.1:%1/x").arg(closedPort()) << Fault::None
+                                        << 0 << normal << Result::NetworkError;
+    QTest::newRow("no-room") << "files/task.zip" << Fault::None << 0 << beyondAnyDisk << Result::NoSpace;
+    QTest::newRow("no-room-gzip") << "files/task.zip" << Fault::Gzip << 1 << beyondAnyDisk << Result::NoSpace;
 }
 
 void tst_KRESTServiceFiles::failedDownloadKeepsFile()
@@ -242,19 +310,45 @@ void tst_KRESTServiceFiles::failedDownloadKeepsFile()
     QFETCH(QString, src);
     QFETCH(DeviceSimulator::Fault, fault);
     QFETCH(int, value);
+    QFETCH(qint64, reserve);
+    QFETCH(KRESTService::DownloadResult, result);
 
     const QString target = dir->filePath("task.zip");
     const QByteArray previous = "the good file";
     QVERIFY(TestFiles::write(target, previous));
     sim.setFault(fault, value);
 
+    // Shortened limits: a stall ends after half a second, a trickle after a second and a half.
     KRESTService service;
     service.setServerRoot(sim.rootUrl());
     service.setTransferTimeout(500);
+    service.setRateFloor(1024, 1500);
+    service.setDiskReserve(reserve);
     QVERIFY(!service.downloadFile(src, target, "none"));
+    QCOMPARE(service.lastDownloadResult(), result);
     QCOMPARE(TestFiles::read(target), previous);
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList { "task.zip" });
-    QVERIFY2(!lines.filter("error request: ").isEmpty(), qPrintable(lines.join('\n')));
+}
+
+// A disk that fills up while the last bytes are written, made with a file size limit.
+void tst_KRESTServiceFiles::writeFailingAtTheEndKeepsFile()
+{
+    const QString target = dir->filePath("task.zip");
+    QVERIFY(TestFiles::write(target, "the good file"));
+    sim.setFile("files/11000.zip", payload.left(11000));
+
+    KRESTService service;
+    bool saved = true;
+    {
+        const FileSizeLimit limit(5 * 1024);
+        if (!limit.isActive())
+            QSKIP("needs a file size limit (RLIMIT_FSIZE), which this system does not offer");
+        saved = service.downloadFile(sim.rootUrl() + "files/11000.zip", target, "none");
+    }
+    QVERIFY(!saved);
+    QCOMPARE(service.lastDownloadResult(), Result::CannotWrite);
+    QCOMPARE(TestFiles::read(target), QByteArray("the good file"));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList { "task.zip" });
 }
 
 void tst_KRESTServiceFiles::downloadInterruptedByQuit()
@@ -284,13 +378,14 @@ void tst_KRESTServiceFiles::upload_data()
     QTest::newRow("plain-path") << "up/y.pdf"
                                 << "up/y.pdf" << QByteArray("y.pdf");
 #ifdef Q_OS_WIN
+    // Drive paths are absolute here, so these rows stay inside the test's folder.
     QTest::newRow("file-url") << "x/y.pdf"
                               << "file:///@/x/y.pdf" << QByteArray("y.pdf");
     QTest::newRow("backslashes") << "x/z.pdf"
                                  << "@\\x\\z.pdf" << QByteArray("z.pdf");
 #else
-    QTest::newRow("file-url") << "D:/x/y.pdf"
-                              << "file:///D:/x/y.pdf" << QByteArray("y.pdf");
+    QTest::newRow("file-url") << "x/y.pdf"
+                              << "file://@/x/y.pdf" << QByteArray("y.pdf");
     QTest::newRow("backslashes") << "D:\\x\\z.pdf"
                                  << "D:\\x\\z.pdf" << QByteArray("z.pdf");
 #endif
@@ -363,14 +458,21 @@ void tst_KRESTServiceFiles::uploadFailures()
 void tst_KRESTServiceFiles::uploadUnreadableSource_data()
 {
     QTest::addColumn<QString>("src");
-    QTest::newRow("missing") << "missing.pdf";
-    QTest::newRow("directory") << "file:///sub";
+    QTest::addColumn<qint64>("size");
+    QTest::newRow("missing") << "missing.pdf" << qint64(-1);
+    QTest::newRow("directory") << "sub" << qint64(-1);
+    // Too large for one QByteArray, which would read it as nothing at all.
+    QTest::newRow("2.2-GB") << "huge.pdf" << qint64(2200) * 1000 * 1000;
 }
 
 void tst_KRESTServiceFiles::uploadUnreadableSource()
 {
     QFETCH(QString, src);
+    QFETCH(qint64, size);
     QVERIFY(QDir().mkdir("sub"));
+    QFile file(src);
+    if (size >= 0)
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
 
     KRESTService service;
     service.setServerRoot(sim.rootUrl());

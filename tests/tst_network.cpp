@@ -22,6 +22,7 @@ private slots:
     void runCmdFailureGivesEmptyText();
     void refusedConnectionGivesEmptyText();
     void stalledReplyTimesOut();
+    void slowReplyPassesDeadline();
     void getPostResultPostsForm();
     void escapesReachTheWireUnchanged();
 
@@ -77,23 +78,33 @@ void tst_Network::runCmdFailureGivesEmptyText_data()
 {
     QTest::addColumn<DeviceSimulator::Fault>("fault");
     QTest::addColumn<int>("value");
+    QTest::addColumn<int>("code");
 
-    QTest::newRow("server error 500") << DeviceSimulator::Fault::HttpError << 500;
-    QTest::newRow("not found 404") << DeviceSimulator::Fault::HttpError << 404;
-    QTest::newRow("redirect 302 is not a reply") << DeviceSimulator::Fault::HttpError << 302;
-    QTest::newRow("connection dropped halfway") << DeviceSimulator::Fault::DropHalfway << 0;
+    QTest::newRow("server error 500") << DeviceSimulator::Fault::HttpError << 500 << 500;
+    QTest::newRow("not found 404") << DeviceSimulator::Fault::HttpError << 404 << 404;
+    QTest::newRow("redirect 302 without a target is not a reply")
+        << DeviceSimulator::Fault::HttpError << 302 << 302;
+    QTest::newRow("connection dropped halfway")
+        << DeviceSimulator::Fault::DropHalfway << 0 << int(Network::CannotConnect);
 }
 
 void tst_Network::runCmdFailureGivesEmptyText()
 {
     QFETCH(DeviceSimulator::Fault, fault);
     QFETCH(int, value);
+    QFETCH(int, code);
     m_sim.setFault(fault, value);
     Network *network = bound(QStringLiteral("failures"), m_sim.rootUrl());
 
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Network request failed: \"user/login/demo/x\""));
     QCOMPARE(network->runCmd(QStringLiteral("user/login/demo/x"), false), QString());
     QCOMPARE(m_sim.requests().size(), 1);
+    QCOMPARE(network->lastError().code(), code);
+
+    // A success clears the failure.
+    m_sim.clearFault();
+    QVERIFY(!network->runCmd(QStringLiteral("user/login/demo/x"), false).isEmpty());
+    QVERIFY(!network->lastError().hasError());
 }
 
 void tst_Network::refusedConnectionGivesEmptyText()
@@ -107,6 +118,7 @@ void tst_Network::refusedConnectionGivesEmptyText()
 
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Network request failed: \"ping\".*refused"));
     QCOMPARE(network->runCmd(QStringLiteral("ping"), false), QString());
+    QCOMPARE(network->lastError().code(), int(Network::CannotConnect));
 }
 
 void tst_Network::stalledReplyTimesOut()
@@ -120,7 +132,20 @@ void tst_Network::stalledReplyTimesOut()
     QTest::ignoreMessage(QtDebugMsg, "Network request failed: \"device/dele/1\" \"timed out after 300 ms\"");
     QCOMPARE(network->runCmd(QStringLiteral("device/dele/1"), false), QString());
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(network->lastError().code(), int(Network::TimedOut));
     m_sim.clearFault();
+}
+
+// The deadline ends a request that the inactivity time-out would let run on.
+void tst_Network::slowReplyPassesDeadline()
+{
+    m_sim.setFault(DeviceSimulator::Fault::Delay, 3000);
+    Network *network = bound(QStringLiteral("deadline"), m_sim.rootUrl());
+    network->setDeadline(300);
+
+    QTest::ignoreMessage(QtDebugMsg, "Network request failed: \"device/dele/2\" \"no reply within 300 ms\"");
+    QCOMPARE(network->runCmd(QStringLiteral("device/dele/2"), false), QString());
+    QCOMPARE(network->lastError().code(), int(Network::TimedOut));
 }
 
 void tst_Network::getPostResultPostsForm()

@@ -1,4 +1,5 @@
 #include "aescipher.h"
+#include "filesizelimit.h"
 #include "rememberpwd.h"
 
 #include <QtTest>
@@ -24,6 +25,8 @@ private slots:
     void backslashPath();
     void readMissingFile();
     void unwritablePathIgnored();
+    void fileIsOwnerOnly();
+    void failedSaveKeepsPreviousFile();
 
 private:
     static QString credentialPath();
@@ -180,8 +183,9 @@ void tst_RememberPwd::fileUrlPrefix()
     const QString path = dir.filePath("cred.ini");
     RememberPwd store;
 
-    // Only the eight characters "file:///" are removed; what follows is the path as given.
-    const QString url = QStringLiteral("file:///") + path;
+    // A "file:///" address names the local path it stands for on this platform.
+    const QString url = QUrl::fromLocalFile(path).toString();
+    QVERIFY(url.startsWith("file:///"));
     store.writeFile("by url", url);
     QVERIFY(QFile::exists(path));
     QCOMPARE(store.readFile(path), QString("by url"));
@@ -223,6 +227,43 @@ void tst_RememberPwd::unwritablePathIgnored()
     QFile file(blocker);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("keep"));
+}
+
+// The key is the same everywhere, so the file is as private as the settings file, also when
+// it replaces one that others could read.
+void tst_RememberPwd::fileIsOwnerOnly()
+{
+#ifdef Q_OS_UNIX
+    const QFileDevice::Permissions ownerOnly
+        = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
+    writeRaw(credentialPath(), "old");
+    QVERIFY(
+        QFile::setPermissions(credentialPath(), ownerOnly | QFileDevice::ReadOther | QFileDevice::ReadGroup));
+    RememberPwd().savePwd("operator", "s3cret");
+    QCOMPARE(QFile::permissions(credentialPath()), ownerOnly);
+    QFile::remove(credentialPath());
+    RememberPwd().savePwd("operator", "s3cret");
+    QCOMPARE(QFile::permissions(credentialPath()), ownerOnly);
+#else
+    QSKIP("Windows gives a new file its folder's access rules; there are no mode bits to check");
+#endif
+}
+
+// The file cannot grow past 64 bytes here, as on a full disk; the short file written before
+// stays as it was instead of being replaced by a cut-off one.
+void tst_RememberPwd::failedSaveKeepsPreviousFile()
+{
+    RememberPwd store;
+    store.savePwd("op", "pw");
+    {
+        const FileSizeLimit limit(64);
+        if (!limit.isActive())
+            QSKIP("needs a file size limit (RLIMIT_FSIZE), which this system does not offer");
+        store.savePwd(QString(1000, QLatin1Char('u')), "long");
+    }
+    const QVariantMap loaded = store.loadPwd();
+    QCOMPARE(loaded.value("username").toString(), QString("op"));
+    QCOMPARE(loaded.value("password").toString(), QString("pw"));
 }
 
 QTEST_GUILESS_MAIN(tst_RememberPwd)

@@ -1,6 +1,7 @@
 #include "setup.h"
 
 #include "devicesimulator.h"
+#include "messageboxcloser.h"
 #include "network.h"
 
 #include <QApplication>
@@ -12,31 +13,6 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <QtTest>
-
-// Closes every message box that comes up while it lives and remembers what each one said.
-class MessageBoxCloser : public QObject
-{
-public:
-    MessageBoxCloser()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] { closeActiveBox(); });
-        m_timer.start(10);
-    }
-
-    QStringList seen;
-
-private:
-    void closeActiveBox()
-    {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        seen << box->windowTitle() + QLatin1Char('|') + box->text();
-        box->done(QMessageBox::Ok);
-    }
-
-    QTimer m_timer;
-};
 
 class tst_Setup : public QObject
 {
@@ -51,6 +27,7 @@ private slots:
     void emptyNameWarnsAndSendsNothing();
     void replyDecidesOutcome_data();
     void replyDecidesOutcome();
+    void secondSaveWhileWaitingSendsNothing();
     void closingDeletesForm();
 
 private:
@@ -201,11 +178,35 @@ void tst_Setup::replyDecidesOutcome()
         QTRY_VERIFY(!form);
         return;
     }
-    QVERIFY(closer.seen.isEmpty());
+    QCOMPARE(closer.seen, QStringList { QString::fromUtf8("fail|设置失败") });
     QVERIFY(form);
     QVERIFY(form->isVisible());
     QCOMPARE(nameEdit->text(), QStringLiteral("cnc-1"));
+    QVERIFY(form->findChild<QPushButton *>(QStringLiteral("pushButton"))->isEnabled());
     delete form;
+}
+
+// The save waits for the service with the form still taking clicks; a second click on
+// "保存" meanwhile sends nothing.
+void tst_Setup::secondSaveWhileWaitingSendsNothing()
+{
+    m_sim.setFault(DeviceSimulator::Fault::Delay, 500, QStringLiteral("device/record"));
+    QPointer<setup> form = new setup;
+    form->show();
+    form->findChild<QLineEdit *>(QStringLiteral("equipmentEdt"))->setText("cnc-1");
+    bool clickedWhileWaiting = false;
+    QTimer::singleShot(100, form, [&] {
+        clickedWhileWaiting = true;
+        save(form);
+    });
+
+    MessageBoxCloser closer;
+    save(form);
+
+    QVERIFY(clickedWhileWaiting);
+    QCOMPARE(recordRequests().size(), 1);
+    QCOMPARE(closer.seen, QStringList { QString::fromUtf8("success|设置成功") });
+    QTRY_VERIFY(!form);
 }
 
 void tst_Setup::closingDeletesForm()

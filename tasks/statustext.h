@@ -1,0 +1,34 @@
+#ifndef STATUSTEXT_H
+#define STATUSTEXT_H
+
+#include "archiveunpacker.h"
+#include "errorinfo.h"
+#include "httptransfer.h"
+
+#include <QString>
+#include <QTime>
+
+// The texts of the task window's status line, in one place so that the window's logic
+// reads without them and every wording can be checked side by side.
+class StatusText
+{
+public:
+    static QString loading(const QString &date);
+    static QString loaded(const QTime &at, int taskCount);
+    static QString stale(const ErrorInfo &failure, const QTime &failingSince, const QTime &loadedAt);
+    static QString dayFailed(const QString &date, const ErrorInfo &failure);
+    // The reason of a failed device-service request in words.
+    static QString reason(const ErrorInfo &failure);
+
+    static QString fetching(const QString &fileName, qint64 received, qint64 total);
+    static QString fetched(const QString &fileName, const QString &folder);
+    static QString unpacked(const QString &folder);
+    static QString fetchFailed(const QString &fileName, const HttpTransfer &transfer);
+    static QString ncNotUpdated(const QString &folder, const QString &why);
+    static QString unpackProblem(ArchiveUnpacker::Result result);
+
+private:
+    static QString clock(const QTime &time);
+};
+
+#endif // STATUSTEXT_H
