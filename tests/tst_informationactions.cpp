@@ -474,7 +474,11 @@ void tst_InformationActions::logOutClosesTaskWindow()
     const QPointer<Information> window = m_window.get();
     QTimer::singleShot(
         0, this, [this] { QTest::mouseClick(m_window->findChild<QPushButton *>("out"), Qt::LeftButton); });
-    QTimer::singleShot(10000, qApp, &QCoreApplication::quit);
+    // A guard that goes with this test: a stray quit later would end the next test's waits.
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, qApp, &QCoreApplication::quit);
+    guard.start(10000);
     qApp->exec();
 
     QCOMPARE(lastClosed.count(), 1);
@@ -499,7 +503,11 @@ void tst_InformationActions::savingLastFormEndsProgram()
     MessageBoxCloser closer;
     QTimer::singleShot(
         0, form, [form] { QTest::mouseClick(form->findChild<QPushButton *>("pushButton"), Qt::LeftButton); });
-    QTimer::singleShot(10000, qApp, &QCoreApplication::quit);
+    // A guard that goes with this test: a stray quit later would end the next test's waits.
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, qApp, &QCoreApplication::quit);
+    guard.start(10000);
     qApp->exec();
 
     QCOMPARE(closer.seen, QStringList { "success|设置成功" });
