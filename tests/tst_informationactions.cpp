@@ -72,6 +72,7 @@ private:
     void clickCell(int row, int col);
     QStringList openedFolders() const;
     void expectNothingOpened();
+    void execUntilProgramEnds();
     int fileRequests() const;
     int serviceRequests() const;
     QString status() const { return m_window->findChild<QLabel *>("statusLbl")->text(); }
@@ -165,6 +166,17 @@ void tst_InformationActions::expectNothingOpened()
 {
     QProcess::startDetached(FolderOpener::program(), { "/marker" });
     QTRY_COMPARE(openedFolders(), QStringList { "/marker" });
+}
+
+// Runs the program's event loop until the program ends, or for 10 s at most. The guard goes
+// with the call: a quit left pending would end the waits of the next test.
+void tst_InformationActions::execUntilProgramEnds()
+{
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, qApp, &QCoreApplication::quit);
+    guard.start(10000);
+    qApp->exec();
 }
 
 int tst_InformationActions::fileRequests() const
@@ -474,12 +486,7 @@ void tst_InformationActions::logOutClosesTaskWindow()
     const QPointer<Information> window = m_window.get();
     QTimer::singleShot(
         0, this, [this] { QTest::mouseClick(m_window->findChild<QPushButton *>("out"), Qt::LeftButton); });
-    // A guard that goes with this test: a stray quit later would end the next test's waits.
-    QTimer guard;
-    guard.setSingleShot(true);
-    connect(&guard, &QTimer::timeout, qApp, &QCoreApplication::quit);
-    guard.start(10000);
-    qApp->exec();
+    execUntilProgramEnds();
 
     QCOMPARE(lastClosed.count(), 1);
     QVERIFY(window);
@@ -503,12 +510,7 @@ void tst_InformationActions::savingLastFormEndsProgram()
     MessageBoxCloser closer;
     QTimer::singleShot(
         0, form, [form] { QTest::mouseClick(form->findChild<QPushButton *>("pushButton"), Qt::LeftButton); });
-    // A guard that goes with this test: a stray quit later would end the next test's waits.
-    QTimer guard;
-    guard.setSingleShot(true);
-    connect(&guard, &QTimer::timeout, qApp, &QCoreApplication::quit);
-    guard.start(10000);
-    qApp->exec();
+    execUntilProgramEnds();
 
     QCOMPARE(closer.seen, QStringList { "success|设置成功" });
     QCOMPARE(lastClosed.count(), 1);
