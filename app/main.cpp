@@ -1,8 +1,10 @@
 #include "dialog.h"
+#include "logfile.h"
 #include "network.h"
 #include "serverconfig.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QFont>
 
 // The logo lives in a static library, whose resources must be registered by hand.
@@ -15,7 +17,11 @@ struct EmbeddedResources
 int main(int argc, char *argv[])
 {
     const EmbeddedResources resources;
-    const QString root = ServerConfig::serverRoot(ServerConfig::executableDir(argc > 0 ? argv[0] : nullptr));
+    const QString programDir = ServerConfig::executableDir(argc > 0 ? argv[0] : nullptr);
+    LogFile log(programDir + QStringLiteral("/log/quillet.log"));
+    log.install();
+    qInfo().noquote() << "Quillet started in" << programDir;
+    const QString root = ServerConfig::serverRoot(programDir);
     ServerConfig::bind(Network::getInstance("defalut"), root);
 
     QApplication app(argc, argv);

@@ -9,6 +9,12 @@
 #include <QSettings>
 #include <QUrl>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+
+#include <vector>
+#endif
+
 #ifndef QUILLET_SERVER_ROOT
 #define QUILLET_SERVER_ROOT "http://127.0.0.1:18080/"
 #endif
@@ -64,6 +70,14 @@ QString ServerConfig::executableDir(const char *argv0)
     const QFileInfo self(QStringLiteral("/proc/self/exe"));
     if (self.exists())
         return QFileInfo(self.symLinkTarget()).absolutePath();
+#elif defined(Q_OS_WIN)
+    // argv[0] comes in the ANSI code page, which cannot spell every folder name
+    // ("C:\数控 Quillet" on a Western system); the wide module name can.
+    std::vector<wchar_t> name(32768);
+    const DWORD length = GetModuleFileNameW(nullptr, name.data(), DWORD(name.size()));
+    if (length > 0 && length < name.size())
+        return QFileInfo(QDir::fromNativeSeparators(QString::fromWCharArray(name.data(), int(length))))
+            .absolutePath();
 #endif
     return QFileInfo(QString::fromLocal8Bit(argv0 ? argv0 : "")).absolutePath();
 }

@@ -2,6 +2,7 @@
 
 #include "diskspace.h"
 #include "offthread.h"
+#include "safefilename.h"
 
 #include <JlCompress.h>
 #include <quazip.h>
@@ -23,22 +24,6 @@ namespace {
 // Sizes are added up to this and no further; it is beyond any disk.
 constexpr qint64 tooLarge = qint64(1) << 60;
 
-bool isControl(QChar ch)
-{
-    return ch.unicode() < 0x20 || ch.unicode() == 0x7f;
-}
-
-// Windows drops trailing dots and spaces from a name, so a component made only of them
-// ("..", ". .", "... ") would name the folder itself or its parent.
-bool isDotsAndSpaces(const QString &component)
-{
-    for (const QChar ch : component) {
-        if (ch != QLatin1Char('.') && ch != QLatin1Char(' '))
-            return false;
-    }
-    return true;
-}
-
 // The Unix mode sits in the high half of the external attributes, whatever system made
 // the archive claims to be.
 bool isSymbolicLink(quint32 externalAttributes)
@@ -57,22 +42,11 @@ bool ArchiveUnpacker::isSafeEntryName(const QString &name)
 {
     if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
         return false;
-    // Backslashes are separators on Windows; a colon names a drive or a data stream there.
-    if (name.contains(QLatin1Char('\\')) || name.contains(QLatin1Char(':')))
-        return false;
-    if (std::any_of(name.cbegin(), name.cend(), isControl))
-        return false;
-
     QStringList components = name.split(QLatin1Char('/'));
     if (components.last().isEmpty())
         components.removeLast(); // a folder entry ends with "/"
-    if (components.isEmpty())
-        return false;
-    for (const QString &component : qAsConst(components)) {
-        if (component.isEmpty() || isDotsAndSpaces(component))
-            return false;
-    }
-    return true;
+    return !components.isEmpty()
+        && std::all_of(components.cbegin(), components.cend(), SafeFileName::isSafeComponent);
 }
 
 ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archivePath, const QString &folder)

@@ -48,8 +48,8 @@ public:
     int maxEntries() const;
     void setMaxEntries(int count);
 
-    // True for a relative name made of ordinary path components only, one that stays
-    // inside the folder it is extracted to on every platform.
+    // True for a relative name made of safe file names only (SafeFileName), one that
+    // stays inside the folder it is extracted to and means the same file on every platform.
     static bool isSafeEntryName(const QString &name);
 
 protected:

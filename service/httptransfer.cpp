@@ -166,8 +166,9 @@ void HttpTransfer::openLocalPath(QString path)
     if (path.isEmpty())
         return;
     path = LocalPath::fromFileUrl(path);
-    // The appended "/" makes the text itself the folder, with or without a trailing "/".
-    FolderOpener::open(QFileInfo(path + QLatin1Char('/')).absolutePath());
+    // The text itself is the folder, with or without a trailing "/". QFileInfo would drop
+    // the last name of a relative folder on Windows.
+    FolderOpener::open(QDir::cleanPath(QDir(path).absolutePath()));
 }
 
 // The values are substituted in one pass, so a "%2" inside the first value stays text.

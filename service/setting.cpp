@@ -36,12 +36,23 @@ QString Setting::fileName() const
     return m_settings.fileName();
 }
 
+// On Windows fileName() names the registry key ("\HKEY_CURRENT_USER\..."), which as a
+// path would be a folder at the root of the current drive.
+bool Setting::isFile() const
+{
+#ifdef Q_OS_WIN
+    return m_settings.format() != QSettings::NativeFormat;
+#else
+    return true;
+#endif
+}
+
 // QSettings writes through QSaveFile, which keeps the permissions of the file it replaces;
 // an owner-only file made before the first write therefore never exists readable by others.
 void Setting::createPrivateFile()
 {
     const QString path = fileName();
-    if (QFileInfo::exists(path))
+    if (!isFile() || QFileInfo::exists(path))
         return;
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
@@ -54,6 +65,6 @@ void Setting::createPrivateFile()
 void Setting::restrictFile()
 {
     QFile file(fileName());
-    if (file.exists() && !file.setPermissions(OwnerOnly))
+    if (isFile() && file.exists() && !file.setPermissions(OwnerOnly))
         qDebug() << "Setting: could not restrict" << fileName();
 }

@@ -7,7 +7,8 @@
 #include <QVariant>
 
 // Persistent key/value settings of the current user. The store may hold a typed password,
-// so its file is kept readable and writable by its owner only.
+// so its file is kept readable and writable by its owner only. On Windows the store is the
+// user's own registry key, which other users cannot read.
 class Setting : public QObject
 {
     Q_OBJECT
@@ -23,6 +24,7 @@ public:
     QString fileName() const;
 
 private:
+    bool isFile() const;
     void createPrivateFile();
     void restrictFile();
 

@@ -3,6 +3,7 @@
 
 #include "httptransfer.h"
 #include "network.h"
+#include "safefilename.h"
 #include "setup.h"
 #include "statustext.h"
 
@@ -31,21 +32,6 @@ constexpr int modelColumn = 9;
 // Record fields shown as text, by column.
 const char *const textFields[]
     = { "task_num", "buyer_address", "u_name", "create_time", "name", "expand_area", "piece" };
-
-// The task number names a file and a folder beside the program. Anything but a plain file
-// name could point elsewhere: a separator, a control character, or only dots and spaces,
-// which Windows reads as "." or "..". An empty number is allowed.
-bool isPlainFileName(const QString &name)
-{
-    bool onlyDotsAndSpaces = true;
-    for (const QChar ch : name) {
-        if (ch == QLatin1Char('/') || ch == QLatin1Char('\\') || ch.unicode() < 0x20 || ch.unicode() == 0x7f)
-            return false;
-        if (ch != QLatin1Char('.') && ch != QLatin1Char(' '))
-            onlyDotsAndSpaces = false;
-    }
-    return name.isEmpty() || !onlyDotsAndSpaces;
-}
 
 } // namespace
 
@@ -202,7 +188,8 @@ void Information::cellClick(int row, int col)
     const QVariantMap task = taskList.at(row).toMap();
     const QString address = task.value(pdf ? "pdf" : "nc_url").toString();
     const QString taskNumber = task.value("task_num").toString();
-    if (!isPlainFileName(taskNumber)) {
+    // The task number names a file and a folder beside the program; an empty one is allowed.
+    if (!taskNumber.isEmpty() && !SafeFileName::isSafeComponent(taskNumber)) {
         qDebug() << "file action refused: the task number" << taskNumber << "is not a plain file name";
         return;
     }

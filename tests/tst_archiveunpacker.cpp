@@ -95,6 +95,7 @@ private slots:
     void safeEntryNames();
     void unpacksIntoNewFolder();
     void replacesOldFolderExactly();
+    void unpacksBeyondWindowsPathLimit();
     void unsafeArchiveUnpacksNothing_data();
     void unsafeArchiveUnpacksNothing();
     void unreadableArchiveChangesNothing_data();
@@ -146,6 +147,8 @@ void tst_ArchiveUnpacker::safeEntryNames_data()
     QTest::newRow("windows-dot-space") << ". ./panel.nc" << false;
     QTest::newRow("control-character") << QStringLiteral("a\x01.nc") << false;
     QTest::newRow("nul") << QString("a") + QChar(0) + QString("b.nc") << false;
+    QTest::newRow("windows-dot-space-end") << "prog/x. " << false;
+    QTest::newRow("windows-device-inside") << "prog/lpt1.nc" << false;
 }
 
 void tst_ArchiveUnpacker::safeEntryNames()
@@ -188,6 +191,22 @@ void tst_ArchiveUnpacker::replacesOldFolderExactly()
     QCOMPARE(TestFiles::snapshot(path("nc")), expected);
 }
 
+// Windows' old 260-character limit: the folder, its staging twin and the files in them
+// all lie beyond it, and the old folder is still replaced.
+void tst_ArchiveUnpacker::unpacksBeyondWindowsPathLimit()
+{
+    const QString folder = path("nc/" + QString(120, 'T'));
+    const QString entry = QString(60, 'd') + "/" + QString(60, 'p') + ".nc";
+    QVERIFY(QFileInfo(folder + "/" + entry).absoluteFilePath().size() > 260);
+    QVERIFY(TestFiles::write(folder + "/old.nc", "old"));
+    QVERIFY(TestFiles::write(path("nc/long.zip"), DeviceSimulator::makeZip({ { entry, "G0\n" } })));
+
+    ArchiveUnpacker unpacker;
+    QCOMPARE(unpacker.unpack(path("nc/long.zip"), folder), Result::Unpacked);
+    const QMap<QString, QByteArray> expected { { QString(60, 'd'), "<dir>" }, { entry, "G0\n" } };
+    QCOMPARE(TestFiles::snapshot(folder), expected);
+}
+
 void tst_ArchiveUnpacker::unsafeArchiveUnpacksNothing_data()
 {
     QTest::addColumn<QByteArray>("archive");
@@ -205,6 +224,8 @@ void tst_ArchiveUnpacker::unsafeArchiveUnpacksNothing_data()
     QTest::newRow("symlink-then-write-through")
         << rawZip({ good, { "link", m_dir->path().toUtf8() }, { "link/escaped.nc", "escaped" } }, { "link" });
     QTest::newRow("symlink-alone") << rawZip({ good, { "link", "/" } }, { "link" });
+    QTest::newRow("windows-dot-space-end") << withBad("prog/x. ");
+    QTest::newRow("windows-device-folder") << withBad("aux/panel.nc");
 }
 
 void tst_ArchiveUnpacker::unsafeArchiveUnpacksNothing()

@@ -4,6 +4,7 @@
 #include "messageboxcloser.h"
 #include "network.h"
 #include "setting.h"
+#include "testfiles.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -89,7 +90,8 @@ void tst_Dialog::initTestCase()
 {
     QVERIFY(configHome.isValid());
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
-    QVERIFY2(Setting().fileName().startsWith(configHome.path()), qPrintable(Setting().fileName()));
+    QVERIFY2(TestFiles::settingsAreIsolated(Setting().fileName(), configHome.path()),
+        qPrintable(Setting().fileName()));
     Q_INIT_RESOURCE(resources);
     QVERIFY(sim.start(0));
     Network *network = Network::getInstance("defalut");

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(DeviceSimulator::Fault)
@@ -54,7 +55,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_work;
 };
 
-// A recording "xdg-open" first on PATH stands in for the desktop's file manager.
+// A recording stand-in takes the place of the file manager.
 void tst_HttpTransferFiles::initTestCase()
 {
     QVERIFY(m_sim.start(0));
@@ -74,10 +75,7 @@ void tst_HttpTransferFiles::init()
 
 QStringList tst_HttpTransferFiles::openedFolders() const
 {
-    const QByteArray recorded = TestFiles::read(m_bin.filePath("opened.txt"));
-    if (recorded == "<missing>")
-        return {};
-    return QString::fromLocal8Bit(recorded).split('\n', Qt::SkipEmptyParts);
+    return TestFiles::openedFolders(m_bin.path());
 }
 
 int tst_HttpTransferFiles::fileRequests() const
@@ -239,8 +237,9 @@ void tst_HttpTransferFiles::opensFolder_data()
     const QString folder = QDir::cleanPath(QDir::tempPath()) + "/quillet nc/7";
     QTest::newRow("plain") << folder << folder;
     QTest::newRow("trailing-slash") << folder + "/" << folder;
-    QTest::newRow("file-url") << "file://" + folder << folder;
-    QTest::newRow("file-url-trailing-slash") << "file://" + folder + "/" << folder;
+    const QString url = QUrl::fromLocalFile(folder).toString();
+    QTest::newRow("file-url") << url << folder;
+    QTest::newRow("file-url-trailing-slash") << url + "/" << folder;
     QTest::newRow("relative") << "nc/7"
                               << "<cwd>/nc/7";
     QTest::newRow("relative-dot") << "./nc/"
@@ -256,15 +255,17 @@ void tst_HttpTransferFiles::opensFolder()
 
     HttpTransfer transfer;
     transfer.openLocalPath(given);
-    QTRY_COMPARE(openedFolders(), QStringList { opened });
+    // On Windows the file explorer gets the path with backslashes.
+    QTRY_COMPARE(openedFolders(), QStringList { QDir::toNativeSeparators(opened) });
 }
 
 void tst_HttpTransferFiles::emptyPathOpensNothing()
 {
     HttpTransfer transfer;
+    const QString marker = QDir::cleanPath(QDir::tempPath()) + "/marker";
     transfer.openLocalPath(QString());
-    transfer.openLocalPath("/marker");
-    QTRY_COMPARE(openedFolders(), QStringList { "/marker" });
+    transfer.openLocalPath(marker);
+    QTRY_COMPARE(openedFolders(), QStringList { QDir::toNativeSeparators(marker) });
 }
 
 QTEST_GUILESS_MAIN(tst_HttpTransferFiles)

@@ -1,4 +1,5 @@
 #include "devicesimulator.h"
+#include "folderopener.h"
 #include "information.h"
 #include "messageboxcloser.h"
 #include "network.h"
@@ -22,7 +23,6 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <functional>
 #include <memory>
 
 namespace {
@@ -72,11 +72,13 @@ private:
     void clickCell(int row, int col);
     QStringList openedFolders() const;
     void expectNothingOpened();
+    void execUntilProgramEnds();
     int fileRequests() const;
     int serviceRequests() const;
     QString status() const { return m_window->findChild<QLabel *>("statusLbl")->text(); }
     QString appDir(const QString &relative = QString()) const;
-    static void runApplicationUntilQuit(QObject *context, const std::function<void()> &action);
+    // A folder under the program's folder as the file manager gets it.
+    QString openedDir(const QString &relative) const;
     QString url(const QString &path) const { return m_sim.rootUrl() + path; }
 
     DeviceSimulator m_sim;
@@ -93,7 +95,7 @@ void tst_InformationActions::initTestCase()
         network->rootUrl = m_sim.rootUrl();
     }
 
-    // A recording "xdg-open" first on PATH stands in for the desktop's file manager.
+    // A recording stand-in takes the place of the file manager.
     QVERIFY(m_bin.isValid());
     QVERIFY(TestFiles::installRecordingOpener(m_bin.path()));
 }
@@ -122,15 +124,9 @@ QString tst_InformationActions::appDir(const QString &relative) const
     return relative.isEmpty() ? dir : dir + '/' + relative;
 }
 
-// Runs action in the application's own event loop, as the program would, until the
-// application quits; a guard ends a test whose action never makes it quit.
-void tst_InformationActions::runApplicationUntilQuit(QObject *context, const std::function<void()> &action)
+QString tst_InformationActions::openedDir(const QString &relative) const
 {
-    QTimer::singleShot(0, context, action);
-    QTimer guard;
-    connect(&guard, &QTimer::timeout, qApp, &QCoreApplication::quit);
-    guard.start(10000);
-    qApp->exec();
+    return QDir::toNativeSeparators(appDir(relative));
 }
 
 void tst_InformationActions::startWindow()
@@ -162,17 +158,25 @@ void tst_InformationActions::clickCell(int row, int col)
 
 QStringList tst_InformationActions::openedFolders() const
 {
-    const QByteArray recorded = TestFiles::read(m_bin.filePath("opened.txt"));
-    if (recorded == "<missing>")
-        return {};
-    return QString::fromLocal8Bit(recorded).split('\n', Qt::SkipEmptyParts);
+    return TestFiles::openedFolders(m_bin.path());
 }
 
 // A folder opened after the actions reaches the record after anything they started.
 void tst_InformationActions::expectNothingOpened()
 {
-    QProcess::startDetached("xdg-open", { "/marker" });
+    QProcess::startDetached(FolderOpener::program(), { "/marker" });
     QTRY_COMPARE(openedFolders(), QStringList { "/marker" });
+}
+
+// Runs the program's event loop until the program ends, or for 10 s at most. The guard goes
+// with the call: a quit left pending would end the waits of the next test.
+void tst_InformationActions::execUntilProgramEnds()
+{
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, qApp, &QCoreApplication::quit);
+    guard.start(10000);
+    qApp->exec();
 }
 
 int tst_InformationActions::fileRequests() const
@@ -215,7 +219,7 @@ void tst_InformationActions::fileActionFetchesAndOpens()
     if (column == pdfColumn) {
         QVERIFY(TestFiles::read(appDir("pdf/" + number + ".pdf")).startsWith("%PDF-"));
         QCOMPARE(TestFiles::snapshot(appDir("pdf")).keys(), QStringList { number + ".pdf" });
-        QTRY_COMPARE(openedFolders(), QStringList { appDir("pdf") });
+        QTRY_COMPARE(openedFolders(), QStringList { openedDir("pdf") });
         return;
     }
     QVERIFY(TestFiles::read(appDir("nc/" + number + ".zip")).startsWith("PK"));
@@ -224,7 +228,7 @@ void tst_InformationActions::fileActionFetchesAndOpens()
     QCOMPARE(TestFiles::snapshot(appDir("nc")).keys(), expected);
     QVERIFY(TestFiles::read(appDir("nc/" + number + "/panel-1.nc"))
                 .startsWith("(" + number.toUtf8() + " panel 1)"));
-    QTRY_COMPARE(openedFolders(), QStringList { appDir("nc/" + number) });
+    QTRY_COMPARE(openedFolders(), QStringList { openedDir("nc/" + number) });
 }
 
 void tst_InformationActions::otherColumnsDoNothing_data()
@@ -266,7 +270,7 @@ void tst_InformationActions::emptyAddress()
     QCOMPARE(fileRequests(), 0);
     QCOMPARE(TestFiles::read(appDir("nc/77/panel-1.nc")),
         localArchive ? QByteArray("kept") : QByteArray("<missing>"));
-    QTRY_COMPARE(openedFolders(), QStringList { appDir("nc/77") });
+    QTRY_COMPARE(openedFolders(), QStringList { openedDir("nc/77") });
 }
 
 void tst_InformationActions::emptyTaskNumber_data()
@@ -276,7 +280,7 @@ void tst_InformationActions::emptyTaskNumber_data()
     QTest::addColumn<QStringList>("opened");
     QTest::addColumn<QStringList>("boxes");
 
-    QTest::newRow("pdf") << pdfColumn << "pdf/.pdf" << QStringList { appDir("pdf") } << QStringList();
+    QTest::newRow("pdf") << pdfColumn << "pdf/.pdf" << QStringList { openedDir("pdf") } << QStringList();
     QTest::newRow("nc") << ncColumn << "nc/.zip" << QStringList() << QStringList { "warning|NC程序未更新" };
 }
 
@@ -341,7 +345,7 @@ void tst_InformationActions::secondFetchLeavesNoOldProgram()
     const QMap<QString, QByteArray> expected { { "panel-3.nc", "two" } };
     QCOMPARE(TestFiles::snapshot(appDir("nc/9")), expected);
     QCOMPARE(TestFiles::snapshot(appDir("nc")).keys(), (QStringList { "9", "9.zip", "9/panel-3.nc" }));
-    QTRY_COMPARE(openedFolders(), (QStringList { appDir("nc/9"), appDir("nc/9") }));
+    QTRY_COMPARE(openedFolders(), (QStringList { openedDir("nc/9"), openedDir("nc/9") }));
 }
 
 void tst_InformationActions::unsafeTaskNumberGetsNoFileAction_data()
@@ -359,6 +363,11 @@ void tst_InformationActions::unsafeTaskNumberGetsNoFileAction_data()
     QTest::newRow("control-character") << QStringLiteral("a\x01"
                                                          "b");
     QTest::newRow("nul") << QString("a") + QChar(0) + QString("b");
+    QTest::newRow("windows-device") << "CON";
+    QTest::newRow("windows-port-with-extension") << "com1.2026";
+    QTest::newRow("windows-stream") << "T1:hidden";
+    QTest::newRow("windows-trailing-dot") << "T1.";
+    QTest::newRow("windows-trailing-space") << "T1 ";
 }
 
 void tst_InformationActions::unsafeTaskNumberGetsNoFileAction()
@@ -421,7 +430,7 @@ void tst_InformationActions::sameCellTwiceDuringSlowTransfer()
         QByteArray("dl/11.zip"));
     QCOMPARE(TestFiles::read(appDir("nc/11/panel-1.nc")), QByteArray("slow"));
     QVERIFY(!QFileInfo::exists(appDir("nc/12")));
-    QTRY_COMPARE(openedFolders(), QStringList { appDir("nc/11") });
+    QTRY_COMPARE(openedFolders(), QStringList { openedDir("nc/11") });
 }
 
 void tst_InformationActions::settingsButtonOpensFreshForms()
@@ -476,8 +485,9 @@ void tst_InformationActions::logOutClosesTaskWindow()
 {
     QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
     const QPointer<Information> window = m_window.get();
-    runApplicationUntilQuit(m_window.get(),
-        [this] { QTest::mouseClick(m_window->findChild<QPushButton *>("out"), Qt::LeftButton); });
+    QTimer::singleShot(
+        0, this, [this] { QTest::mouseClick(m_window->findChild<QPushButton *>("out"), Qt::LeftButton); });
+    execUntilProgramEnds();
 
     QCOMPARE(lastClosed.count(), 1);
     QVERIFY(window);
@@ -499,8 +509,9 @@ void tst_InformationActions::savingLastFormEndsProgram()
     QCOMPARE(lastClosed.count(), 0);
 
     MessageBoxCloser closer;
-    runApplicationUntilQuit(
-        form, [form] { QTest::mouseClick(form->findChild<QPushButton *>("pushButton"), Qt::LeftButton); });
+    QTimer::singleShot(
+        0, form, [form] { QTest::mouseClick(form->findChild<QPushButton *>("pushButton"), Qt::LeftButton); });
+    execUntilProgramEnds();
 
     QCOMPARE(closer.seen, QStringList { "success|设置成功" });
     QCOMPARE(lastClosed.count(), 1);
@@ -531,7 +542,7 @@ void tst_InformationActions::clickDuringSlowReloadActsOnShownRow()
     QTRY_VERIFY_WITH_TIMEOUT(reloadReturned, 10000);
 
     QVERIFY(actedWhileWaiting);
-    QTRY_COMPARE(openedFolders(), QStringList { appDir("nc/20") });
+    QTRY_COMPARE(openedFolders(), QStringList { openedDir("nc/20") });
     QCOMPARE(TestFiles::read(appDir("nc/20/panel-1.nc")), QByteArray("twenty"));
     QVERIFY(!QFileInfo::exists(appDir("nc/21")));
     QCOMPARE(m_window->findChild<QTableWidget *>("view")->item(0, 0)->text(), QStringLiteral("21"));

@@ -57,7 +57,7 @@ void tst_InformationFaults::initTestCase()
     // A stalled task list then costs a second, not the default ten.
     network->setTransferTimeout(1000);
 
-    // A recording "xdg-open" first on PATH stands in for the desktop's file manager.
+    // A recording stand-in takes the place of the file manager.
     QVERIFY(m_bin.isValid());
     QVERIFY(TestFiles::installRecordingOpener(m_bin.path()));
 }

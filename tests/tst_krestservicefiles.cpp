@@ -54,6 +54,7 @@ private slots:
     void downloadDestinations_data();
     void downloadDestinations();
     void downloadReplacesExistingFile();
+    void downloadOverHeldOpenFile();
     void downloadReportsProgress();
     void downloadServedOddly_data();
     void downloadServedOddly();
@@ -166,14 +167,18 @@ void tst_KRESTServiceFiles::downloadDestinations_data()
     QTest::newRow("relative") << "nc/7.zip"
                               << "nc"
                               << "nc/7.zip";
+#ifdef Q_OS_WIN
+    // Drive paths are absolute here, so these rows stay inside the test's folder.
+    QTest::newRow("backslashes") << "@\\a\\b\\c.zip"
+                                 << "a/b"
+                                 << "a/b/c.zip";
+    QTest::newRow("file-url") << "file:///@/a/c.zip"
+                              << "a"
+                              << "a/c.zip";
+#else
     QTest::newRow("backslashes") << "C:\\a\\b\\c.zip"
                                  << "C:/a/b"
                                  << "C:\\a\\b\\c.zip";
-#ifdef Q_OS_WIN
-    QTest::newRow("file-url") << "file:///C:/a/c.zip"
-                              << "C:/a"
-                              << "C:/a/c.zip";
-#else
     QTest::newRow("file-url") << "file://@/a/c.zip"
                               << "a"
                               << "a/c.zip";
@@ -181,6 +186,10 @@ void tst_KRESTServiceFiles::downloadDestinations_data()
     QTest::newRow("bare-name") << "plain.zip"
                                << "."
                                << "plain.zip";
+    // Beyond Windows' old 260-character limit, with the temporary file beside it.
+    const QString deep = QString(130, 'n');
+    const QString deepFile = deep + "/" + QString(130, 'f') + ".zip";
+    QTest::newRow("beyond-path-limit") << "@/" + deepFile << deep << deepFile;
 }
 
 void tst_KRESTServiceFiles::downloadDestinations()
@@ -206,6 +215,29 @@ void tst_KRESTServiceFiles::downloadReplacesExistingFile()
     QVERIFY(service.downloadFile(sim.rootUrl() + "files/task.zip", target, "none"));
     QCOMPARE(TestFiles::read(target), payload);
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList { "task.zip" });
+}
+
+// A PDF viewer holding the old labels open: Windows refuses to replace the file, so the
+// download fails and the old file stays whole. Elsewhere the open file is replaced.
+void tst_KRESTServiceFiles::downloadOverHeldOpenFile()
+{
+    const QString target = dir->filePath("labels.pdf");
+    const QByteArray previous = "the labels on screen";
+    QVERIFY(TestFiles::write(target, previous));
+    QFile viewer(target);
+    QVERIFY(viewer.open(QIODevice::ReadOnly));
+
+    KRESTService service;
+    const bool replaced = service.downloadFile(sim.rootUrl() + "files/task.zip", target, "none");
+    viewer.close();
+#ifdef Q_OS_WIN
+    QVERIFY(!replaced);
+    QCOMPARE(TestFiles::read(target), previous);
+#else
+    QVERIFY(replaced);
+    QCOMPARE(TestFiles::read(target), payload);
+#endif
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList { "labels.pdf" });
 }
 
 void tst_KRESTServiceFiles::downloadReportsProgress()
@@ -349,14 +381,17 @@ void tst_KRESTServiceFiles::upload_data()
     QTest::newRow("plain-path") << "up/y.pdf"
                                 << "up/y.pdf" << QByteArray("y.pdf");
 #ifdef Q_OS_WIN
-    QTest::newRow("file-url") << "D:/x/y.pdf"
-                              << "file:///D:/x/y.pdf" << QByteArray("y.pdf");
+    // Drive paths are absolute here, so these rows stay inside the test's folder.
+    QTest::newRow("file-url") << "x/y.pdf"
+                              << "file:///@/x/y.pdf" << QByteArray("y.pdf");
+    QTest::newRow("backslashes") << "x/z.pdf"
+                                 << "@\\x\\z.pdf" << QByteArray("z.pdf");
 #else
     QTest::newRow("file-url") << "x/y.pdf"
                               << "file://@/x/y.pdf" << QByteArray("y.pdf");
-#endif
     QTest::newRow("backslashes") << "D:\\x\\z.pdf"
                                  << "D:\\x\\z.pdf" << QByteArray("z.pdf");
+#endif
 }
 
 void tst_KRESTServiceFiles::upload()

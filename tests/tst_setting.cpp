@@ -1,8 +1,10 @@
 #include "setting.h"
+#include "testfiles.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -54,7 +56,7 @@ void tst_Setting::initTestCase()
         return;
     QVERIFY(m_configHome.isValid());
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_configHome.path()));
-    QVERIFY(Setting().fileName().startsWith(m_configHome.path()));
+    QVERIFY(TestFiles::settingsAreIsolated(Setting().fileName(), m_configHome.path()));
 }
 
 void tst_Setting::valueSurvivesNewObject_data()
@@ -102,9 +104,12 @@ void tst_Setting::valueSurvivesNewProcess()
     environment.insert(QString::fromLatin1(ChildValueVariable), value);
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("childReadsValue") });
+    // The results go to a file: a Windows test without a console writes them to the debugger.
+    const QString results = m_configHome.filePath(QStringLiteral("child-results.txt"));
+    child.start(QCoreApplication::applicationFilePath(),
+        { QStringLiteral("childReadsValue"), QStringLiteral("-o"), results + QStringLiteral(",txt") });
     QVERIFY(child.waitForFinished(30000));
-    const QByteArray output = child.readAll();
+    const QByteArray output = child.readAll() + TestFiles::read(results);
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
     QVERIFY2(output.contains("PASS   : tst_Setting::childReadsValue()"), output.constData());
 }
@@ -129,8 +134,17 @@ void tst_Setting::fileIsOwnerOnly_data()
 void tst_Setting::fileIsOwnerOnly()
 {
     QFETCH(bool, existsReadable);
-#ifndef Q_OS_UNIX
-    QSKIP("file modes are a Unix matter");
+#ifdef Q_OS_WIN
+    // The values go to the user's registry key, which other users cannot read; nothing is
+    // written as a file, least of all one named after the key at the root of the drive.
+    Q_UNUSED(existsReadable)
+    Setting().setValue(QStringLiteral("password"), QStringLiteral("secret"));
+    QVERIFY(!QFileInfo::exists(Setting().fileName()));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("/HKEY_CURRENT_USER")));
+    const QSettings key(
+        QStringLiteral("HKEY_CURRENT_USER\\Software\\Quillet\\QuilletApp"), QSettings::NativeFormat);
+    QCOMPARE(key.value(QStringLiteral("password")).toString(), QStringLiteral("secret"));
+    return;
 #endif
     const QString path = Setting().fileName();
     QFile::remove(path);

@@ -1,5 +1,6 @@
 #include "testfiles.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -32,6 +33,26 @@ QMap<QString, QByteArray> TestFiles::snapshot(const QString &root)
     return found;
 }
 
+bool TestFiles::settingsAreIsolated(const QString &storeName, const QString &configHome)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(configHome)
+    return storeName.startsWith(QStringLiteral("\\HKEY_CURRENT_USER\\"));
+#else
+    return storeName.startsWith(configHome + QLatin1Char('/'));
+#endif
+}
+
+#ifdef Q_OS_WIN
+// The recording explorer.exe is built beside the test programs; it learns from the
+// environment where to write.
+bool TestFiles::installRecordingOpener(const QString &folder)
+{
+    qputenv(
+        "QUILLET_OPENED_LOG", QDir::toNativeSeparators(folder + QStringLiteral("/opened.txt")).toLocal8Bit());
+    return QFileInfo::exists(QCoreApplication::applicationDirPath() + QStringLiteral("/explorer.exe"));
+}
+#else
 bool TestFiles::installRecordingOpener(const QString &folder)
 {
     const QString script = folder + QStringLiteral("/xdg-open");
@@ -40,4 +61,18 @@ bool TestFiles::installRecordingOpener(const QString &folder)
         return false;
     qputenv("PATH", folder.toLocal8Bit() + ':' + qgetenv("PATH"));
     return QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+#endif
+
+QStringList TestFiles::openedFolders(const QString &folder)
+{
+    const QByteArray recorded = read(folder + QStringLiteral("/opened.txt"));
+    if (recorded == "<missing>")
+        return {};
+#ifdef Q_OS_WIN
+    const QString text = QString::fromUtf8(recorded); // as the stand-in writes it
+#else
+    const QString text = QString::fromLocal8Bit(recorded); // the arguments' own bytes
+#endif
+    return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }

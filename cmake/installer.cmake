@@ -1,0 +1,27 @@
+# The Windows installer: "cpack" in the build folder makes Quillet-<version>-win64.exe, a
+# 64-bit NSIS installer (see cmake/nsis/NSIS.template.in) with the client and exactly the
+# run-time files listed in cmake/windows.cmake.
+install(FILES ${QUILLET_RUNTIME_DLLS} DESTINATION .)
+set(plugins ${QUILLET_RUNTIME_PLUGINS})
+while(plugins)
+    list(POP_FRONT plugins target folder)
+    quillet_imported_file(file ${target})
+    install(FILES "${file}" DESTINATION ${folder})
+endwhile()
+if(QUILLET_WIN_SDK)
+    install(FILES "${QUILLET_WIN_SDK}/qt5/LICENSE.LGPL3" DESTINATION licenses RENAME Qt-LICENSE.LGPL3)
+    install(FILES "${QUILLET_WIN_SDK}/quazip/COPYING" DESTINATION licenses RENAME QuaZip-COPYING)
+endif()
+
+set(CPACK_GENERATOR NSIS)
+set(CPACK_PACKAGE_NAME Quillet)
+set(CPACK_PACKAGE_VENDOR Quillet)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_FILE_NAME "Quillet-${PROJECT_VERSION}-win64")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY Quillet)
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Quillet)
+set(CPACK_NSIS_PACKAGE_NAME Quillet)
+set(CPACK_NSIS_UNINSTALL_NAME Uninstall)
+set(CPACK_NSIS_MUI_ICON "${CMAKE_SOURCE_DIR}/app/quillet.ico")
+set(CPACK_MODULE_PATH "${CMAKE_SOURCE_DIR}/cmake/nsis")
+include(CPack)
