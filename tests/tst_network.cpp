@@ -179,7 +179,11 @@ void tst_Network::movedServiceIsFollowed()
     Network *network = bound(QStringLiteral("moved"), m_sim.rootUrl());
 
     QCOMPARE(network->runCmd(QStringLiteral("moved/x"), false), QStringLiteral("{\"status\":1}"));
-    QCOMPARE(m_sim.requests().size(), 2);
+    QByteArrayList paths;
+    for (const DeviceSimulator::Request &request : m_sim.requests())
+        paths << request.rawPath;
+    QVERIFY(paths.contains("moved/x"));
+    QVERIFY(paths.contains("redirected/moved/x"));
 }
 
 QTEST_GUILESS_MAIN(tst_Network)
