@@ -38,10 +38,9 @@ bool isInside(const QString &path, const QString &folder)
 
 } // namespace
 
+// An absolute name starts with an empty component, which no component check lets through.
 bool ArchiveUnpacker::isSafeEntryName(const QString &name)
 {
-    if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
-        return false;
     QStringList components = name.split(QLatin1Char('/'));
     if (components.last().isEmpty())
         components.removeLast(); // a folder entry ends with "/"
