@@ -42,6 +42,15 @@ foreach(target Qt5::Core Qt5::Gui Qt5::Widgets Qt5::Network QuaZip::QuaZip)
 endforeach()
 quillet_mingw_runtime(runtime)
 list(APPEND QUILLET_RUNTIME_DLLS ${runtime})
+# Qt Network is linked to OpenSSL: every program that uses it needs both DLLs, https or not.
+foreach(dll libssl-3-x64.dll libcrypto-3-x64.dll)
+    find_file(QUILLET_OPENSSL_${dll} ${dll} NO_CACHE NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+        PATHS "${QUILLET_WIN_SDK}/openssl/bin")
+    if(NOT QUILLET_OPENSSL_${dll})
+        message(FATAL_ERROR "OpenSSL ${dll} not found under ${QUILLET_WIN_SDK}/openssl/bin")
+    endif()
+    list(APPEND QUILLET_RUNTIME_DLLS "${QUILLET_OPENSSL_${dll}}")
+endforeach()
 # Plugin target and the folder beside the program where Qt looks for it.
 set(QUILLET_RUNTIME_PLUGINS
     Qt5::QWindowsIntegrationPlugin platforms
