@@ -2,10 +2,13 @@
 #include "logfile.h"
 #include "network.h"
 #include "serverconfig.h"
+#include "tlstrust.h"
 
 #include <QApplication>
 #include <QDebug>
 #include <QFont>
+#include <QMessageBox>
+#include <QTimer>
 
 // The logo lives in a static library, whose resources must be registered by hand.
 struct EmbeddedResources
@@ -28,7 +31,11 @@ int main(int argc, char *argv[])
     // The forms ask for the Windows UI font; elsewhere a CJK font with narrow Latin glyphs
     // keeps their texts close to the widths the labels were drawn for.
     QFont::insertSubstitution(QStringLiteral("微软雅黑"), QStringLiteral("WenQuanYi Micro Hei"));
+    // Before any request, so that every connection trusts the same certificates.
+    const QString trustProblem = TlsTrust::addCompanyCa(ServerConfig::caFile(programDir));
     Dialog dialog;
     dialog.show();
+    if (!trustProblem.isEmpty())
+        QTimer::singleShot(0, [trustProblem] { QMessageBox::warning(nullptr, "warning", trustProblem); });
     return app.exec();
 }

@@ -34,14 +34,14 @@ bool isServerUrl(const QString &text)
         && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
 }
 
-QString configuredRoot(const QString &executableDir)
+QString configured(const QString &executableDir, const QString &key)
 {
     const QString path = QDir(executableDir).filePath(QStringLiteral("quillet.ini"));
     if (!QFileInfo::exists(path))
         return QString();
     QSettings file(path, QSettings::IniFormat);
     file.setIniCodec("UTF-8");
-    return file.value(QStringLiteral("serverRoot")).toString().trimmed();
+    return file.value(key).toString().trimmed();
 }
 
 } // namespace
@@ -53,15 +53,23 @@ QString ServerConfig::defaultRoot()
 
 QString ServerConfig::serverRoot(const QString &executableDir)
 {
-    const QString configured = configuredRoot(executableDir);
-    if (configured.isEmpty())
+    const QString root = configured(executableDir, QStringLiteral("serverRoot"));
+    if (root.isEmpty())
         return defaultRoot();
-    if (!isServerUrl(configured)) {
+    if (!isServerUrl(root)) {
         qDebug() << "quillet.ini: serverRoot is not an http address, using" << defaultRoot() << "instead of"
-                 << configured;
+                 << root;
         return defaultRoot();
     }
-    return withTrailingSlash(configured);
+    return withTrailingSlash(root);
+}
+
+QString ServerConfig::caFile(const QString &executableDir)
+{
+    const QString file = configured(executableDir, QStringLiteral("caFile"));
+    if (file.isEmpty())
+        return QString();
+    return QDir::cleanPath(QDir(executableDir).absoluteFilePath(QDir::fromNativeSeparators(file)));
 }
 
 QString ServerConfig::executableDir(const char *argv0)

@@ -7,7 +7,8 @@
 class Network;
 
 // The device-service root the client talks to. The root compiled in can be overridden by
-// a deployment with the key "serverRoot" in "quillet.ini" beside the executable. Nothing
+// a deployment with the key "serverRoot" in "quillet.ini" beside the executable, which may
+// also name a company CA with "caFile". Nothing
 // here needs the application object, since the root is bound before it exists.
 class ServerConfig
 {
@@ -19,6 +20,9 @@ public:
     // The root for an executable in executableDir: the file's value when it is an
     // absolute http(s) URL, otherwise the default; always ending with "/".
     static QString serverRoot(const QString &executableDir);
+    // The company CA file named by "caFile", relative to executableDir or absolute; ""
+    // when none is named.
+    static QString caFile(const QString &executableDir);
     // The folder of the running executable; argv0 is used where the system cannot say.
     static QString executableDir(const char *argv0);
     // Writes root into the client's rootUrl while holding its mutex.

@@ -23,9 +23,11 @@ set(CMAKE_FIND_ROOT_PATH
     "${QUILLET_WIN_SDK}/qt5"
     "${QUILLET_WIN_SDK}/quazip"
     "${QUILLET_WIN_SDK}/zlib"
-    "${QUILLET_WIN_SDK}/httplib")
+    "${QUILLET_WIN_SDK}/httplib"
+    "${QUILLET_WIN_SDK}/openssl")
 set(CMAKE_PREFIX_PATH "${QUILLET_WIN_SDK}/qt5" "${QUILLET_WIN_SDK}/quazip" "${QUILLET_WIN_SDK}/zlib")
 set(ZLIB_ROOT "${QUILLET_WIN_SDK}/zlib")
+set(OPENSSL_ROOT_DIR "${QUILLET_WIN_SDK}/openssl")
 # Programs run on the build machine; libraries, headers and packages come from the SDK only.
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -201,6 +201,8 @@ KRESTService::KRESTService(QObject *parent)
     qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
     setTransferTimeout(defaultTransferTimeout);
     setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    // Certificate errors are never ignored: they are only remembered to say why.
+    connect(this, &QNetworkAccessManager::sslErrors, this, &KRESTService::rememberCertificateProblem);
 }
 
 KRESTService::~KRESTService() = default;
@@ -488,6 +490,31 @@ KRESTService::DownloadResult KRESTService::lastDownloadResult() const
     return m_lastDownloadResult;
 }
 
+QString KRESTService::lastCertificateProblem() const
+{
+    return m_certificateProblem;
+}
+
+qint64 KRESTService::lastDownloadSize() const
+{
+    return m_downloadSize;
+}
+
+QByteArray KRESTService::lastDownloadSha256() const
+{
+    return m_downloadSha256;
+}
+
+void KRESTService::rememberCertificateProblem(QNetworkReply *reply, const QList<QSslError> &errors)
+{
+    QStringList reasons;
+    for (const QSslError &error : errors)
+        reasons << error.errorString();
+    m_certificateProblem = reasons.join(QStringLiteral("; "));
+    qDebug().noquote().nospace() << "certificate refused: " << reply->url().toString() << ' '
+                                 << m_certificateProblem;
+}
+
 qint64 KRESTService::minimumRate() const
 {
     return m_minimumRate;
@@ -685,6 +712,11 @@ KRESTService::DownloadResult KRESTService::receiveBody(QNetworkReply *reply, Dow
 KRESTService::DownloadResult KRESTService::transferOutcome(QNetworkReply *reply, qint64 received)
 {
     const QString url = reply->url().toString();
+    // The redirect's own status stays on a reply whose redirect was refused.
+    if (reply->error() == QNetworkReply::InsecureRedirectError) {
+        qDebug().noquote().nospace() << "download refused: " << url << " redirects from https to http";
+        return DownloadResult::InsecureRedirect;
+    }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && status.toInt() / 100 != 2) {
         qDebug().noquote().nospace() << "download refused: " << url << " HTTP " << status.toInt();
@@ -703,6 +735,8 @@ KRESTService::DownloadResult KRESTService::transferOutcome(QNetworkReply *reply,
     case QNetworkReply::TimeoutError:
     case QNetworkReply::OperationCanceledError:
         return DownloadResult::TimedOut;
+    case QNetworkReply::SslHandshakeFailedError:
+        return DownloadResult::CertificateRefused;
     default:
         return cutShort && received > 0 ? DownloadResult::Incomplete : DownloadResult::NetworkError;
     }
@@ -716,6 +750,9 @@ bool KRESTService::downloadFile(const QString &src, const QString &dst, const QS
 {
     const QString path = LocalPath::fromFileUrl(dst);
     const QStringList madeDirs = createParentDirs(path);
+    m_certificateProblem.clear();
+    m_downloadSize = 0;
+    m_downloadSha256.clear();
     DownloadSink sink(path, md5 != noChecksum);
     DownloadResult result = DownloadResult::CannotWrite;
     if (sink.open()) {
@@ -739,6 +776,9 @@ bool KRESTService::downloadFile(const QString &src, const QString &dst, const QS
     if (result != DownloadResult::Saved) {
         sink.cancel();
         removeDirs(madeDirs);
+    } else {
+        m_downloadSize = sink.size();
+        m_downloadSha256 = sink.sha256();
     }
     m_lastDownloadResult = result;
     return result == DownloadResult::Saved;

@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QSslError>
 #include <QString>
 #include <QUrl>
 #include <QVariant>
@@ -59,7 +60,9 @@ public:
         HttpError, // the server answered with a status other than 2xx
         Incomplete, // the body ended short of its announced length
         TooLarge, // the body is larger than any task file may be
-        ChecksumMismatch // the body does not have the expected MD5
+        ChecksumMismatch, // the body does not have the expected MD5
+        CertificateRefused, // the server's TLS certificate is not trusted
+        InsecureRedirect // a redirect from https to http, never followed
     };
     Q_ENUM(DownloadResult)
 
@@ -99,6 +102,11 @@ public:
     static QString md5Base64(const QByteArray &data);
 
     DownloadResult lastDownloadResult() const;
+    // Why the last downloadFile()'s server certificate was refused, in Qt's words.
+    QString lastCertificateProblem() const;
+    // The size and SHA-256 of the file the last downloadFile() saved; 0 and empty otherwise.
+    qint64 lastDownloadSize() const;
+    QByteArray lastDownloadSha256() const;
 
     qint64 minimumRate() const;
     int rateWindow() const;
@@ -132,6 +140,7 @@ private:
     QNetworkReply *watch(QNetworkReply *reply);
     DownloadResult receiveBody(QNetworkReply *reply, DownloadSink &sink);
     static DownloadResult transferOutcome(QNetworkReply *reply, qint64 received);
+    void rememberCertificateProblem(QNetworkReply *reply, const QList<QSslError> &errors);
     static void appendFormDataPart(QByteArray &body, const QString &key, const QVariant &value);
     static QByteArray multipartBody(const QVariantMap &data, const QByteArray &boundary);
 
@@ -140,6 +149,9 @@ private:
     QString m_constParams;
     mutable QMutex m_lock;
     DownloadResult m_lastDownloadResult = DownloadResult::Saved;
+    QString m_certificateProblem;
+    qint64 m_downloadSize = 0;
+    QByteArray m_downloadSha256;
     qint64 m_minimumRate = defaultMinimumRate;
     int m_rateWindow = defaultRateWindow;
     qint64 m_diskReserve = defaultDiskReserve;

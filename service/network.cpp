@@ -1,5 +1,7 @@
 #include "network.h"
 
+#include "tracelog.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QEventLoop>
@@ -7,6 +9,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslError>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -70,6 +73,17 @@ WaitResult waitForFinished(QNetworkReply *reply, int deadlineMs)
         return WaitResult::Interrupted;
     }
     return pastDeadline ? WaitResult::PastDeadline : WaitResult::Finished;
+}
+
+// Qt's own words for why a certificate was refused, kept on the reply until it finishes.
+const char certificateProblemProperty[] = "quilletCertificateProblem";
+
+void rememberCertificateProblem(QNetworkReply *reply, const QList<QSslError> &errors)
+{
+    QStringList reasons;
+    for (const QSslError &error : errors)
+        reasons << error.errorString();
+    reply->setProperty(certificateProblemProperty, reasons.join(QStringLiteral("; ")));
 }
 
 } // namespace
@@ -137,12 +151,14 @@ QString Network::getPostResult(QString path, QByteArray &body)
 
 // The manager is made on first use, because instances are created before the application
 // object exists; it is a child of the application so that it goes away with it. A moved
-// service is followed, but never from https to http.
+// service is followed, but never from https to http. Certificate errors are never ignored:
+// they are only remembered to say why the request failed.
 QNetworkAccessManager *Network::manager()
 {
     if (!m_manager) {
         m_manager = new QNetworkAccessManager(QCoreApplication::instance());
         m_manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+        connect(m_manager, &QNetworkAccessManager::sslErrors, m_manager, &rememberCertificateProblem);
     }
     return m_manager;
 }
@@ -189,6 +205,15 @@ QString Network::waitForBody(QNetworkReply *rawReply, const QString &path)
         fail(path, TimedOut, QStringLiteral("timed out after %1 ms").arg(m_timeoutMs));
         return QString();
     }
+    if (reply->error() == QNetworkReply::SslHandshakeFailedError) {
+        const QString problem = reply->property(certificateProblemProperty).toString();
+        fail(path, CertificateRefused, problem.isEmpty() ? reply->errorString() : problem);
+        return QString();
+    }
+    if (reply->error() == QNetworkReply::InsecureRedirectError) {
+        fail(path, CannotConnect, QStringLiteral("redirect from https to http refused"));
+        return QString();
+    }
     if (reply->error() != QNetworkReply::NoError) {
         fail(path, isSuccessStatus(status) ? CannotConnect : status.toInt(), reply->errorString());
         return QString();
@@ -203,6 +228,6 @@ QString Network::waitForBody(QNetworkReply *rawReply, const QString &path)
 
 void Network::fail(const QString &path, int code, const QString &reason)
 {
-    qDebug() << "Network request failed:" << path << reason;
+    qCDebug(traceLog) << "Network request failed:" << path << reason;
     m_lastError.set(code, reason);
 }

@@ -31,6 +31,7 @@ public:
         TimedOut = 2, // no data for transferTimeout(), or the whole request beyond deadline()
         InvalidReply = 3, // set by callers that cannot use the reply text
         Interrupted = 4, // the wait ended early because the application is quitting
+        CertificateRefused = 5, // the server's TLS certificate is not trusted; the message says why
     };
 
     // A request that moves no data for this long is abandoned.

@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QCryptographicHash>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
@@ -107,9 +108,11 @@ struct SimReply {
 class DeviceSimulator::Private
 {
 public:
-    httplib::Server server;
+    std::unique_ptr<httplib::Server> server;
     std::thread thread;
     int port = 0;
+    bool tls = false;
+    QString redirectRoot;
 
     mutable std::mutex mutex;
     std::condition_variable wake;
@@ -142,7 +145,11 @@ public:
     static void applyBodyFault(SimReply &reply, Fault fault, int value);
     bool sleepFor(int milliseconds);
     bool waitUntilReleased(quint64 generation);
-    QString root() const { return QStringLiteral("http://127.0.0.1:%1/").arg(port); }
+    QString root() const
+    {
+        return QStringLiteral("%1://127.0.0.1:%2/").arg(tls ? QStringLiteral("https") : QStringLiteral("http")).arg(port);
+    }
+    bool serve(int port);
 };
 
 DeviceSimulator::DeviceSimulator()
@@ -157,24 +164,40 @@ DeviceSimulator::~DeviceSimulator()
 
 bool DeviceSimulator::start(int port)
 {
-    auto handler = [this](const httplib::Request &req, httplib::Response &res) {
-        d->handle(req, res);
-    };
-    d->server.Get(".*", handler);
-    d->server.Post(".*", handler);
-    d->server.Put(".*", handler);
-    d->server.Delete(".*", handler);
-    d->server.set_keep_alive_timeout(2);
-    d->server.set_keep_alive_max_count(10000);
-    // Answers are written in pieces; without this the client waits for delayed ACKs.
-    d->server.set_tcp_nodelay(true);
+    d->server = std::make_unique<httplib::Server>();
+    d->tls = false;
+    return d->serve(port);
+}
 
-    const int bound = port == 0 ? d->server.bind_to_any_port("127.0.0.1")
-                                : (d->server.bind_to_port("127.0.0.1", port) ? port : -1);
+bool DeviceSimulator::startTls(const QString &certificateFile, const QString &keyFile, int port)
+{
+    auto server = std::make_unique<httplib::SSLServer>(
+        QFile::encodeName(certificateFile).constData(), QFile::encodeName(keyFile).constData());
+    if (!server->is_valid())
+        return false;
+    d->server = std::move(server);
+    d->tls = true;
+    return d->serve(port);
+}
+
+bool DeviceSimulator::Private::serve(int wantedPort)
+{
+    auto handler = [this](const httplib::Request &req, httplib::Response &res) { handle(req, res); };
+    server->Get(".*", handler);
+    server->Post(".*", handler);
+    server->Put(".*", handler);
+    server->Delete(".*", handler);
+    server->set_keep_alive_timeout(2);
+    server->set_keep_alive_max_count(10000);
+    // Answers are written in pieces; without this the client waits for delayed ACKs.
+    server->set_tcp_nodelay(true);
+
+    const int bound = wantedPort == 0 ? server->bind_to_any_port("127.0.0.1")
+                                      : (server->bind_to_port("127.0.0.1", wantedPort) ? wantedPort : -1);
     if (bound <= 0)
         return false;
-    d->port = bound;
-    d->thread = std::thread([this] { d->server.listen_after_bind(); });
+    port = bound;
+    thread = std::thread([this] { server->listen_after_bind(); });
     return true;
 }
 
@@ -187,7 +210,7 @@ void DeviceSimulator::stop()
         d->stopping = true;
     }
     d->wake.notify_all();
-    d->server.stop();
+    d->server->stop();
     d->thread.join();
 }
 
@@ -199,6 +222,12 @@ int DeviceSimulator::port() const
 QString DeviceSimulator::rootUrl() const
 {
     return d->root();
+}
+
+void DeviceSimulator::setRedirectRoot(const QString &root)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->redirectRoot = root;
 }
 
 void DeviceSimulator::setFault(Fault fault, int value, const QString &pathPrefix)
@@ -347,9 +376,11 @@ void DeviceSimulator::Private::handle(const httplib::Request &req, httplib::Resp
     int value = 0;
     quint64 generation = 0;
     QPair<int, QByteArray> cannedReply { 0, {} };
+    QString redirectTarget;
     {
         std::lock_guard<std::mutex> lock(mutex);
         requestLog.append(request);
+        redirectTarget = redirectRoot.isEmpty() ? root() : redirectRoot;
         if (rawPath.startsWith(faultPrefix)) {
             activeFault = fault;
             value = faultValue;
@@ -367,7 +398,7 @@ void DeviceSimulator::Private::handle(const httplib::Request &req, httplib::Resp
         return;
     if (activeFault == Fault::Redirect && !rawPath.startsWith(RedirectedPrefix)) {
         res.status = value;
-        res.set_header("Location", (root().toUtf8() + RedirectedPrefix + rawPath).toStdString());
+        res.set_header("Location", (redirectTarget.toUtf8() + RedirectedPrefix + rawPath).toStdString());
         return;
     }
 

@@ -73,14 +73,20 @@ public:
 
     // Listens on 127.0.0.1:port (0 picks a free port) and serves on a background thread.
     bool start(int port = 0);
+    // The same over TLS with the PEM certificate (chain) and key in those files; rootUrl()
+    // and the task files' addresses are then "https://". False when they cannot be used.
+    bool startTls(const QString &certificateFile, const QString &keyFile, int port = 0);
     void stop();
     int port() const;
-    QString rootUrl() const; // "http://127.0.0.1:<port>/"
+    QString rootUrl() const; // "http://127.0.0.1:<port>/", or https after startTls()
 
     // Faults apply to every request whose raw path (without the leading "/") starts with
     // pathPrefix; an empty prefix means every request.
     void setFault(Fault fault, int value = 0, const QString &pathPrefix = QString());
     void clearFault();
+    // Where Fault::Redirect sends the client, instead of this simulator's own root (another
+    // simulator's, say, to leave https for http).
+    void setRedirectRoot(const QString &root);
 
     // Replaces the answer for every request whose raw path starts with pathPrefix.
     void setCannedReply(const QString &pathPrefix, const QByteArray &body, int status = 200);

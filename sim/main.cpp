@@ -29,6 +29,7 @@ int defaultPort()
 
 const char usage[]
     = "usage: quillet-devsim [--port N] [--tasks-per-day N]   (port 0 picks a free port)\n"
+      "  [--tls CERT.pem KEY.pem]   serve https with that certificate (chain) and key\n"
       "  a failing service, to watch the client by hand:\n"
       "  [--delay MS | --fail HTTP-STATUS | --drop | --stall | --non-json]\n"
       "  awkward task files (PDFs and NC archives), to watch the client fetch them:\n"
@@ -47,6 +48,8 @@ struct Options
     int faultValue = 0;
     QString faultPath; // empty: the fault's own default
     int faultAfterSeconds = 0;
+    QString tlsCertificate;
+    QString tlsKey;
 };
 
 // Switches that change how task files are served.
@@ -115,6 +118,11 @@ bool parseOptions(const QStringList &arguments, Options *options)
         const QString &name = arguments.at(i);
         if (parseFlag(name, options))
             continue;
+        if (name == QLatin1String("--tls") && i + 2 < arguments.size()) {
+            options->tlsCertificate = arguments.at(++i);
+            options->tlsKey = arguments.at(++i);
+            continue;
+        }
         if (i + 1 >= arguments.size() || !parseValue(name, arguments.at(++i), options))
             return false;
     }
@@ -135,7 +143,10 @@ int main(int argc, char *argv[])
 
     DeviceSimulator simulator;
     simulator.setTasksPerDay(options.tasksPerDay);
-    if (!simulator.start(options.port)) {
+    const bool listening = options.tlsCertificate.isEmpty()
+        ? simulator.start(options.port)
+        : simulator.startTls(options.tlsCertificate, options.tlsKey, options.port);
+    if (!listening) {
         err << "quillet-devsim: cannot listen on 127.0.0.1:" << options.port << "\n";
         return 1;
     }

@@ -1,0 +1,32 @@
+#include "tlstrust.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+
+QString TlsTrust::addCompanyCa(const QString &caFile)
+{
+    if (caFile.isEmpty())
+        return QString();
+    QFile file(caFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qWarning().noquote() << "caFile" << caFile << "cannot be read:" << file.errorString();
+        return tr("公司证书文件无法读取：%1").arg(QDir::toNativeSeparators(caFile));
+    }
+    const QList<QSslCertificate> certificates = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
+    if (certificates.isEmpty()) {
+        qWarning().noquote() << "caFile" << caFile << "holds no PEM certificate";
+        return tr("公司证书文件中没有证书：%1").arg(QDir::toNativeSeparators(caFile));
+    }
+
+    // Once a configuration has certificates of its own, Qt stops loading the system's roots
+    // as they are needed, so they are listed here beside the company's.
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setCaCertificates(QSslConfiguration::systemCaCertificates() + certificates);
+    QSslConfiguration::setDefaultConfiguration(configuration);
+    qInfo().noquote() << "trusting" << certificates.size() << "certificate(s) from" << caFile
+                      << "beside the system's roots";
+    return QString();
+}
