@@ -4,9 +4,11 @@
 #include "httptransfer.h"
 #include "information.h"
 #include "setting.h"
+#include "statustext.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDebug>
 #include <QMessageBox>
 
 Dialog::Dialog(QWidget *parent)
@@ -49,12 +51,25 @@ void Dialog::on_loginBtn_clicked()
     if (!isVisible())
         return;
     if (reply.value("status").toInt() == 0) {
-        QMessageBox::critical(nullptr, tr("fail"), tr("登陆失败"), QMessageBox::Ok);
+        const QString why = signInProblem(transfer.lastError(), reply);
+        qInfo().noquote() << "sign-in" << userName << "failed:" << why;
+        QMessageBox::critical(nullptr, tr("fail"), tr("登陆失败") + QLatin1Char('\n') + why, QMessageBox::Ok);
         return;
     }
 
+    const QString userId = reply.value("data").toMap().value("id").toString();
+    qInfo().noquote() << "sign-in" << userName << "succeeded, user id" << userId;
     QMessageBox::about(nullptr, tr("success"), tr("欢迎使用Quillet"));
-    openTaskWindow(reply.value("data").toMap().value("id").toString());
+    openTaskWindow(userId);
+}
+
+// The operator must tell a wrong password from a service that cannot be reached: a reply
+// with a status is the service's own refusal, anything else is why no answer came.
+QString Dialog::signInProblem(const ErrorInfo &failure, const QVariantMap &reply)
+{
+    if (!failure.hasError() && reply.contains(QStringLiteral("status")))
+        return tr("用户名或密码被服务拒绝");
+    return StatusText::reason(failure);
 }
 
 // The password leaves the window only as its MD5 digest.

@@ -7,6 +7,8 @@
 
 #include <memory>
 
+class ErrorInfo;
+
 namespace Ui {
 class Dialog;
 }
@@ -30,6 +32,7 @@ private slots:
 
 private:
     static QVariantMap signInRequest(const QString &userName, const QString &password);
+    static QString signInProblem(const ErrorInfo &failure, const QVariantMap &reply);
     void openTaskWindow(const QString &userId);
 
     std::unique_ptr<Ui::Dialog> ui;

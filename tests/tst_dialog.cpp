@@ -162,24 +162,29 @@ void tst_Dialog::signIn_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<bool>("signedIn");
     QTest::addColumn<QString>("uid");
+    // The failure box's second line: why the sign-in failed.
+    QTest::addColumn<QString>("why");
 
-    QTest::newRow("demo account") << QByteArray() << 200 << "demo123" << true << "1001";
-    QTest::newRow("wrong password") << QByteArray() << 200 << "demo12" << false << "";
+    const QString refused = QStringLiteral("用户名或密码被服务拒绝");
+    const QString invalid = QStringLiteral("回复无效");
+    QTest::newRow("demo account") << QByteArray() << 200 << "demo123" << true << "1001" << "";
+    QTest::newRow("wrong password") << QByteArray() << 200 << "demo12" << false << "" << refused;
     QTest::newRow("status number 1") << QByteArray(R"({"status":1,"data":{"id":"42"}})") << 200 << "x" << true
-                                     << "42";
+                                     << "42" << "";
     QTest::newRow("status text 1") << QByteArray(R"({"status":"1","data":{"id":7}})") << 200 << "x" << true
-                                   << "7";
+                                   << "7" << "";
     QTest::newRow("status number 0") << QByteArray(R"({"status":0,"data":{"id":"42"}})") << 200 << "x"
-                                     << false << "";
+                                     << false << "" << refused;
     QTest::newRow("status text 0") << QByteArray(R"({"status":"0","data":{"id":"42"}})") << 200 << "x"
-                                   << false << "";
+                                   << false << "" << refused;
     QTest::newRow("status not a number")
-        << QByteArray(R"({"status":"ok","data":{"id":"42"}})") << 200 << "x" << false << "";
-    QTest::newRow("status absent") << QByteArray(R"({"data":{"id":"42"}})") << 200 << "x" << false << "";
-    QTest::newRow("not json") << QByteArray("<html>maintenance</html>") << 200 << "x" << false << "";
+        << QByteArray(R"({"status":"ok","data":{"id":"42"}})") << 200 << "x" << false << "" << refused;
+    QTest::newRow("status absent") << QByteArray(R"({"data":{"id":"42"}})") << 200 << "x" << false << ""
+                                   << invalid;
+    QTest::newRow("not json") << QByteArray("<html>maintenance</html>") << 200 << "x" << false << "" << invalid;
     QTest::newRow("server error") << QByteArray(R"({"status":1,"data":{"id":"42"}})") << 500 << "x" << false
-                                  << "";
-    QTest::newRow("success without data") << QByteArray(R"({"status":1})") << 200 << "x" << true << "";
+                                  << "" << "服务器错误 500";
+    QTest::newRow("success without data") << QByteArray(R"({"status":1})") << 200 << "x" << true << "" << "";
 }
 
 void tst_Dialog::signIn()
@@ -189,6 +194,7 @@ void tst_Dialog::signIn()
     QFETCH(QString, password);
     QFETCH(bool, signedIn);
     QFETCH(QString, uid);
+    QFETCH(QString, why);
 
     if (!cannedReply.isNull())
         sim.setCannedReply("user/login/", cannedReply, httpStatus);
@@ -203,7 +209,7 @@ void tst_Dialog::signIn()
     QCOMPARE(loginPaths().size(), 1);
     const QList<Information *> windows = taskWindows();
     if (!signedIn) {
-        QCOMPARE(closer.seen, QStringList { "fail|登陆失败" });
+        QCOMPARE(closer.seen, QStringList { "fail|登陆失败\n" + why });
         QVERIFY(dialog.isVisible());
         QCOMPARE(child<QLineEdit>(&dialog, "userNameEd")->text(), QStringLiteral("demo"));
         QCOMPARE(child<QLineEdit>(&dialog, "passWordEd")->text(), password);
