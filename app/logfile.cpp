@@ -1,5 +1,7 @@
 #include "logfile.h"
 
+#include "tracelog.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -62,10 +64,16 @@ void LogFile::install()
     m_installed = true;
 }
 
+// The trace category stays out of the file: it repeats with every reload.
+bool LogFile::belongsInFile(const QMessageLogContext &context)
+{
+    return !context.category || qstrcmp(context.category, traceLog().categoryName()) != 0;
+}
+
 void LogFile::handleMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     LogFile *log = installedLog;
-    if (log && !writing) {
+    if (log && !writing && belongsInFile(context)) {
         writing = true;
         log->write(QLatin1String(typeName(type)) + QLatin1String(": ") + message);
         writing = false;

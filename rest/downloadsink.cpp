@@ -21,6 +21,7 @@ constexpr qint64 queueLimit = 4 << 20;
 DownloadSink::DownloadSink(const QString &path, bool hashing)
     : m_file(path)
     , m_hash(hashing ? new QCryptographicHash(QCryptographicHash::Md5) : nullptr)
+    , m_sha256(QCryptographicHash::Sha256)
     , m_maxBytes(std::numeric_limits<qint64>::max())
     , m_spareBytes(std::numeric_limits<qint64>::max())
 {
@@ -167,6 +168,7 @@ DownloadSink::Result DownloadSink::store(const char *data, qint64 size)
         return fail(Result::NoSpace, QStringLiteral("the disk would keep less than its reserve"));
     if (m_hash)
         m_hash->addData(data, int(size));
+    m_sha256.addData(data, int(size));
     qint64 done = 0;
     for (int attempt = 0; attempt < 2 && done < size; ++attempt) {
         const qint64 written = m_file.write(data + done, size - done);
@@ -195,6 +197,16 @@ bool DownloadSink::isComplete() const
 QByteArray DownloadSink::md5() const
 {
     return m_hash ? m_hash->result() : QByteArray();
+}
+
+QByteArray DownloadSink::sha256() const
+{
+    return m_sha256.result();
+}
+
+qint64 DownloadSink::size() const
+{
+    return m_written;
 }
 
 // QSaveFile::commit() does not notice a failing flush when it closes the file, so the flush

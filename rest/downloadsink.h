@@ -51,6 +51,9 @@ public:
     bool isComplete() const;
     // The MD5 of the decoded body, once the sink is idle.
     QByteArray md5() const;
+    // The SHA-256 and size of what was written, once the sink is idle.
+    QByteArray sha256() const;
+    qint64 size() const;
 
     // Flushes, syncs and renames over the destination, off the calling thread; the caller
     // waits in a local event loop. False leaves the destination as it was.
@@ -71,6 +74,7 @@ private:
 
     QSaveFile m_file;
     std::unique_ptr<QCryptographicHash> m_hash;
+    QCryptographicHash m_sha256;
     std::unique_ptr<z_stream_s> m_inflater;
     QByteArray m_decoded;
     bool m_encodingEnded = false;

@@ -12,6 +12,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QMetaEnum>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 
@@ -50,7 +51,23 @@ bool ArchiveUnpacker::isSafeEntryName(const QString &name)
 
 ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archivePath, const QString &folder)
 {
-    return OffThread::run([&] { return unpackHere(archivePath, folder); });
+    m_fileCount = 0;
+    m_byteCount = 0;
+    const Result result = OffThread::run([&] { return unpackHere(archivePath, folder); });
+    qInfo().noquote() << "unpack" << QDir::toNativeSeparators(archivePath) << "into"
+                      << QDir::toNativeSeparators(folder) << ":" << m_fileCount << "files," << m_byteCount
+                      << "bytes," << QMetaEnum::fromType<Result>().valueToKey(int(result));
+    return result;
+}
+
+int ArchiveUnpacker::fileCount() const
+{
+    return m_fileCount;
+}
+
+qint64 ArchiveUnpacker::byteCount() const
+{
+    return m_byteCount;
 }
 
 int ArchiveUnpacker::maxEntries() const
@@ -95,6 +112,9 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpackHere(const QString &archivePath, 
     const Result checked = checkEntries(zip, archive, target, entryCount, sizes);
     if (checked != Result::Unpacked)
         return checked;
+    m_fileCount = sizes.size();
+    for (const auto &entry : qAsConst(sizes))
+        m_byteCount += entry.second;
 
     const QString staging = makeStagingFolder(target);
     if (staging.isEmpty()) {

@@ -44,6 +44,10 @@ public:
     ArchiveUnpacker &operator=(const ArchiveUnpacker &) = delete;
 
     Result unpack(const QString &archivePath, const QString &folder);
+    // The files and bytes the archive of the last unpack() holds, once its entries passed
+    // their checks; 0 when it was refused before.
+    int fileCount() const;
+    qint64 byteCount() const;
 
     int maxEntries() const;
     void setMaxEntries(int count);
@@ -72,6 +76,8 @@ private:
     static bool removeEntry(const QString &path);
 
     int m_maxEntries = defaultMaxEntries;
+    int m_fileCount = 0;
+    qint64 m_byteCount = 0;
 };
 
 #endif // ARCHIVEUNPACKER_H

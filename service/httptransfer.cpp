@@ -6,10 +6,12 @@
 #include "krestservice.h"
 #include "localpath.h"
 #include "network.h"
+#include "tracelog.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QMetaEnum>
 #include <QScopeGuard>
 #include <QSet>
 #include <QUrl>
@@ -79,6 +81,32 @@ ArchiveUnpacker::Result HttpTransfer::lastUnpackResult() const
     return m_unpackResult;
 }
 
+QString HttpTransfer::lastCertificateProblem() const
+{
+    return m_certificateProblem;
+}
+
+qint64 HttpTransfer::lastFileSize() const
+{
+    return m_fileSize;
+}
+
+QByteArray HttpTransfer::lastFileSha256() const
+{
+    return m_fileSha256;
+}
+
+// The three results in their own names, for the log: "Fetched Saved Unpacked".
+QString HttpTransfer::lastOutcome() const
+{
+    QStringList words { QLatin1String(QMetaEnum::fromType<FetchResult>().valueToKey(int(m_fetchResult))) };
+    if (m_fetchResult == FetchResult::Fetched || m_fetchResult == FetchResult::DownloadFailed)
+        words << QLatin1String(QMetaEnum::fromType<KRESTService::DownloadResult>().valueToKey(int(m_downloadResult)));
+    if (m_unpackResult != ArchiveUnpacker::Result::NotAnArchive || m_fetchResult == FetchResult::NothingToFetch)
+        words << QLatin1String(QMetaEnum::fromType<ArchiveUnpacker::Result>().valueToKey(int(m_unpackResult)));
+    return words.join(QLatin1Char(' '));
+}
+
 QVariantMap HttpTransfer::login(QVariantMap iDataMap)
 {
     return toReplyMap(sendPath(QStringLiteral("user/login/%1/%2"), iDataMap,
@@ -89,7 +117,7 @@ QVariantMap HttpTransfer::getTaskList(QVariantMap iDataMap)
 {
     const QString reply = sendPath(QStringLiteral("device/task_list/%1/%2"), iDataMap,
         { QStringLiteral("uid"), QStringLiteral("time") });
-    qDebug() << "qqqqqqqqqqqqqqq" << reply;
+    qCDebug(traceLog) << "qqqqqqqqqqqqqqq" << reply;
     return toReplyMap(reply);
 }
 
@@ -113,8 +141,11 @@ bool HttpTransfer::downloadNcFile(QVariantMap iDataMap)
     const QString localFile = iDataMap.value(QStringLiteral("localFile")).toString();
     const QString remoteFile = iDataMap.value(QStringLiteral("remoteFile")).toString();
     const QString localPath = iDataMap.value(QStringLiteral("localPath")).toString();
-    qDebug() << localPath;
+    qCDebug(traceLog) << localPath;
     m_unpackResult = ArchiveUnpacker::Result::NotAnArchive;
+    m_certificateProblem.clear();
+    m_fileSize = 0;
+    m_fileSha256.clear();
 
     const QStringList claimed = claimKeys({ localFile, localPath });
     for (const QString &key : claimed) {
@@ -140,6 +171,9 @@ bool HttpTransfer::downloadNcFile(QVariantMap iDataMap)
         }
         const bool saved = rest.downloadFile(remoteFile, localFile, QStringLiteral("none"));
         m_downloadResult = rest.lastDownloadResult();
+        m_certificateProblem = rest.lastCertificateProblem();
+        m_fileSize = rest.lastDownloadSize();
+        m_fileSha256 = rest.lastDownloadSha256();
         if (!saved) {
             m_fetchResult = FetchResult::DownloadFailed;
             return false;
@@ -168,7 +202,9 @@ void HttpTransfer::openLocalPath(QString path)
     path = LocalPath::fromFileUrl(path);
     // The text itself is the folder, with or without a trailing "/". QFileInfo would drop
     // the last name of a relative folder on Windows.
-    FolderOpener::open(QDir::cleanPath(QDir(path).absolutePath()));
+    const QString folder = QDir::cleanPath(QDir(path).absolutePath());
+    qInfo().noquote() << "opened folder" << QDir::toNativeSeparators(folder);
+    FolderOpener::open(folder);
 }
 
 // The values are substituted in one pass, so a "%2" inside the first value stays text.

@@ -39,6 +39,13 @@ public:
     KRESTService::DownloadResult lastDownloadResult() const;
     // What the unpacking of the last downloadNcFile did; NotAnArchive when none ran.
     ArchiveUnpacker::Result lastUnpackResult() const;
+    // Why the last downloadNcFile's server certificate was refused, in Qt's words.
+    QString lastCertificateProblem() const;
+    // The size and SHA-256 of the file the last downloadNcFile saved; 0 and empty otherwise.
+    qint64 lastFileSize() const;
+    QByteArray lastFileSha256() const;
+    // The last downloadNcFile's results by their names, for the log.
+    QString lastOutcome() const;
 
 signals:
     // Relayed from the transfer of downloadNcFile; bytesTotal is -1 while unknown.
@@ -66,6 +73,9 @@ private:
     FetchResult m_fetchResult = FetchResult::NothingToFetch;
     KRESTService::DownloadResult m_downloadResult = KRESTService::DownloadResult::Saved;
     ArchiveUnpacker::Result m_unpackResult = ArchiveUnpacker::Result::NotAnArchive;
+    QString m_certificateProblem;
+    qint64 m_fileSize = 0;
+    QByteArray m_fileSha256;
 };
 
 #endif // HTTPTRANSFER_H

@@ -4,6 +4,7 @@
 #include "httptransfer.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QMessageBox>
 #include <QPointer>
 #include <QVariantMap>
@@ -50,7 +51,10 @@ void setup::on_pushButton_clicked()
         return;
     ui->pushButton->setEnabled(true);
 
-    if (reply.value("status").toInt() == 0) {
+    const bool saved = reply.value("status").toInt() != 0;
+    qInfo().noquote() << "device settings" << name << (ownerOnly ? "owner only" : "everyone") << ":"
+                      << (saved ? QStringLiteral("saved") : QStringLiteral("not saved, ") + transfer.lastError().message());
+    if (!saved) {
         QMessageBox::critical(nullptr, QStringLiteral("fail"), tr("设置失败"));
         return;
     }

@@ -6,10 +6,14 @@
 #include "safefilename.h"
 #include "setup.h"
 #include "statustext.h"
+#include "tasklistchange.h"
+#include "tracelog.h"
 
 #include <QApplication>
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QMessageBox>
 #include <QPointer>
@@ -79,7 +83,7 @@ void Information::loadTaskList(QString date)
         return;
     --pendingLoads;
     if (generation != loadGeneration) {
-        qDebug() << "task list of" << date << "dropped: a newer load replaced it";
+        qCDebug(traceLog) << "task list of" << date << "dropped: a newer load replaced it";
         return;
     }
 
@@ -98,7 +102,12 @@ void Information::loadTaskList(QString date)
 // operator's selection and scroll position stay.
 void Information::showTasks(const QString &date, const QVariantList &tasks)
 {
-    const bool unchanged = date == shownDate && loadedAt.isValid() && tasks == taskList;
+    const bool sameDay = date == shownDate && loadedAt.isValid();
+    const bool unchanged = sameDay && tasks == taskList;
+    if (failingSince.isValid())
+        qInfo().noquote() << "device service answers again, after failing since" << StatusText::clock(failingSince);
+    if (!unchanged)
+        logTaskList(date, tasks, sameDay);
     shownDate = date;
     loadedAt = QTime::currentTime();
     failingSince = QTime();
@@ -113,9 +122,11 @@ void Information::showTasks(const QString &date, const QVariantList &tasks)
 // never left under a new date: a day that cannot be loaded shows none.
 void Information::showFailure(const QString &date, const ErrorInfo &failure)
 {
-    qDebug() << "task list of" << date << "not loaded:" << failure.code() << failure.message();
-    if (!failingSince.isValid())
+    qCDebug(traceLog) << "task list of" << date << "not loaded:" << failure.code() << failure.message();
+    if (!failingSince.isValid()) {
         failingSince = QTime::currentTime();
+        qInfo().noquote() << "device service failing:" << date << "not loaded," << failure.message();
+    }
     if (date == shownDate && loadedAt.isValid()) {
         setTableStatus(StatusText::stale(failure, failingSince, loadedAt));
         return;
@@ -125,6 +136,14 @@ void Information::showFailure(const QString &date, const ErrorInfo &failure)
     taskList.clear();
     rebuildTable();
     setTableStatus(StatusText::dayFailed(date, failure));
+}
+
+// One line for each list that differs from the one shown before, none for a reload that
+// brings the same list again.
+void Information::logTaskList(const QString &date, const QVariantList &tasks, bool sameDay) const
+{
+    const QString change = sameDay ? QStringLiteral(" (%1)").arg(TaskListChange::describe(taskList, tasks)) : QString();
+    qInfo().noquote() << "task list of" << date << ":" << tasks.size() << "tasks" + change;
 }
 
 // Every load removes all rows and makes every item anew. The rows go in one call: removed
@@ -199,7 +218,7 @@ void Information::cellClick(int row, int col)
     const QVariantMap request { { "remoteFile", address }, { "localFile", folder + fileName },
         { "localPath", folder + taskNumber } };
     HttpTransfer transfer;
-    qDebug() << request;
+    qCDebug(traceLog) << request;
     connect(&transfer, &HttpTransfer::fetchProgress, this, [this, fileName](qint64 received, qint64 total) {
         setFileStatus(StatusText::fetching(fileName, received, total));
     });
@@ -207,8 +226,11 @@ void Information::cellClick(int row, int col)
 
     const QPointer<Information> alive(this);
     QApplication::setOverrideCursor(Qt::BusyCursor);
+    QElapsedTimer clock;
+    clock.start();
     const bool fetched = transfer.downloadNcFile(request);
     QApplication::restoreOverrideCursor();
+    logFetch(taskNumber, pdf, address, transfer, clock.elapsed());
     if (!alive)
         return;
     if (!fetched) {
@@ -221,6 +243,16 @@ void Information::cellClick(int row, int col)
     }
     setFileStatus(StatusText::fetched(fileName, folder));
     transfer.openLocalPath(folder);
+}
+
+void Information::logFetch(
+    const QString &taskNumber, bool pdf, const QString &address, const HttpTransfer &transfer, qint64 ms)
+{
+    const QByteArray sha256 = transfer.lastFileSha256().toHex();
+    qInfo().noquote().nospace() << "fetch " << (pdf ? "label PDF" : "NC program") << " of task \"" << taskNumber
+                                << "\" from " << address << ": " << transfer.lastOutcome() << ", "
+                                << transfer.lastFileSize() << " bytes, SHA-256 "
+                                << (sha256.isEmpty() ? QByteArray("-") : sha256) << ", " << ms << " ms";
 }
 
 // The folder is opened only when it holds the program just fetched; anything else is
@@ -265,7 +297,6 @@ void Information::showDay(const QString &date)
 {
     loadTaskList(date);
     setShownDate(QDate::fromString(currentDate, dateFormat));
-    qDebug() << date;
 }
 
 // The window's own changes of the date edit must not reach on_dateEdit_dateChanged,
@@ -278,6 +309,7 @@ void Information::setShownDate(const QDate &date)
 
 void Information::on_out_clicked()
 {
+    qInfo().noquote() << "signed out";
     close();
 }
 
@@ -310,7 +342,7 @@ void Information::refresh()
 {
     // A tick during a slow load would otherwise start a second load inside the first.
     if (pendingLoads > 0) {
-        qDebug() << "refresh skipped: the task list of" << currentDate << "is still loading";
+        qCDebug(traceLog) << "refresh skipped: the task list of" << currentDate << "is still loading";
         return;
     }
     loadTaskList(currentDate);

@@ -53,6 +53,9 @@ private slots:
 private:
     void showTasks(const QString &date, const QVariantList &tasks);
     void showFailure(const QString &date, const ErrorInfo &failure);
+    void logTaskList(const QString &date, const QVariantList &tasks, bool sameDay) const;
+    static void logFetch(
+        const QString &taskNumber, bool pdf, const QString &address, const HttpTransfer &transfer, qint64 ms);
     void rebuildTable();
     void showDay(const QString &date);
     void setShownDate(const QDate &date);

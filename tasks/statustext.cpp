@@ -42,9 +42,16 @@ QString StatusText::reason(const ErrorInfo &failure)
         return QStringLiteral("超时");
     case Network::Interrupted:
         return QStringLiteral("已中断");
+    case Network::CertificateRefused:
+        return certificateRefused(failure.message());
     default:
         return QStringLiteral("回复无效");
     }
+}
+
+QString StatusText::certificateRefused(const QString &problem)
+{
+    return problem.isEmpty() ? QStringLiteral("证书无效") : QStringLiteral("证书无效（%1）").arg(problem);
 }
 
 QString StatusText::size(qint64 bytes)
@@ -84,7 +91,9 @@ QString StatusText::fetchFailed(const QString &fileName, const HttpTransfer &tra
         why = QStringLiteral("地址无效");
         break;
     default:
-        why = downloadProblem(transfer.lastDownloadResult());
+        why = transfer.lastDownloadResult() == KRESTService::DownloadResult::CertificateRefused
+            ? certificateRefused(transfer.lastCertificateProblem())
+            : downloadProblem(transfer.lastDownloadResult());
         break;
     }
     return QStringLiteral("%1 未下载：%2，原有文件未改动").arg(fileName, why);
@@ -112,6 +121,10 @@ QString StatusText::downloadProblem(KRESTService::DownloadResult result)
         return QStringLiteral("文件过大");
     case Result::ChecksumMismatch:
         return QStringLiteral("校验失败");
+    case Result::CertificateRefused:
+        return QStringLiteral("证书无效");
+    case Result::InsecureRedirect:
+        return QStringLiteral("服务器转向不安全的 http 地址，已拒绝");
     case Result::Saved:
         break;
     }

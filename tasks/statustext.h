@@ -19,6 +19,7 @@ public:
     static QString dayFailed(const QString &date, const ErrorInfo &failure);
     // The reason of a failed device-service request in words.
     static QString reason(const ErrorInfo &failure);
+    static QString certificateRefused(const QString &problem);
 
     static QString fetching(const QString &fileName, qint64 received, qint64 total);
     static QString fetched(const QString &fileName, const QString &folder);
@@ -28,8 +29,9 @@ public:
     static QString downloadProblem(KRESTService::DownloadResult result);
     static QString unpackProblem(ArchiveUnpacker::Result result);
 
-private:
     static QString clock(const QTime &time);
+
+private:
     static QString size(qint64 bytes);
 };
 

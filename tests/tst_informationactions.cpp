@@ -1,11 +1,13 @@
 #include "devicesimulator.h"
 #include "folderopener.h"
 #include "information.h"
+#include "logfile.h"
 #include "messageboxcloser.h"
 #include "network.h"
 #include "testfiles.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDateEdit>
 #include <QDir>
 #include <QDirIterator>
@@ -65,6 +67,7 @@ private slots:
     void logOutClosesTaskWindow();
     void savingLastFormEndsProgram();
     void clickDuringSlowReloadActsOnShownRow();
+    void logKeepsActionsAndChangesOnly();
 
 private:
     void startWindow();
@@ -546,6 +549,58 @@ void tst_InformationActions::clickDuringSlowReloadActsOnShownRow()
     QCOMPARE(TestFiles::read(appDir("nc/20/panel-1.nc")), QByteArray("twenty"));
     QVERIFY(!QFileInfo::exists(appDir("nc/21")));
     QCOMPARE(m_window->findChild<QTableWidget *>("view")->item(0, 0)->text(), QStringLiteral("21"));
+}
+
+
+// A technician's log: nothing for reloads that bring the list already shown, one line for a
+// change, one when the service starts failing and one when it answers again, and a line
+// for each fetch with the SHA-256 of what was written.
+void tst_InformationActions::logKeepsActionsAndChangesOnly()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("quillet.log");
+    const auto reload = [this] { QVERIFY(QMetaObject::invokeMethod(m_window.get(), "refresh")); };
+    const auto lines = [&path] {
+        QStringList kept;
+        for (const QString &line : QString::fromUtf8(TestFiles::read(path)).split('\n', Qt::SkipEmptyParts)) {
+            if (line.contains(" info: "))
+                kept << line.section(' ', 3);
+        }
+        return kept;
+    };
+    const QDate shown = m_window->findChild<QDateEdit *>("dateEdit")->date();
+    const QString day = shown.toString("yyyy-MM-dd");
+    {
+        LogFile log(path);
+        log.install();
+        reload();
+        reload();
+        QCOMPARE(lines(), QStringList());
+
+        m_sim.setTasksPerDay(13);
+        reload();
+        reload();
+        m_sim.setFault(DeviceSimulator::Fault::HttpError, 503, "device/task_list/");
+        reload();
+        reload();
+        m_sim.clearFault();
+        reload();
+        QCOMPARE(lines().size(), 3);
+        QCOMPARE(lines().at(0), "task list of " + day + " : 13 tasks (1 added)");
+        QVERIFY(lines().at(1).startsWith("device service failing: " + day));
+        QVERIFY(lines().at(2).startsWith("device service answers again"));
+
+        clickCell(0, pdfColumn);
+    }
+    const QString number = m_sim.tasksFor(shown).at(0).toMap().value("task_num").toString();
+    const QByteArray written = TestFiles::read(appDir("pdf/" + number + ".pdf"));
+    const QString sha256 = QCryptographicHash::hash(written, QCryptographicHash::Sha256).toHex();
+    const QStringList fetchLines = lines().filter("fetch label PDF");
+    QCOMPARE(fetchLines.size(), 1);
+    QVERIFY2(fetchLines.first().contains(QStringLiteral("%1 bytes, SHA-256 %2").arg(written.size()).arg(sha256)),
+        qPrintable(fetchLines.first()));
+    QCOMPARE(lines().filter("opened folder").size(), 1);
 }
 
 QTEST_MAIN(tst_InformationActions)

@@ -1,0 +1,3 @@
+#include "tracelog.h"
+
+Q_LOGGING_CATEGORY(traceLog, "quillet.trace")
