@@ -54,9 +54,12 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archivePath, cons
     m_fileCount = 0;
     m_byteCount = 0;
     const Result result = OffThread::run([&] { return unpackHere(archivePath, folder); });
-    qInfo().noquote() << "unpack" << QDir::toNativeSeparators(archivePath) << "into"
-                      << QDir::toNativeSeparators(folder) << ":" << m_fileCount << "files," << m_byteCount
-                      << "bytes," << QMetaEnum::fromType<Result>().valueToKey(int(result));
+    // A label PDF is no archive: the fetch's own log line says so.
+    if (result != Result::NotAnArchive) {
+        qInfo().noquote() << "unpack" << QDir::toNativeSeparators(archivePath) << "into"
+                          << QDir::toNativeSeparators(folder) << ":" << m_fileCount << "files," << m_byteCount
+                          << "bytes," << QMetaEnum::fromType<Result>().valueToKey(int(result));
+    }
     return result;
 }
 
