@@ -565,7 +565,7 @@ void tst_InformationActions::logKeepsActionsAndChangesOnly()
         QStringList kept;
         for (const QString &line : QString::fromUtf8(TestFiles::read(path)).split('\n', Qt::SkipEmptyParts)) {
             if (line.contains(" info: "))
-                kept << line.section(' ', 3);
+                kept << line.section(' ', 3).trimmed(); // a Windows line ends with "\r\n"
         }
         return kept;
     };
