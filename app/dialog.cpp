@@ -52,7 +52,8 @@ void Dialog::on_loginBtn_clicked()
         return;
     if (reply.value("status").toInt() == 0) {
         const QString why = signInProblem(transfer.lastError(), reply);
-        qInfo().noquote() << "sign-in" << userName << "failed:" << why;
+        const QString detail = transfer.lastError().message();
+        qInfo().noquote() << "sign-in" << userName << "failed:" << why << (detail.isEmpty() ? QString() : "(" + detail + ")");
         QMessageBox::critical(nullptr, tr("fail"), tr("登陆失败") + QLatin1Char('\n') + why, QMessageBox::Ok);
         return;
     }
