@@ -53,8 +53,11 @@ public:
     QByteArray md5() const;
 
     // Flushes, syncs and renames over the destination, off the calling thread; the caller
-    // waits in a local event loop. False leaves the destination as it was.
-    bool commit();
+    // waits in a local event loop. False leaves the destination as it was. With keepReplacedAt,
+    // an existing destination is first moved there (and back should the rename fail).
+    bool commit(const QString &keepReplacedAt = QString());
+    // The last commit moved the file it replaced to keepReplacedAt.
+    bool keptReplaced() const;
     void cancel();
 
 signals:
@@ -68,6 +71,7 @@ private:
     Result store(const char *data, qint64 size);
     Result fail(Result why, const QString &reason);
     void batchDone();
+    bool moveReplacedAside(const QString &keepAt);
 
     QSaveFile m_file;
     std::unique_ptr<QCryptographicHash> m_hash;
@@ -85,6 +89,7 @@ private:
     bool m_inFlight = false;
     Result m_failure = Result::Saved;
     QString m_reason;
+    bool m_keptReplaced = false;
 };
 
 #endif // DOWNLOADSINK_H

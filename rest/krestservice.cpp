@@ -514,6 +514,16 @@ void KRESTService::setDiskReserve(qint64 bytes)
     m_diskReserve = bytes;
 }
 
+void KRESTService::setKeepReplacedAt(const QString &path)
+{
+    m_keepReplacedAt = path;
+}
+
+bool KRESTService::keptReplaced() const
+{
+    return m_keptReplaced;
+}
+
 QString KRESTService::md5Base64(const QByteArray &data)
 {
     return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toBase64());
@@ -732,7 +742,7 @@ bool KRESTService::downloadFile(const QString &src, const QString &dst, const QS
         qDebug() << "md5校验出错";
         result = DownloadResult::ChecksumMismatch;
     }
-    if (result == DownloadResult::Saved && !sink.commit()) {
+    if (result == DownloadResult::Saved && !sink.commit(m_keepReplacedAt)) {
         qDebug().noquote().nospace() << "cannot write " << path << ": " << sink.errorString();
         result = sink.failure();
     }
@@ -741,6 +751,7 @@ bool KRESTService::downloadFile(const QString &src, const QString &dst, const QS
         removeDirs(madeDirs);
     }
     m_lastDownloadResult = result;
+    m_keptReplaced = sink.keptReplaced();
     return result == DownloadResult::Saved;
 }
 

@@ -3,6 +3,7 @@
 
 #include "archiveunpacker.h"
 #include "errorinfo.h"
+#include "fetchhistory.h"
 #include "krestservice.h"
 
 #include <QObject>
@@ -40,6 +41,19 @@ public:
     // What the unpacking of the last downloadNcFile did; NotAnArchive when none ran.
     ArchiveUnpacker::Result lastUnpackResult() const;
 
+    // Every fetch, restore and opened folder is recorded in the history in this folder
+    // (HistoryStore::defaultFolder() unless set), and the versions that fetches and restores
+    // replace are kept there. A history that cannot be written never stops the fetch.
+    void setHistoryFolder(const QString &folder);
+    QString historyFolder() const;
+    // Who the entries name; the device's name is the one its settings form saved last.
+    void setUserId(const QString &uid);
+    static QString deviceNameKey();
+    // The last downloadNcFile, restoreVersion or openLocalPath was recorded; when not,
+    // historyProblem() says why.
+    bool historyRecorded() const;
+    QString historyProblem() const;
+
 signals:
     // Relayed from the transfer of downloadNcFile; bytesTotal is -1 while unknown.
     void fetchProgress(qint64 bytesReceived, qint64 bytesTotal);
@@ -57,8 +71,18 @@ public slots:
     QVariantMap registraAndmodifica(QVariantMap iDataMap);
     // Shows the folder in the platform's file manager and returns at once.
     void openLocalPath(QString path);
+    // Puts back the version that history entry entryId replaced, keeping the current one
+    // first; refused while a fetch writes the same file or folder.
+    FetchHistory::RestoreResult restoreVersion(qint64 entryId);
 
 private:
+    bool fetch(const QString &localFile, const QString &remoteFile, const QString &localPath,
+        const HistoryEntry &entry, const QString &keepAt);
+    HistoryEntry newEntry(const char *action) const;
+    void recordFetch(FetchHistory &history, HistoryEntry &entry, const QString &keptPath,
+        const QString &localFile, const QString &localPath);
+    QString fetchOutcome() const;
+    void noteRecorded(bool recorded, const QString &problem);
     QString sendPath(const QString &pathTemplate, const QVariantMap &iDataMap, const QStringList &keys);
     QVariantMap toReplyMap(const QString &reply);
 
@@ -66,6 +90,12 @@ private:
     FetchResult m_fetchResult = FetchResult::NothingToFetch;
     KRESTService::DownloadResult m_downloadResult = KRESTService::DownloadResult::Saved;
     ArchiveUnpacker::Result m_unpackResult = ArchiveUnpacker::Result::NotAnArchive;
+    bool m_downloadRan = false;
+    bool m_keptReplaced = false;
+    QString m_historyFolder;
+    QString m_userId;
+    bool m_historyRecorded = false;
+    QString m_historyProblem;
 };
 
 #endif // HTTPTRANSFER_H

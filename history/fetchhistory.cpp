@@ -1,0 +1,140 @@
+#include "fetchhistory.h"
+
+#include "filedigest.h"
+#include "offthread.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QMetaEnum>
+
+FetchHistory::FetchHistory(const QString &folder)
+    : m_store(folder)
+    , m_versions(folder)
+{ }
+
+QString FetchHistory::folder() const
+{
+    return m_store.folder();
+}
+
+HistoryStore &FetchHistory::store()
+{
+    return m_store;
+}
+
+VersionKeeper &FetchHistory::versions()
+{
+    return m_versions;
+}
+
+QString FetchHistory::lastError() const
+{
+    return m_store.lastError();
+}
+
+HistoryEntry FetchHistory::lastRestore() const
+{
+    return m_lastRestore;
+}
+
+bool FetchHistory::record(HistoryEntry &entry, const QString &writtenFile, const QString &unpackedFolder)
+{
+    return OffThread::run([&] { return recordHere(entry, writtenFile, unpackedFolder); });
+}
+
+bool FetchHistory::recordHere(HistoryEntry &entry, const QString &writtenFile, const QString &unpackedFolder)
+{
+    digestWritten(entry, writtenFile, unpackedFolder);
+    QList<HistoryEntry> entries { entry };
+    if (!entry.kind.isEmpty() && VersionKeeper::isUsableTask(entry.task)) {
+        for (const QString &pruned : m_versions.prune(entry.kind, entry.task)) {
+            HistoryEntry prune;
+            prune.time = QDateTime::currentDateTime();
+            prune.action = QString::fromLatin1(HistoryEntry::pruneAction);
+            prune.userId = entry.userId;
+            prune.device = entry.device;
+            prune.task = entry.task;
+            prune.kind = entry.kind;
+            prune.keptPath = pruned;
+            prune.outcome = QStringLiteral("Pruned");
+            prune.ok = true;
+            entries << prune;
+        }
+    }
+    const bool added = m_store.add(entries);
+    entry.id = entries.first().id;
+    return added;
+}
+
+// An NC program is known by its archive's digest; its files are listed one by one.
+void FetchHistory::digestWritten(
+    HistoryEntry &entry, const QString &writtenFile, const QString &unpackedFolder)
+{
+    if (!writtenFile.isEmpty())
+        entry.sha256 = FileDigest::sha256(writtenFile, &entry.bytes);
+    if (unpackedFolder.isEmpty())
+        return;
+    entry.files = FileDigest::folderFiles(unpackedFolder);
+    if (writtenFile.isEmpty()) {
+        entry.bytes = 0;
+        for (const HistoryFile &file : qAsConst(entry.files))
+            entry.bytes += file.size;
+    }
+}
+
+FetchHistory::RestoreResult FetchHistory::restore(
+    qint64 entryId, const QString &userId, const QString &device)
+{
+    m_lastRestore = HistoryEntry();
+    HistoryEntry replacing;
+    if (!m_store.find(entryId, replacing))
+        return RestoreResult::Unknown;
+    HistoryEntry restore;
+    restore.time = QDateTime::currentDateTime();
+    restore.action = QString::fromLatin1(HistoryEntry::restoreAction);
+    restore.userId = userId;
+    restore.device = device;
+    restore.task = replacing.task;
+    restore.kind = replacing.kind;
+    restore.source = replacing.keptPath;
+    restore.target = replacing.target;
+    const RestoreResult result = OffThread::run([&] { return restoreHere(replacing, restore); });
+    restore.outcome = QString::fromLatin1(QMetaEnum::fromType<RestoreResult>().valueToKey(int(result)));
+    restore.ok = result == RestoreResult::Restored;
+    const bool isFile = restore.kind == QLatin1String("pdf");
+    if (record(restore, restore.ok && isFile ? restore.target : QString(),
+            restore.ok && !isFile ? restore.target : QString()))
+        m_lastRestore = restore;
+    return result;
+}
+
+// The current version is moved into the history first; on Windows that fails while a file
+// of it is open, and then nothing has changed.
+FetchHistory::RestoreResult FetchHistory::restoreHere(const HistoryEntry &replacing, HistoryEntry &restore)
+{
+    const QString kept = m_versions.absolutePath(replacing.keptPath);
+    if (replacing.keptPath.isEmpty() || !QFileInfo::exists(kept) || replacing.target.isEmpty())
+        return RestoreResult::NotKept;
+    const QString target = replacing.target;
+    QString current;
+    if (QFileInfo::exists(target)) {
+        const QString relative = m_versions.newVersionPath(restore.kind, restore.task, restore.time);
+        current = m_versions.absolutePath(relative);
+        QDir().mkpath(QFileInfo(current).absolutePath());
+        if (relative.isEmpty() || !QDir().rename(target, current)) {
+            qDebug() << "history: not restored," << target << "cannot be moved (a file in it may be in use)";
+            return RestoreResult::InUse;
+        }
+        restore.keptPath = relative;
+    }
+    QDir().mkpath(QFileInfo(target).absolutePath());
+    if (QDir().rename(kept, target))
+        return RestoreResult::Restored;
+    qDebug() << "history: cannot move" << kept << "back to" << target;
+    if (!current.isEmpty() && !QDir().rename(current, target))
+        qDebug() << "history: the current version of" << target << "is at" << current;
+    else
+        restore.keptPath.clear();
+    return RestoreResult::Failed;
+}

@@ -1,0 +1,153 @@
+#include "versionkeeper.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+const QString stampFormat = QStringLiteral("yyyyMMdd-hhmmss");
+const QStringList kinds { QStringLiteral("nc"), QStringLiteral("pdf") };
+
+// The time stamp a version's name starts with, which orders versions of all tasks.
+QString stampOf(const QString &relative)
+{
+    return QFileInfo(relative).fileName();
+}
+
+} // namespace
+
+VersionKeeper::VersionKeeper(const QString &historyFolder)
+    : m_folder(historyFolder)
+{ }
+
+int VersionKeeper::maxVersions() const
+{
+    return m_maxVersions;
+}
+
+qint64 VersionKeeper::maxBytes() const
+{
+    return m_maxBytes;
+}
+
+void VersionKeeper::setLimits(int versions, qint64 bytes)
+{
+    m_maxVersions = versions;
+    m_maxBytes = bytes;
+}
+
+// The task number arrives checked as a file name; this only keeps it inside the folder.
+bool VersionKeeper::isUsableTask(const QString &task)
+{
+    return !task.isEmpty() && task != QLatin1String(".") && task != QLatin1String("..")
+        && !task.contains(QLatin1Char('/')) && !task.contains(QLatin1Char('\\'));
+}
+
+QString VersionKeeper::newVersionPath(const QString &kind, const QString &task, const QDateTime &when) const
+{
+    if (!isUsableTask(task) || !kinds.contains(kind))
+        return QString();
+    const QString suffix = kind == QLatin1String("pdf") ? QStringLiteral(".pdf") : QString();
+    const QString base = kind + QLatin1Char('/') + task + QLatin1Char('/') + when.toString(stampFormat);
+    QString candidate = base + suffix;
+    // Two versions set aside within one second get a counter, which still sorts after the first.
+    for (int counter = 2; QFileInfo::exists(absolutePath(candidate)); ++counter)
+        candidate = base + QLatin1Char('-') + QString::number(counter) + suffix;
+    return candidate;
+}
+
+QString VersionKeeper::absolutePath(const QString &relative) const
+{
+    return m_folder + QLatin1Char('/') + relative;
+}
+
+QString VersionKeeper::taskFolder(const QString &kind, const QString &task) const
+{
+    return kind + QLatin1Char('/') + task;
+}
+
+QStringList VersionKeeper::versions(const QString &kind, const QString &task) const
+{
+    if (!isUsableTask(task))
+        return QStringList();
+    const QString folder = taskFolder(kind, task);
+    QStringList found;
+    const QStringList names
+        = QDir(absolutePath(folder)).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString &name : names)
+        found << folder + QLatin1Char('/') + name;
+    std::sort(found.begin(), found.end(),
+        [](const QString &a, const QString &b) { return stampOf(a) < stampOf(b); });
+    return found;
+}
+
+QStringList VersionKeeper::allVersions() const
+{
+    QStringList found;
+    for (const QString &kind : kinds) {
+        const QStringList tasks = QDir(absolutePath(kind)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        for (const QString &task : tasks)
+            found << versions(kind, task);
+    }
+    std::sort(found.begin(), found.end(),
+        [](const QString &a, const QString &b) { return stampOf(a) < stampOf(b); });
+    return found;
+}
+
+QStringList VersionKeeper::prune(const QString &kind, const QString &task) const
+{
+    QStringList removed;
+    QStringList ofTask = versions(kind, task);
+    while (ofTask.size() > m_maxVersions) {
+        if (remove(ofTask.first()))
+            removed << ofTask.first();
+        ofTask.removeFirst();
+    }
+
+    qint64 total = sizeOf(m_folder);
+    if (total <= m_maxBytes)
+        return removed;
+    QStringList all = allVersions();
+    while (total > m_maxBytes && !all.isEmpty()) {
+        const qint64 size = sizeOf(absolutePath(all.first()));
+        if (remove(all.first())) {
+            removed << all.first();
+            total -= size;
+        }
+        all.removeFirst();
+    }
+    return removed;
+}
+
+qint64 VersionKeeper::sizeOf(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.isDir())
+        return info.size();
+    qint64 total = 0;
+    QDirIterator it(path, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        total += it.fileInfo().size();
+    }
+    return total;
+}
+
+// The task's folder goes with its last version.
+bool VersionKeeper::remove(const QString &relative) const
+{
+    const QString path = absolutePath(relative);
+    const QFileInfo info(path);
+    const bool removed
+        = info.isDir() && !info.isSymLink() ? QDir(path).removeRecursively() : QFile::remove(path);
+    if (!removed) {
+        qDebug() << "history: cannot remove the old version" << path;
+        return false;
+    }
+    QDir().rmdir(info.absolutePath());
+    return true;
+}
