@@ -5,6 +5,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMetaEnum>
 
@@ -109,14 +110,23 @@ FetchHistory::RestoreResult FetchHistory::restore(
     return result;
 }
 
-// The current version is moved into the history first; on Windows that fails while a file
-// of it is open, and then nothing has changed.
+// The kept version is copied, so that it stays kept (and its entry restorable) until it is
+// pruned. The copy is made beside the target first; then the current version is moved into
+// the history, which on Windows fails while a file of it is open, and nothing has changed.
 FetchHistory::RestoreResult FetchHistory::restoreHere(const HistoryEntry &replacing, HistoryEntry &restore)
 {
     const QString kept = m_versions.absolutePath(replacing.keptPath);
-    if (replacing.keptPath.isEmpty() || !QFileInfo::exists(kept) || replacing.target.isEmpty())
-        return RestoreResult::NotKept;
     const QString target = replacing.target;
+    if (replacing.keptPath.isEmpty() || !QFileInfo::exists(kept) || target.isEmpty())
+        return RestoreResult::NotKept;
+    const QString staging = target + QStringLiteral(".restoring");
+    removePath(staging);
+    QDir().mkpath(QFileInfo(target).absolutePath());
+    if (!copyPath(kept, staging)) {
+        qDebug() << "history: not restored, cannot copy" << kept << "to" << staging;
+        removePath(staging);
+        return RestoreResult::Failed;
+    }
     QString current;
     if (QFileInfo::exists(target)) {
         const QString relative = m_versions.newVersionPath(restore.kind, restore.task, restore.time);
@@ -124,17 +134,42 @@ FetchHistory::RestoreResult FetchHistory::restoreHere(const HistoryEntry &replac
         QDir().mkpath(QFileInfo(current).absolutePath());
         if (relative.isEmpty() || !QDir().rename(target, current)) {
             qDebug() << "history: not restored," << target << "cannot be moved (a file in it may be in use)";
+            removePath(staging);
             return RestoreResult::InUse;
         }
         restore.keptPath = relative;
     }
-    QDir().mkpath(QFileInfo(target).absolutePath());
-    if (QDir().rename(kept, target))
+    if (QDir().rename(staging, target))
         return RestoreResult::Restored;
-    qDebug() << "history: cannot move" << kept << "back to" << target;
+    qDebug() << "history: cannot move" << staging << "to" << target;
+    removePath(staging);
     if (!current.isEmpty() && !QDir().rename(current, target))
         qDebug() << "history: the current version of" << target << "is at" << current;
     else
         restore.keptPath.clear();
     return RestoreResult::Failed;
+}
+
+bool FetchHistory::copyPath(const QString &from, const QString &to)
+{
+    if (!QFileInfo(from).isDir())
+        return QFile::copy(from, to);
+    if (!QDir().mkpath(to))
+        return false;
+    const QDir source(from);
+    for (const QFileInfo &entry :
+        source.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        if (entry.isSymLink() || !copyPath(entry.filePath(), to + QLatin1Char('/') + entry.fileName()))
+            return false;
+    }
+    return true;
+}
+
+void FetchHistory::removePath(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir() && !info.isSymLink())
+        QDir(path).removeRecursively();
+    else if (info.exists() || info.isSymLink())
+        QFile::remove(path);
 }

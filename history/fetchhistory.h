@@ -40,7 +40,7 @@ public:
     // could not take it; lastError() says why.
     bool record(HistoryEntry &entry, const QString &writtenFile, const QString &unpackedFolder);
 
-    // Puts back the version that entry entryId replaced, keeping the current one first,
+    // Puts back a copy of the version that entry entryId replaced, keeping the current one first,
     // and records the restore (refused ones too) as done by userId on device.
     RestoreResult restore(qint64 entryId, const QString &userId, const QString &device);
     // The entry restore() added last, when it added one.
@@ -49,6 +49,8 @@ public:
 private:
     bool recordHere(HistoryEntry &entry, const QString &writtenFile, const QString &unpackedFolder);
     RestoreResult restoreHere(const HistoryEntry &replacing, HistoryEntry &restore);
+    static bool copyPath(const QString &from, const QString &to);
+    static void removePath(const QString &path);
     static void digestWritten(HistoryEntry &entry, const QString &writtenFile, const QString &unpackedFolder);
 
     HistoryStore m_store;

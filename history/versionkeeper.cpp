@@ -12,10 +12,15 @@ namespace {
 const QString stampFormat = QStringLiteral("yyyyMMdd-hhmmss");
 const QStringList kinds { QStringLiteral("nc"), QStringLiteral("pdf") };
 
-// The time stamp a version's name starts with, which orders versions of all tasks.
+// Versions of all tasks sort by the time stamp their names start with, then by the counter
+// of a second one set aside within the same second ("20261209-101500-2.pdf").
 QString stampOf(const QString &relative)
 {
-    return QFileInfo(relative).fileName();
+    QString name = QFileInfo(relative).fileName();
+    if (name.endsWith(QLatin1String(".pdf")))
+        name.chop(4);
+    const int counter = name.mid(stampFormat.size() + 1).toInt();
+    return name.left(stampFormat.size()) + QString::number(counter).rightJustified(6, QLatin1Char('0'));
 }
 
 } // namespace
@@ -47,17 +52,22 @@ bool VersionKeeper::isUsableTask(const QString &task)
         && !task.contains(QLatin1Char('/')) && !task.contains(QLatin1Char('\\'));
 }
 
+// A name once given is not given again while any version of that second is kept, even
+// when the first ones have gone: entries point to their versions by name.
 QString VersionKeeper::newVersionPath(const QString &kind, const QString &task, const QDateTime &when) const
 {
     if (!isUsableTask(task) || !kinds.contains(kind))
         return QString();
+    const QString stamp = when.toString(stampFormat);
+    int last = 0;
+    for (const QString &existing : versions(kind, task)) {
+        const QString key = stampOf(existing);
+        if (key.startsWith(stamp))
+            last = qMax(last, qMax(1, key.mid(stamp.size()).toInt()));
+    }
+    const QString name = last == 0 ? stamp : stamp + QLatin1Char('-') + QString::number(last + 1);
     const QString suffix = kind == QLatin1String("pdf") ? QStringLiteral(".pdf") : QString();
-    const QString base = kind + QLatin1Char('/') + task + QLatin1Char('/') + when.toString(stampFormat);
-    QString candidate = base + suffix;
-    // Two versions set aside within one second get a counter, which still sorts after the first.
-    for (int counter = 2; QFileInfo::exists(absolutePath(candidate)); ++counter)
-        candidate = base + QLatin1Char('-') + QString::number(counter) + suffix;
-    return candidate;
+    return kind + QLatin1Char('/') + task + QLatin1Char('/') + name + suffix;
 }
 
 QString VersionKeeper::absolutePath(const QString &relative) const
