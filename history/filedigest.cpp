@@ -1,6 +1,7 @@
 #include "filedigest.h"
 
-#include <QCryptographicHash>
+#include "sha256.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -18,7 +19,7 @@ QString FileDigest::sha256(const QString &path, qint64 *size)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QString();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    Sha256 hash;
     QByteArray block(int(blockSize), Qt::Uninitialized);
     qint64 total = 0;
     for (;;) {
@@ -27,7 +28,7 @@ QString FileDigest::sha256(const QString &path, qint64 *size)
             return QString();
         if (read == 0)
             break;
-        hash.addData(block.constData(), int(read));
+        hash.addData(block.constData(), read);
         total += read;
     }
     if (size)

@@ -11,9 +11,9 @@ QString HistoryCsv::header()
 
 QString HistoryCsv::line(const HistoryEntry &entry)
 {
-    const QStringList fields { entry.time.toString(HistoryStore::timeFormat), entry.action, entry.userId,
-        entry.device, entry.task, entry.kind, entry.source, entry.target, QString::number(entry.bytes),
-        entry.sha256, entry.outcome, entry.ok ? QStringLiteral("1") : QStringLiteral("0"),
+    const QStringList fields { HistoryStore::timeText(entry), entry.action, entry.userId, entry.device,
+        entry.task, entry.kind, entry.source, entry.target, QString::number(entry.bytes), entry.sha256,
+        entry.outcome, entry.ok ? QStringLiteral("1") : QStringLiteral("0"),
         QString::number(entry.durationMs), entry.keptPath };
     QStringList quoted;
     for (const QString &value : fields)

@@ -22,7 +22,8 @@ struct HistoryEntry
     static constexpr const char *pruneAction = "prune";
 
     qint64 id = 0;
-    QDateTime time;
+    QDateTime time; // when it happened, for an entry being added
+    QString timeText; // as stored ("yyyy-MM-dd HH:mm:ss.zzz", local time), for an entry read back
     QString action;
     QString userId;
     QString device;

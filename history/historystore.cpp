@@ -75,8 +75,8 @@ bool HistoryStore::write(QList<HistoryEntry> &entries, bool &damaged)
     QSqlQuery file(db);
     file.prepare(QStringLiteral("INSERT INTO fetch_file (fetch_id, path, size, sha256) VALUES (?, ?, ?, ?)"));
     for (HistoryEntry &entry : entries) {
-        const QVariantList values { entry.time.toString(timeFormat), entry.action, entry.userId, entry.device,
-            entry.task, entry.kind, entry.source, entry.target, entry.bytes, entry.sha256, entry.outcome,
+        const QVariantList values { timeText(entry), entry.action, entry.userId, entry.device, entry.task,
+            entry.kind, entry.source, entry.target, entry.bytes, entry.sha256, entry.outcome,
             entry.ok ? 1 : 0, entry.durationMs, entry.keptPath };
         for (int i = 0; i < values.size(); ++i)
             row.bindValue(i, values.at(i));
@@ -189,11 +189,17 @@ QString HistoryStore::whereClause(const Filter &filter, QVariantList &values)
                                 : QStringLiteral("WHERE ") + conditions.join(QStringLiteral(" AND "));
 }
 
+QString HistoryStore::timeText(const HistoryEntry &entry)
+{
+    return entry.timeText.isEmpty() ? entry.time.toString(timeFormat) : entry.timeText;
+}
+
 HistoryEntry HistoryStore::fromQuery(const QSqlQuery &query)
 {
     HistoryEntry entry;
     entry.id = query.value(0).toLongLong();
-    entry.time = QDateTime::fromString(query.value(1).toString(), timeFormat);
+    // Read back as text: turning 100,000 texts into local date-times would take seconds.
+    entry.timeText = query.value(1).toString();
     entry.action = query.value(2).toString();
     entry.userId = query.value(3).toString();
     entry.device = query.value(4).toString();

@@ -50,6 +50,8 @@ public:
 
     // The WHERE clause for filter, with its values to bind in order ("" when it takes all).
     static QString whereClause(const Filter &filter, QVariantList &values);
+    // The entry's time as stored.
+    static QString timeText(const HistoryEntry &entry);
     // An entry from a query that selected listColumns.
     static HistoryEntry fromQuery(const QSqlQuery &query);
 

@@ -180,8 +180,7 @@ QString HistoryWindow::versionText(const QString &kind, const QString &task, qin
     if (!store.lastInstalled(kind, task, beforeId, installed))
         return tr("记录之前的版本（SHA-256 未知）");
     return tr("%1，SHA-256 %2")
-        .arg(installed.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-            installed.sha256.isEmpty() ? tr("未知") : installed.sha256);
+        .arg(installed.timeText.left(19), installed.sha256.isEmpty() ? tr("未知") : installed.sha256);
 }
 
 void HistoryWindow::on_exportBtn_clicked()

@@ -38,6 +38,16 @@ QVariantMap task(const QString &number, const QString &pdf, const QString &nc)
 } // namespace
 
 // The row actions write beside the program: here, the test binary's folder in the build tree.
+// A snapshot without the history beside the program, which every fetch adds to.
+static QMap<QString, QByteArray> withoutHistory(QMap<QString, QByteArray> files)
+{
+    for (const QString &file : files.keys()) {
+        if (file == "history" || file.startsWith("history/"))
+            files.remove(file);
+    }
+    return files;
+}
+
 class tst_InformationActions : public QObject
 {
     Q_OBJECT
@@ -401,7 +411,8 @@ void tst_InformationActions::escapingArchiveUnpacksNothing()
 
     QMap<QString, QByteArray> after = TestFiles::snapshot(appDir());
     QCOMPARE(after.take("nc/10.zip"), archive);
-    QCOMPARE(after, before);
+    // The fetch's history entry is the one other change.
+    QCOMPARE(withoutHistory(after), withoutHistory(before));
     QCOMPARE(closer.seen.size(), 1);
     QVERIFY2(closer.seen.first().startsWith("warning|NC程序未更新\n"), qPrintable(closer.seen.first()));
     QVERIFY2(status().contains("NC程序未更新"), qPrintable(status()));
