@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QHash>
+#include <QMutex>
 
 #include <algorithm>
 
@@ -21,6 +23,15 @@ QString stampOf(const QString &relative)
         name.chop(4);
     const int counter = name.mid(stampFormat.size() + 1).toInt();
     return name.left(stampFormat.size()) + QString::number(counter).rightJustified(6, QLatin1Char('0'));
+}
+
+// Sizes of kept versions by absolute path; prune() runs on pool threads.
+QMutex sizeLock;
+
+QHash<QString, qint64> &knownSizes()
+{
+    static QHash<QString, qint64> sizes;
+    return sizes;
 }
 
 } // namespace
@@ -118,12 +129,14 @@ QStringList VersionKeeper::prune(const QString &kind, const QString &task) const
         ofTask.removeFirst();
     }
 
-    qint64 total = sizeOf(m_folder);
-    if (total <= m_maxBytes)
-        return removed;
     QStringList all = allVersions();
+    qint64 total = 0;
+    for (const QString &version : qAsConst(all))
+        total += keptSize(version);
+    for (const QFileInfo &file : QDir(m_folder).entryInfoList(QDir::Files | QDir::Hidden))
+        total += file.size();
     while (total > m_maxBytes && !all.isEmpty()) {
-        const qint64 size = sizeOf(absolutePath(all.first()));
+        const qint64 size = keptSize(all.first());
         if (remove(all.first())) {
             removed << all.first();
             total -= size;
@@ -131,6 +144,23 @@ QStringList VersionKeeper::prune(const QString &kind, const QString &task) const
         all.removeFirst();
     }
     return removed;
+}
+
+// A kept version never changes, so its size is worked out once per process: walking every
+// file of every kept NC folder at every fetch would take long on a full history.
+qint64 VersionKeeper::keptSize(const QString &relative) const
+{
+    const QString path = absolutePath(relative);
+    {
+        QMutexLocker locker(&sizeLock);
+        const auto known = knownSizes().constFind(path);
+        if (known != knownSizes().constEnd())
+            return known.value();
+    }
+    const qint64 size = sizeOf(path);
+    QMutexLocker locker(&sizeLock);
+    knownSizes().insert(path, size);
+    return size;
 }
 
 qint64 VersionKeeper::sizeOf(const QString &path)
@@ -159,5 +189,7 @@ bool VersionKeeper::remove(const QString &relative) const
         return false;
     }
     QDir().rmdir(info.absolutePath());
+    QMutexLocker locker(&sizeLock);
+    knownSizes().remove(path);
     return true;
 }

@@ -37,6 +37,7 @@ public:
 private:
     QString taskFolder(const QString &kind, const QString &task) const;
     QStringList allVersions() const;
+    qint64 keptSize(const QString &relative) const;
     static qint64 sizeOf(const QString &path);
     bool remove(const QString &relative) const;
 
