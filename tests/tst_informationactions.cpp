@@ -71,6 +71,8 @@ private slots:
     void unsafeTaskNumberGetsNoFileAction();
     void escapingArchiveUnpacksNothing();
     void sameCellTwiceDuringSlowTransfer();
+    void historyUnavailableIsSaid();
+    void historyButtonOpensOneWindow();
     void settingsButtonOpensFreshForms();
     void logOutClosesTaskWindow();
     void savingLastFormEndsProgram();
@@ -116,6 +118,7 @@ void tst_InformationActions::init()
     m_sim.clearCannedReplies();
     QDir(appDir("pdf")).removeRecursively();
     QDir(appDir("nc")).removeRecursively();
+    QDir(appDir("history")).removeRecursively();
     QFile::remove(m_bin.filePath("opened.txt"));
     startWindow();
     m_sim.clearRequests();
@@ -126,6 +129,7 @@ void tst_InformationActions::cleanup()
     m_window.reset();
     QDir(appDir("pdf")).removeRecursively();
     QDir(appDir("nc")).removeRecursively();
+    QDir(appDir("history")).removeRecursively();
 }
 
 QString tst_InformationActions::appDir(const QString &relative) const
@@ -442,6 +446,42 @@ void tst_InformationActions::sameCellTwiceDuringSlowTransfer()
     QCOMPARE(TestFiles::read(appDir("nc/11/panel-1.nc")), QByteArray("slow"));
     QVERIFY(!QFileInfo::exists(appDir("nc/12")));
     QTRY_COMPARE(openedFolders(), QStringList { openedDir("nc/11") });
+}
+
+// A folder where the history file should be cannot be opened as one; the fetch goes on.
+void tst_InformationActions::historyUnavailableIsSaid()
+{
+    QVERIFY(QDir().mkpath(appDir("history/history.sqlite")));
+    m_sim.setFile("dl/10.pdf", "label");
+    showTasks({ task("10", url("dl/10.pdf"), QString()) });
+    clickCell(0, pdfColumn);
+    QCOMPARE(TestFiles::read(appDir("pdf/10.pdf")), QByteArray("label"));
+    QVERIFY2(
+        status().contains("已下载 10.pdf") && status().contains("下载记录暂不可用"), qPrintable(status()));
+}
+
+void tst_InformationActions::historyButtonOpensOneWindow()
+{
+    auto *button = m_window->findChild<QPushButton *>("historyBtn");
+    QVERIFY(button);
+    QTableWidget *view = m_window->findChild<QTableWidget *>("view");
+    view->setCurrentCell(3, 0);
+    const QString selectedTask = view->item(3, 0)->text();
+    const auto openWindows = [] {
+        QList<QWidget *> windows;
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (widget->inherits("HistoryWindow") && widget->isVisible())
+                windows << widget;
+        }
+        return windows;
+    };
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTest::mouseClick(button, Qt::LeftButton);
+    const QList<QWidget *> windows = openWindows();
+    QCOMPARE(windows.size(), 1);
+    QCOMPARE(windows.first()->findChild<QLineEdit *>("taskEdit")->text(), selectedTask);
+    windows.first()->close();
 }
 
 void tst_InformationActions::settingsButtonOpensFreshForms()
