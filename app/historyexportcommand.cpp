@@ -1,5 +1,7 @@
 #include "historyexportcommand.h"
 
+#include "consoleoutput.h"
+
 #include "historyconnection.h"
 #include "historycsv.h"
 #include "historystore.h"
@@ -37,6 +39,7 @@ bool HistoryExportCommand::isRequested(int argc, char *argv[])
 
 int HistoryExportCommand::run(int argc, char *argv[])
 {
+    ConsoleOutput::attach();
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     const QCommandLineOption exportTo(
