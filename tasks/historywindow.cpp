@@ -94,6 +94,8 @@ void HistoryWindow::reload()
     }
     ui->table->setColumnHidden(HistoryModel::IdColumn, true);
     ui->table->setColumnHidden(HistoryModel::KeptColumn, true);
+    // Only the rows in view are measured, however many there are.
+    ui->table->resizeColumnsToContents();
     connect(ui->table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
         &HistoryWindow::updateButtons, Qt::UniqueConnection);
     updateButtons();
