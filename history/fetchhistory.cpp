@@ -91,6 +91,20 @@ FetchHistory::RestoreResult FetchHistory::restore(
     HistoryEntry replacing;
     if (!m_store.find(entryId, replacing))
         return RestoreResult::Unknown;
+    HistoryEntry restore = restoreEntry(replacing, userId, device);
+    const RestoreResult result = OffThread::run([&] { return restoreHere(replacing, restore); });
+    restore.outcome = outcomeName(result);
+    restore.ok = result == RestoreResult::Restored;
+    const bool isFile = restore.kind == QLatin1String("pdf");
+    if (record(restore, restore.ok && isFile ? restore.target : QString(),
+            restore.ok && !isFile ? restore.target : QString()))
+        m_lastRestore = restore;
+    return result;
+}
+
+HistoryEntry FetchHistory::restoreEntry(
+    const HistoryEntry &replacing, const QString &userId, const QString &device)
+{
     HistoryEntry restore;
     restore.time = QDateTime::currentDateTime();
     restore.action = QString::fromLatin1(HistoryEntry::restoreAction);
@@ -100,14 +114,12 @@ FetchHistory::RestoreResult FetchHistory::restore(
     restore.kind = replacing.kind;
     restore.source = replacing.keptPath;
     restore.target = replacing.target;
-    const RestoreResult result = OffThread::run([&] { return restoreHere(replacing, restore); });
-    restore.outcome = QString::fromLatin1(QMetaEnum::fromType<RestoreResult>().valueToKey(int(result)));
-    restore.ok = result == RestoreResult::Restored;
-    const bool isFile = restore.kind == QLatin1String("pdf");
-    if (record(restore, restore.ok && isFile ? restore.target : QString(),
-            restore.ok && !isFile ? restore.target : QString()))
-        m_lastRestore = restore;
-    return result;
+    return restore;
+}
+
+QString FetchHistory::outcomeName(RestoreResult result)
+{
+    return QString::fromLatin1(QMetaEnum::fromType<RestoreResult>().valueToKey(int(result)));
 }
 
 // The kept version is copied, so that it stays kept (and its entry restorable) until it is

@@ -45,6 +45,10 @@ public:
     RestoreResult restore(qint64 entryId, const QString &userId, const QString &device);
     // The entry restore() added last, when it added one.
     HistoryEntry lastRestore() const;
+    // The entry of a restore of the version that replacing replaced, without its outcome.
+    static HistoryEntry restoreEntry(
+        const HistoryEntry &replacing, const QString &userId, const QString &device);
+    static QString outcomeName(RestoreResult result);
 
 private:
     bool recordHere(HistoryEntry &entry, const QString &writtenFile, const QString &unpackedFolder);

@@ -198,7 +198,7 @@ HistoryEntry HttpTransfer::newEntry(const char *action) const
     entry.time = QDateTime::currentDateTime();
     entry.action = QString::fromLatin1(action);
     entry.userId = m_userId;
-    entry.device = Setting().value(deviceNameKey(), QString()).toString();
+    entry.device = deviceName();
     return entry;
 }
 
@@ -220,7 +220,8 @@ void HttpTransfer::recordFetch(FetchHistory &history, HistoryEntry &entry, const
 // The names of the results the client tells apart, in the order they happened.
 QString HttpTransfer::fetchOutcome() const
 {
-    QStringList steps { QString::fromLatin1(QMetaEnum::fromType<FetchResult>().valueToKey(int(m_fetchResult))) };
+    QStringList steps { QString::fromLatin1(
+        QMetaEnum::fromType<FetchResult>().valueToKey(int(m_fetchResult))) };
     if (m_downloadRan)
         steps << QString::fromLatin1(
             QMetaEnum::fromType<KRESTService::DownloadResult>().valueToKey(int(m_downloadResult)));
@@ -256,6 +257,11 @@ QString HttpTransfer::deviceNameKey()
     return QStringLiteral("deviceName");
 }
 
+QString HttpTransfer::deviceName()
+{
+    return Setting().value(deviceNameKey(), QString()).toString();
+}
+
 bool HttpTransfer::historyRecorded() const
 {
     return m_historyRecorded;
@@ -278,7 +284,9 @@ FetchHistory::RestoreResult HttpTransfer::restoreVersion(qint64 entryId)
     for (const QString &key : claimed) {
         if (filesInUse().contains(key)) {
             qDebug() << "restoreVersion: refused," << key << "is being fetched";
-            noteRecorded(false, QString());
+            HistoryEntry refused = FetchHistory::restoreEntry(entry, m_userId, deviceName());
+            refused.outcome = FetchHistory::outcomeName(FetchHistory::RestoreResult::InUse);
+            noteRecorded(history.record(refused, QString(), QString()), history.lastError());
             return FetchHistory::RestoreResult::InUse;
         }
     }
@@ -288,8 +296,7 @@ FetchHistory::RestoreResult HttpTransfer::restoreVersion(qint64 entryId)
         for (const QString &key : claimed)
             filesInUse().remove(key);
     });
-    const FetchHistory::RestoreResult result
-        = history.restore(entryId, m_userId, Setting().value(deviceNameKey(), QString()).toString());
+    const FetchHistory::RestoreResult result = history.restore(entryId, m_userId, deviceName());
     noteRecorded(history.lastRestore().id != 0, history.lastError());
     return result;
 }

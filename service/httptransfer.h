@@ -82,6 +82,7 @@ private:
     void recordFetch(FetchHistory &history, HistoryEntry &entry, const QString &keptPath,
         const QString &localFile, const QString &localPath);
     QString fetchOutcome() const;
+    static QString deviceName();
     void noteRecorded(bool recorded, const QString &problem);
     QString sendPath(const QString &pathTemplate, const QVariantMap &iDataMap, const QStringList &keys);
     QVariantMap toReplyMap(const QString &reply);

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -34,6 +35,7 @@ private slots:
     void failedFetchAddsEntry();
     void replacedVersionIsKeptAndRestored_data();
     void replacedVersionIsKeptAndRestored();
+    void restoreWhileFetchingIsRefused();
     void pruningKeepsFive();
     void brokenStoreNeverStopsFetch_data();
     void brokenStoreNeverStopsFetch();
@@ -231,6 +233,31 @@ void tst_FetchHistory::replacedVersionIsKeptAndRestored()
     QCOMPARE(transfer.restoreVersion(found.at(1).id), FetchHistory::RestoreResult::Restored);
     QCOMPARE(TestFiles::read(path(current)), QByteArray("first"));
     QCOMPARE(transfer.restoreVersion(found.first().id), FetchHistory::RestoreResult::NotKept);
+}
+
+// A restore must not write the file a fetch is writing; it is refused and recorded.
+void tst_FetchHistory::restoreWhileFetchingIsRefused()
+{
+    m_sim.setFile("dl/7.pdf", "first");
+    QVERIFY(fetch("pdf"));
+    m_sim.setFile("dl/7.pdf", "second");
+    QVERIFY(fetch("pdf"));
+    const qint64 replacing = entries().last().id;
+    m_sim.setFile("dl/7.pdf", "third");
+    m_sim.setFault(DeviceSimulator::Fault::Delay, 600, "dl/");
+
+    FetchHistory::RestoreResult during = FetchHistory::RestoreResult::Restored;
+    QTimer::singleShot(100, this, [&] {
+        HttpTransfer transfer;
+        transfer.setHistoryFolder(historyFolder());
+        during = transfer.restoreVersion(replacing);
+    });
+    QVERIFY(fetch("pdf"));
+    QCOMPARE(during, FetchHistory::RestoreResult::InUse);
+    QCOMPARE(TestFiles::read(path("pdf/7.pdf")), QByteArray("third"));
+    const QList<HistoryEntry> found = entries();
+    QCOMPARE(found.size(), 4);
+    QCOMPARE(found.at(2).action + " " + found.at(2).outcome, QString("restore InUse"));
 }
 
 void tst_FetchHistory::pruningKeepsFive()
