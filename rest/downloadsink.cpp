@@ -216,7 +216,8 @@ bool DownloadSink::commit(const QString &keepReplacedAt)
         if (m_file.commit())
             return true;
         if (m_keptReplaced && !QFile::rename(keepReplacedAt, m_file.fileName()))
-            qDebug().noquote().nospace() << "cannot put " << m_file.fileName() << " back from " << keepReplacedAt;
+            qDebug().noquote().nospace()
+                << "cannot put " << m_file.fileName() << " back from " << keepReplacedAt;
         m_keptReplaced = false;
         return false;
     });

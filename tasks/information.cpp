@@ -313,8 +313,9 @@ void Information::on_update_clicked()
 void Information::on_historyBtn_clicked()
 {
     const int row = ui->view->currentRow();
-    const QString task = row >= 0 && row < taskList.size() ? taskList.at(row).toMap().value("task_num").toString()
-                                                            : QString();
+    const QString task = row >= 0 && row < taskList.size()
+        ? taskList.at(row).toMap().value("task_num").toString()
+        : QString();
     if (!historyWindow) {
         historyWindow = new HistoryWindow(HttpTransfer().historyFolder());
         historyWindow->setUserId(uid);
