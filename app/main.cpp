@@ -1,4 +1,5 @@
 #include "dialog.h"
+#include "historyexportcommand.h"
 #include "logfile.h"
 #include "network.h"
 #include "serverconfig.h"
@@ -24,6 +25,8 @@ int main(int argc, char *argv[])
     LogFile log(programDir + QStringLiteral("/log/quillet.log"));
     log.install();
     qInfo().noquote() << "Quillet started in" << programDir;
+    if (HistoryExportCommand::isRequested(argc, argv))
+        return HistoryExportCommand::run(argc, argv);
     const QString root = ServerConfig::serverRoot(programDir);
     ServerConfig::bind(Network::getInstance("defalut"), root);
 

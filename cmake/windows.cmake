@@ -36,7 +36,7 @@ endfunction()
 # module or library the client starts to use goes here too; scripts/windows checks that the
 # installed files import nothing else beyond Windows' own DLLs.
 set(QUILLET_RUNTIME_DLLS)
-foreach(target Qt5::Core Qt5::Gui Qt5::Widgets Qt5::Network QuaZip::QuaZip)
+foreach(target Qt5::Core Qt5::Gui Qt5::Widgets Qt5::Network Qt5::Sql QuaZip::QuaZip)
     quillet_imported_file(file ${target})
     list(APPEND QUILLET_RUNTIME_DLLS "${file}")
 endforeach()
@@ -55,7 +55,8 @@ endforeach()
 set(QUILLET_RUNTIME_PLUGINS
     Qt5::QWindowsIntegrationPlugin platforms
     Qt5::QWindowsVistaStylePlugin styles
-    Qt5::QJpegPlugin imageformats)
+    Qt5::QJpegPlugin imageformats
+    Qt5::QSQLiteDriverPlugin sqldrivers)
 
 # Copies the client's run-time files, and what the tests need beyond them, beside the programs.
 function(quillet_copy_runtime)

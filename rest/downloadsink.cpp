@@ -2,6 +2,9 @@
 
 #include "offthread.h"
 
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <zlib.h>
@@ -21,7 +24,6 @@ constexpr qint64 queueLimit = 4 << 20;
 DownloadSink::DownloadSink(const QString &path, bool hashing)
     : m_file(path)
     , m_hash(hashing ? new QCryptographicHash(QCryptographicHash::Md5) : nullptr)
-    , m_sha256(QCryptographicHash::Sha256)
     , m_maxBytes(std::numeric_limits<qint64>::max())
     , m_spareBytes(std::numeric_limits<qint64>::max())
 {
@@ -168,7 +170,7 @@ DownloadSink::Result DownloadSink::store(const char *data, qint64 size)
         return fail(Result::NoSpace, QStringLiteral("the disk would keep less than its reserve"));
     if (m_hash)
         m_hash->addData(data, int(size));
-    m_sha256.addData(data, int(size));
+    m_sha256.addData(data, size);
     qint64 done = 0;
     for (int attempt = 0; attempt < 2 && done < size; ++attempt) {
         const qint64 written = m_file.write(data + done, size - done);
@@ -211,15 +213,47 @@ qint64 DownloadSink::size() const
 
 // QSaveFile::commit() does not notice a failing flush when it closes the file, so the flush
 // is made and checked first.
-bool DownloadSink::commit()
+bool DownloadSink::commit(const QString &keepReplacedAt)
 {
+    m_keptReplaced = false;
     if (isBusy())
         m_failure = Result::CannotWrite;
     if (hasFailed())
         return false;
-    if (OffThread::run([this] { return m_file.flush() && m_file.commit(); }))
+    const bool committed = OffThread::run([this, keepReplacedAt] {
+        if (!m_file.flush())
+            return false;
+        m_keptReplaced = moveReplacedAside(keepReplacedAt);
+        if (m_file.commit())
+            return true;
+        if (m_keptReplaced && !QFile::rename(keepReplacedAt, m_file.fileName()))
+            qDebug().noquote().nospace()
+                << "cannot put " << m_file.fileName() << " back from " << keepReplacedAt;
+        m_keptReplaced = false;
+        return false;
+    });
+    if (committed)
         return true;
     m_failure = m_file.error() == QFileDevice::ResourceError ? Result::NoSpace : Result::CannotWrite;
+    return false;
+}
+
+bool DownloadSink::keptReplaced() const
+{
+    return m_keptReplaced;
+}
+
+// Moving keeps the old file whole whatever happens next; a file that cannot be kept is
+// still replaced, as it was before anything was kept.
+bool DownloadSink::moveReplacedAside(const QString &keepAt)
+{
+    const QString destination = m_file.fileName();
+    if (keepAt.isEmpty() || !QFileInfo::exists(destination))
+        return false;
+    QDir().mkpath(QFileInfo(keepAt).absolutePath());
+    if (QFile::rename(destination, keepAt))
+        return true;
+    qDebug().noquote().nospace() << "cannot keep " << destination << " as " << keepAt;
     return false;
 }
 

@@ -2,6 +2,7 @@
 #define DOWNLOADSINK_H
 
 #include "krestservice.h"
+#include "sha256.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -56,8 +57,11 @@ public:
     qint64 size() const;
 
     // Flushes, syncs and renames over the destination, off the calling thread; the caller
-    // waits in a local event loop. False leaves the destination as it was.
-    bool commit();
+    // waits in a local event loop. False leaves the destination as it was. With keepReplacedAt,
+    // an existing destination is first moved there (and back should the rename fail).
+    bool commit(const QString &keepReplacedAt = QString());
+    // The last commit moved the file it replaced to keepReplacedAt.
+    bool keptReplaced() const;
     void cancel();
 
 signals:
@@ -71,10 +75,11 @@ private:
     Result store(const char *data, qint64 size);
     Result fail(Result why, const QString &reason);
     void batchDone();
+    bool moveReplacedAside(const QString &keepAt);
 
     QSaveFile m_file;
     std::unique_ptr<QCryptographicHash> m_hash;
-    QCryptographicHash m_sha256;
+    Sha256 m_sha256;
     std::unique_ptr<z_stream_s> m_inflater;
     QByteArray m_decoded;
     bool m_encodingEnded = false;
@@ -89,6 +94,7 @@ private:
     bool m_inFlight = false;
     Result m_failure = Result::Saved;
     QString m_reason;
+    bool m_keptReplaced = false;
 };
 
 #endif // DOWNLOADSINK_H

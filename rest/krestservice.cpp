@@ -541,6 +541,16 @@ void KRESTService::setDiskReserve(qint64 bytes)
     m_diskReserve = bytes;
 }
 
+void KRESTService::setKeepReplacedAt(const QString &path)
+{
+    m_keepReplacedAt = path;
+}
+
+bool KRESTService::keptReplaced() const
+{
+    return m_keptReplaced;
+}
+
 QString KRESTService::md5Base64(const QByteArray &data)
 {
     return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toBase64());
@@ -769,7 +779,7 @@ bool KRESTService::downloadFile(const QString &src, const QString &dst, const QS
         qDebug() << "md5校验出错";
         result = DownloadResult::ChecksumMismatch;
     }
-    if (result == DownloadResult::Saved && !sink.commit()) {
+    if (result == DownloadResult::Saved && !sink.commit(m_keepReplacedAt)) {
         qDebug().noquote().nospace() << "cannot write " << path << ": " << sink.errorString();
         result = sink.failure();
     }
@@ -781,6 +791,7 @@ bool KRESTService::downloadFile(const QString &src, const QString &dst, const QS
         m_downloadSha256 = sink.sha256();
     }
     m_lastDownloadResult = result;
+    m_keptReplaced = sink.keptReplaced();
     return result == DownloadResult::Saved;
 }
 

@@ -113,6 +113,11 @@ public:
     void setRateFloor(qint64 bytesPerSecond, int windowMs);
     qint64 diskReserve() const;
     void setDiskReserve(qint64 bytes);
+    // Where downloadFile() moves the file its download replaces, just before replacing it;
+    // empty (the default) lets the old file go.
+    void setKeepReplacedAt(const QString &path);
+    // The last downloadFile() moved the file it replaced there.
+    bool keptReplaced() const;
 
 signals:
     // Emitted by downloadFile() as the body arrives, at most every 100 ms and once at the
@@ -155,6 +160,8 @@ private:
     qint64 m_minimumRate = defaultMinimumRate;
     int m_rateWindow = defaultRateWindow;
     qint64 m_diskReserve = defaultDiskReserve;
+    QString m_keepReplacedAt;
+    bool m_keptReplaced = false;
 };
 
 #endif // KRESTSERVICE_H

@@ -53,6 +53,7 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archivePath, cons
 {
     m_fileCount = 0;
     m_byteCount = 0;
+    m_keptReplaced = false;
     const Result result = OffThread::run([&] { return unpackHere(archivePath, folder); });
     // A label PDF is no archive: the fetch's own log line says so.
     if (result != Result::NotAnArchive) {
@@ -81,6 +82,16 @@ int ArchiveUnpacker::maxEntries() const
 void ArchiveUnpacker::setMaxEntries(int count)
 {
     m_maxEntries = count;
+}
+
+void ArchiveUnpacker::setKeepReplacedAt(const QString &folder)
+{
+    m_keepReplacedAt = folder;
+}
+
+bool ArchiveUnpacker::keptReplaced() const
+{
+    return m_keptReplaced;
 }
 
 ArchiveUnpacker::Result ArchiveUnpacker::unpackHere(const QString &archivePath, const QString &folder)
@@ -236,9 +247,23 @@ ArchiveUnpacker::Result ArchiveUnpacker::swapIn(const QString &staging, const QS
                      << "; the old folder is at" << aside;
         return Result::FolderKept;
     }
+    putAside(aside);
+    return Result::Unpacked;
+}
+
+// The replaced folder is kept when asked; one that cannot be kept goes, as it did before
+// anything was kept, so that the new program is in place either way.
+void ArchiveUnpacker::putAside(const QString &aside)
+{
+    if (!m_keepReplacedAt.isEmpty()) {
+        QDir().mkpath(QFileInfo(m_keepReplacedAt).absolutePath());
+        m_keptReplaced = moveEntry(aside, m_keepReplacedAt);
+        if (m_keptReplaced)
+            return;
+        qDebug() << "ArchiveUnpacker: could not keep the replaced files as" << m_keepReplacedAt;
+    }
     if (!removeEntry(aside))
         qDebug() << "ArchiveUnpacker: could not remove the replaced files in" << aside;
-    return Result::Unpacked;
 }
 
 bool ArchiveUnpacker::moveEntry(const QString &from, const QString &to)

@@ -51,6 +51,11 @@ public:
 
     int maxEntries() const;
     void setMaxEntries(int count);
+    // Where the folder that an unpacking replaces goes once the new one is in place; empty
+    // (the default) removes it.
+    void setKeepReplacedAt(const QString &folder);
+    // The last unpack() moved the folder it replaced there.
+    bool keptReplaced() const;
 
     // True for a relative name made of safe file names only (SafeFileName), one that
     // stays inside the folder it is extracted to and means the same file on every platform.
@@ -75,9 +80,13 @@ private:
     Result swapIn(const QString &staging, const QString &target);
     static bool removeEntry(const QString &path);
 
+    void putAside(const QString &aside);
+
     int m_maxEntries = defaultMaxEntries;
     int m_fileCount = 0;
     qint64 m_byteCount = 0;
+    QString m_keepReplacedAt;
+    bool m_keptReplaced = false;
 };
 
 #endif // ARCHIVEUNPACKER_H

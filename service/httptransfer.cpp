@@ -7,9 +7,12 @@
 #include "localpath.h"
 #include "network.h"
 #include "tracelog.h"
+#include "safefilename.h"
+#include "setting.h"
 
 #include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMetaEnum>
 #include <QScopeGuard>
@@ -134,18 +137,47 @@ QVariantMap HttpTransfer::deleteStatu(QVariantMap iDataMap)
     return toReplyMap(reply);
 }
 
+// The fetch is recorded, successful or not, before the result goes back to the caller
+// that shows it.
 bool HttpTransfer::downloadNcFile(QVariantMap iDataMap)
 {
-    KRESTService rest;
-    connect(&rest, &KRESTService::downloadProgress, this, &HttpTransfer::fetchProgress);
+    QElapsedTimer clock;
+    clock.start();
     const QString localFile = iDataMap.value(QStringLiteral("localFile")).toString();
     const QString remoteFile = iDataMap.value(QStringLiteral("remoteFile")).toString();
     const QString localPath = iDataMap.value(QStringLiteral("localPath")).toString();
     qCDebug(traceLog) << localPath;
+
+    FetchHistory history(historyFolder());
+    HistoryEntry entry = newEntry(HistoryEntry::fetchAction);
+    const bool pdf = QFileInfo(localFile).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0;
+    entry.kind = pdf ? QStringLiteral("pdf") : QStringLiteral("nc");
+    entry.task = QFileInfo(localFile).completeBaseName();
+    entry.source = remoteFile;
+    entry.target = pdf ? localFile : localPath;
+    const QString keptPath = SafeFileName::isSafeComponent(entry.task)
+        ? history.versions().newVersionPath(entry.kind, entry.task, entry.time)
+        : QString();
+    const QString keepAt = keptPath.isEmpty() ? QString() : history.versions().absolutePath(keptPath);
+
+    const bool fetched = fetch(localFile, remoteFile, localPath, entry, keepAt);
+    entry.durationMs = clock.elapsed();
+    recordFetch(history, entry, keptPath, localFile, localPath);
+    return fetched;
+}
+
+bool HttpTransfer::fetch(const QString &localFile, const QString &remoteFile, const QString &localPath,
+    const HistoryEntry &entry, const QString &keepAt)
+{
+    KRESTService rest;
+    connect(&rest, &KRESTService::downloadProgress, this, &HttpTransfer::fetchProgress);
     m_unpackResult = ArchiveUnpacker::Result::NotAnArchive;
+    m_downloadRan = false;
+    m_keptReplaced = false;
     m_certificateProblem.clear();
     m_fileSize = 0;
     m_fileSha256.clear();
+    const bool pdf = entry.kind == QLatin1String("pdf");
 
     const QStringList claimed = claimKeys({ localFile, localPath });
     for (const QString &key : claimed) {
@@ -169,19 +201,137 @@ bool HttpTransfer::downloadNcFile(QVariantMap iDataMap)
             m_fetchResult = FetchResult::NotWebAddress;
             return false;
         }
+        // A label PDF is replaced by the download itself, an NC program by its unpacking.
+        if (pdf)
+            rest.setKeepReplacedAt(keepAt);
+        m_downloadRan = true;
         const bool saved = rest.downloadFile(remoteFile, localFile, QStringLiteral("none"));
         m_downloadResult = rest.lastDownloadResult();
         m_certificateProblem = rest.lastCertificateProblem();
         m_fileSize = rest.lastDownloadSize();
         m_fileSha256 = rest.lastDownloadSha256();
+        m_keptReplaced = rest.keptReplaced();
         if (!saved) {
             m_fetchResult = FetchResult::DownloadFailed;
             return false;
         }
         m_fetchResult = FetchResult::Fetched;
     }
-    m_unpackResult = ArchiveUnpacker().unpack(localFile, localPath);
+    ArchiveUnpacker unpacker;
+    if (!pdf)
+        unpacker.setKeepReplacedAt(keepAt);
+    m_unpackResult = unpacker.unpack(localFile, localPath);
+    m_keptReplaced = m_keptReplaced || unpacker.keptReplaced();
     return true;
+}
+
+HistoryEntry HttpTransfer::newEntry(const char *action) const
+{
+    HistoryEntry entry;
+    entry.time = QDateTime::currentDateTime();
+    entry.action = QString::fromLatin1(action);
+    entry.userId = m_userId;
+    entry.device = deviceName();
+    return entry;
+}
+
+// A PDF counts as in place once it is saved, an NC program once it is unpacked.
+void HttpTransfer::recordFetch(FetchHistory &history, HistoryEntry &entry, const QString &keptPath,
+    const QString &localFile, const QString &localPath)
+{
+    const bool pdf = entry.kind == QLatin1String("pdf");
+    const bool unpacked = m_unpackResult == ArchiveUnpacker::Result::Unpacked;
+    entry.keptPath = m_keptReplaced ? keptPath : QString();
+    entry.outcome = fetchOutcome();
+    entry.ok = pdf ? m_fetchResult == FetchResult::Fetched : unpacked;
+    const bool wrote = m_fetchResult == FetchResult::Fetched || unpacked;
+    const bool recorded
+        = history.record(entry, wrote ? localFile : QString(), unpacked && !pdf ? localPath : QString());
+    noteRecorded(recorded, history.lastError());
+}
+
+// The names of the results the client tells apart, in the order they happened.
+QString HttpTransfer::fetchOutcome() const
+{
+    QStringList steps { QString::fromLatin1(
+        QMetaEnum::fromType<FetchResult>().valueToKey(int(m_fetchResult))) };
+    if (m_downloadRan)
+        steps << QString::fromLatin1(
+            QMetaEnum::fromType<KRESTService::DownloadResult>().valueToKey(int(m_downloadResult)));
+    if (m_fetchResult == FetchResult::Fetched || m_fetchResult == FetchResult::NothingToFetch)
+        steps << QString::fromLatin1(
+            QMetaEnum::fromType<ArchiveUnpacker::Result>().valueToKey(int(m_unpackResult)));
+    return steps.join(QStringLiteral(" / "));
+}
+
+void HttpTransfer::noteRecorded(bool recorded, const QString &problem)
+{
+    m_historyRecorded = recorded;
+    m_historyProblem = recorded ? QString() : problem;
+}
+
+void HttpTransfer::setHistoryFolder(const QString &folder)
+{
+    m_historyFolder = folder;
+}
+
+QString HttpTransfer::historyFolder() const
+{
+    return m_historyFolder.isEmpty() ? HistoryStore::defaultFolder() : m_historyFolder;
+}
+
+void HttpTransfer::setUserId(const QString &uid)
+{
+    m_userId = uid;
+}
+
+QString HttpTransfer::deviceNameKey()
+{
+    return QStringLiteral("deviceName");
+}
+
+QString HttpTransfer::deviceName()
+{
+    return Setting().value(deviceNameKey(), QString()).toString();
+}
+
+bool HttpTransfer::historyRecorded() const
+{
+    return m_historyRecorded;
+}
+
+QString HttpTransfer::historyProblem() const
+{
+    return m_historyProblem;
+}
+
+FetchHistory::RestoreResult HttpTransfer::restoreVersion(qint64 entryId)
+{
+    FetchHistory history(historyFolder());
+    HistoryEntry entry;
+    if (!history.store().find(entryId, entry)) {
+        noteRecorded(false, history.lastError());
+        return FetchHistory::RestoreResult::Unknown;
+    }
+    const QStringList claimed = claimKeys({ entry.target });
+    for (const QString &key : claimed) {
+        if (filesInUse().contains(key)) {
+            qDebug() << "restoreVersion: refused," << key << "is being fetched";
+            HistoryEntry refused = FetchHistory::restoreEntry(entry, m_userId, deviceName());
+            refused.outcome = FetchHistory::outcomeName(FetchHistory::RestoreResult::InUse);
+            noteRecorded(history.record(refused, QString(), QString()), history.lastError());
+            return FetchHistory::RestoreResult::InUse;
+        }
+    }
+    for (const QString &key : claimed)
+        filesInUse().insert(key);
+    const auto release = qScopeGuard([&claimed] {
+        for (const QString &key : claimed)
+            filesInUse().remove(key);
+    });
+    const FetchHistory::RestoreResult result = history.restore(entryId, m_userId, deviceName());
+    noteRecorded(history.lastRestore().id != 0, history.lastError());
+    return result;
 }
 
 QVariantMap HttpTransfer::registraAndmodifica(QVariantMap iDataMap)
@@ -205,6 +355,13 @@ void HttpTransfer::openLocalPath(QString path)
     const QString folder = QDir::cleanPath(QDir(path).absolutePath());
     qInfo().noquote() << "opened folder" << QDir::toNativeSeparators(folder);
     FolderOpener::open(folder);
+
+    FetchHistory history(historyFolder());
+    HistoryEntry entry = newEntry(HistoryEntry::openAction);
+    entry.target = folder;
+    entry.outcome = QStringLiteral("Opened");
+    entry.ok = true;
+    noteRecorded(history.record(entry, QString(), QString()), history.lastError());
 }
 
 // The values are substituted in one pass, so a "%2" inside the first value stays text.

@@ -3,6 +3,7 @@
 
 #include "archiveunpacker.h"
 #include "errorinfo.h"
+#include "fetchhistory.h"
 #include "krestservice.h"
 
 #include <QObject>
@@ -47,6 +48,19 @@ public:
     // The last downloadNcFile's results by their names, for the log.
     QString lastOutcome() const;
 
+    // Every fetch, restore and opened folder is recorded in the history in this folder
+    // (HistoryStore::defaultFolder() unless set), and the versions that fetches and restores
+    // replace are kept there. A history that cannot be written never stops the fetch.
+    void setHistoryFolder(const QString &folder);
+    QString historyFolder() const;
+    // Who the entries name; the device's name is the one its settings form saved last.
+    void setUserId(const QString &uid);
+    static QString deviceNameKey();
+    // The last downloadNcFile, restoreVersion or openLocalPath was recorded; when not,
+    // historyProblem() says why.
+    bool historyRecorded() const;
+    QString historyProblem() const;
+
 signals:
     // Relayed from the transfer of downloadNcFile; bytesTotal is -1 while unknown.
     void fetchProgress(qint64 bytesReceived, qint64 bytesTotal);
@@ -64,8 +78,19 @@ public slots:
     QVariantMap registraAndmodifica(QVariantMap iDataMap);
     // Shows the folder in the platform's file manager and returns at once.
     void openLocalPath(QString path);
+    // Puts back the version that history entry entryId replaced, keeping the current one
+    // first; refused while a fetch writes the same file or folder.
+    FetchHistory::RestoreResult restoreVersion(qint64 entryId);
 
 private:
+    bool fetch(const QString &localFile, const QString &remoteFile, const QString &localPath,
+        const HistoryEntry &entry, const QString &keepAt);
+    HistoryEntry newEntry(const char *action) const;
+    void recordFetch(FetchHistory &history, HistoryEntry &entry, const QString &keptPath,
+        const QString &localFile, const QString &localPath);
+    QString fetchOutcome() const;
+    static QString deviceName();
+    void noteRecorded(bool recorded, const QString &problem);
     QString sendPath(const QString &pathTemplate, const QVariantMap &iDataMap, const QStringList &keys);
     QVariantMap toReplyMap(const QString &reply);
 
@@ -76,6 +101,12 @@ private:
     QString m_certificateProblem;
     qint64 m_fileSize = 0;
     QByteArray m_fileSha256;
+    bool m_downloadRan = false;
+    bool m_keptReplaced = false;
+    QString m_historyFolder;
+    QString m_userId;
+    bool m_historyRecorded = false;
+    QString m_historyProblem;
 };
 
 #endif // HTTPTRANSFER_H

@@ -2,6 +2,7 @@
 #include "ui_setup.h"
 
 #include "httptransfer.h"
+#include "setting.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -58,6 +59,8 @@ void setup::on_pushButton_clicked()
         QMessageBox::critical(nullptr, QStringLiteral("fail"), tr("设置失败"));
         return;
     }
+    // The history names the device each fetch was made on.
+    Setting().setValue(HttpTransfer::deviceNameKey(), name);
     QMessageBox::about(nullptr, QStringLiteral("success"), tr("设置成功"));
     // Closing deletes the form, and ends the program if no other window is left.
     if (alive)

@@ -1,6 +1,7 @@
 #include "information.h"
 #include "ui_information.h"
 
+#include "historywindow.h"
 #include "httptransfer.h"
 #include "network.h"
 #include "safefilename.h"
@@ -218,6 +219,7 @@ void Information::cellClick(int row, int col)
     const QVariantMap request { { "remoteFile", address }, { "localFile", folder + fileName },
         { "localPath", folder + taskNumber } };
     HttpTransfer transfer;
+    transfer.setUserId(uid);
     qCDebug(traceLog) << request;
     connect(&transfer, &HttpTransfer::fetchProgress, this, [this, fileName](qint64 received, qint64 total) {
         setFileStatus(StatusText::fetching(fileName, received, total));
@@ -233,15 +235,16 @@ void Information::cellClick(int row, int col)
     logFetch(taskNumber, pdf, address, transfer, clock.elapsed());
     if (!alive)
         return;
+    const QString historyNote = transfer.historyRecorded() ? QString() : StatusText::historyUnavailable();
     if (!fetched) {
-        setFileStatus(StatusText::fetchFailed(fileName, transfer));
+        setFileStatus(StatusText::fetchFailed(fileName, transfer) + historyNote);
         return;
     }
     if (!pdf) {
-        finishNcAction(transfer, folder + taskNumber);
+        finishNcAction(transfer, folder + taskNumber, historyNote);
         return;
     }
-    setFileStatus(StatusText::fetched(fileName, folder));
+    setFileStatus(StatusText::fetched(fileName, folder) + historyNote);
     transfer.openLocalPath(folder);
 }
 
@@ -257,19 +260,19 @@ void Information::logFetch(
 
 // The folder is opened only when it holds the program just fetched; anything else is
 // said out loud, since the old program there would be taken for the new one.
-void Information::finishNcAction(HttpTransfer &transfer, const QString &folder)
+void Information::finishNcAction(HttpTransfer &transfer, const QString &folder, const QString &historyNote)
 {
     const ArchiveUnpacker::Result unpacked = transfer.lastUnpackResult();
     const bool nothingToUnpack = transfer.lastFetchResult() == HttpTransfer::FetchResult::NothingToFetch
         && unpacked == ArchiveUnpacker::Result::NotAnArchive;
     if (unpacked != ArchiveUnpacker::Result::Unpacked && !nothingToUnpack) {
         const QString why = StatusText::unpackProblem(unpacked);
-        setFileStatus(StatusText::ncNotUpdated(folder, why));
+        setFileStatus(StatusText::ncNotUpdated(folder, why) + historyNote);
         QMessageBox::warning(
             nullptr, QStringLiteral("warning"), tr("NC程序未更新") + QLatin1Char('\n') + why);
         return;
     }
-    setFileStatus(StatusText::unpacked(folder));
+    setFileStatus(StatusText::unpacked(folder) + historyNote);
     transfer.openLocalPath(folder);
 }
 
@@ -336,6 +339,23 @@ void Information::on_update_clicked()
     auto *form = new setup;
     form->setUid(uid);
     form->show();
+}
+
+// One history window at a time; the task of the selected row fills its task filter.
+void Information::on_historyBtn_clicked()
+{
+    const int row = ui->view->currentRow();
+    const QString task = row >= 0 && row < taskList.size()
+        ? taskList.at(row).toMap().value("task_num").toString()
+        : QString();
+    if (!historyWindow) {
+        historyWindow = new HistoryWindow(HttpTransfer().historyFolder());
+        historyWindow->setUserId(uid);
+    }
+    historyWindow->setTaskFilter(task);
+    historyWindow->show();
+    historyWindow->raise();
+    historyWindow->activateWindow();
 }
 
 void Information::refresh()

@@ -3,6 +3,7 @@
 
 #include <QDate>
 #include <QIcon>
+#include <QPointer>
 #include <QString>
 #include <QTime>
 #include <QVariantList>
@@ -12,6 +13,7 @@
 #include <memory>
 
 class ErrorInfo;
+class HistoryWindow;
 class HttpTransfer;
 class QTimer;
 
@@ -47,6 +49,7 @@ private slots:
     void on_out_clicked();
     void on_dateEdit_dateChanged(QDate date);
     void on_update_clicked();
+    void on_historyBtn_clicked();
     void refresh();
     void loadPickedDate();
 
@@ -61,7 +64,7 @@ private:
     void setShownDate(const QDate &date);
     QIcon modelIcon() const;
     void fillRow(int row, const QVariantMap &task, const QIcon &icon);
-    void finishNcAction(HttpTransfer &transfer, const QString &folder);
+    void finishNcAction(HttpTransfer &transfer, const QString &folder, const QString &historyNote);
     void setTableStatus(const QString &text);
     void setFileStatus(const QString &text);
 
@@ -85,6 +88,8 @@ private:
     QString fileStatus;
     // Collects the steps of a wheel or the arrow keys in the date edit into one load.
     QTimer *datePick;
+    // The history window, while one is open.
+    QPointer<HistoryWindow> historyWindow;
 };
 
 #endif // INFORMATION_H

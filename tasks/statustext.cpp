@@ -157,3 +157,8 @@ QString StatusText::unpackProblem(ArchiveUnpacker::Result result)
     }
     return QStringLiteral("解压失败");
 }
+
+QString StatusText::historyUnavailable()
+{
+    return QStringLiteral("（下载记录暂不可用）");
+}

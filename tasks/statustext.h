@@ -28,6 +28,8 @@ public:
     static QString ncNotUpdated(const QString &folder, const QString &why);
     static QString downloadProblem(KRESTService::DownloadResult result);
     static QString unpackProblem(ArchiveUnpacker::Result result);
+    // Added to a fetch's text when its history entry could not be written.
+    static QString historyUnavailable();
 
     static QString clock(const QTime &time);
 

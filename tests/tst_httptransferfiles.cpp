@@ -69,6 +69,8 @@ void tst_HttpTransferFiles::init()
     m_sim.clearCannedReplies();
     m_sim.clearRequests();
     QFile::remove(m_bin.filePath("opened.txt"));
+    // Every fetch is recorded beside the program.
+    QDir(QCoreApplication::applicationDirPath() + "/history").removeRecursively();
     m_work.reset(new QTemporaryDir);
     QVERIFY(m_work->isValid());
 }

@@ -40,6 +40,16 @@ QVariantMap task(const QString &number, const QString &pdf, const QString &nc)
 } // namespace
 
 // The row actions write beside the program: here, the test binary's folder in the build tree.
+// A snapshot without the history beside the program, which every fetch adds to.
+static QMap<QString, QByteArray> withoutHistory(QMap<QString, QByteArray> files)
+{
+    for (const QString &file : files.keys()) {
+        if (file == "history" || file.startsWith("history/"))
+            files.remove(file);
+    }
+    return files;
+}
+
 class tst_InformationActions : public QObject
 {
     Q_OBJECT
@@ -63,6 +73,8 @@ private slots:
     void unsafeTaskNumberGetsNoFileAction();
     void escapingArchiveUnpacksNothing();
     void sameCellTwiceDuringSlowTransfer();
+    void historyUnavailableIsSaid();
+    void historyButtonOpensOneWindow();
     void settingsButtonOpensFreshForms();
     void logOutClosesTaskWindow();
     void savingLastFormEndsProgram();
@@ -109,6 +121,7 @@ void tst_InformationActions::init()
     m_sim.clearCannedReplies();
     QDir(appDir("pdf")).removeRecursively();
     QDir(appDir("nc")).removeRecursively();
+    QDir(appDir("history")).removeRecursively();
     QFile::remove(m_bin.filePath("opened.txt"));
     startWindow();
     m_sim.clearRequests();
@@ -119,6 +132,7 @@ void tst_InformationActions::cleanup()
     m_window.reset();
     QDir(appDir("pdf")).removeRecursively();
     QDir(appDir("nc")).removeRecursively();
+    QDir(appDir("history")).removeRecursively();
 }
 
 QString tst_InformationActions::appDir(const QString &relative) const
@@ -404,7 +418,8 @@ void tst_InformationActions::escapingArchiveUnpacksNothing()
 
     QMap<QString, QByteArray> after = TestFiles::snapshot(appDir());
     QCOMPARE(after.take("nc/10.zip"), archive);
-    QCOMPARE(after, before);
+    // The fetch's history entry is the one other change.
+    QCOMPARE(withoutHistory(after), withoutHistory(before));
     QCOMPARE(closer.seen.size(), 1);
     QVERIFY2(closer.seen.first().startsWith("warning|NC程序未更新\n"), qPrintable(closer.seen.first()));
     QVERIFY2(status().contains("NC程序未更新"), qPrintable(status()));
@@ -434,6 +449,42 @@ void tst_InformationActions::sameCellTwiceDuringSlowTransfer()
     QCOMPARE(TestFiles::read(appDir("nc/11/panel-1.nc")), QByteArray("slow"));
     QVERIFY(!QFileInfo::exists(appDir("nc/12")));
     QTRY_COMPARE(openedFolders(), QStringList { openedDir("nc/11") });
+}
+
+// A folder where the history file should be cannot be opened as one; the fetch goes on.
+void tst_InformationActions::historyUnavailableIsSaid()
+{
+    QVERIFY(QDir().mkpath(appDir("history/history.sqlite")));
+    m_sim.setFile("dl/10.pdf", "label");
+    showTasks({ task("10", url("dl/10.pdf"), QString()) });
+    clickCell(0, pdfColumn);
+    QCOMPARE(TestFiles::read(appDir("pdf/10.pdf")), QByteArray("label"));
+    QVERIFY2(
+        status().contains("已下载 10.pdf") && status().contains("下载记录暂不可用"), qPrintable(status()));
+}
+
+void tst_InformationActions::historyButtonOpensOneWindow()
+{
+    auto *button = m_window->findChild<QPushButton *>("historyBtn");
+    QVERIFY(button);
+    QTableWidget *view = m_window->findChild<QTableWidget *>("view");
+    view->setCurrentCell(3, 0);
+    const QString selectedTask = view->item(3, 0)->text();
+    const auto openWindows = [] {
+        QList<QWidget *> windows;
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (widget->inherits("HistoryWindow") && widget->isVisible())
+                windows << widget;
+        }
+        return windows;
+    };
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTest::mouseClick(button, Qt::LeftButton);
+    const QList<QWidget *> windows = openWindows();
+    QCOMPARE(windows.size(), 1);
+    QCOMPARE(windows.first()->findChild<QLineEdit *>("taskEdit")->text(), selectedTask);
+    windows.first()->close();
 }
 
 void tst_InformationActions::settingsButtonOpensFreshForms()

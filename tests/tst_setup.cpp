@@ -1,8 +1,10 @@
 #include "setup.h"
 
 #include "devicesimulator.h"
+#include "httptransfer.h"
 #include "messageboxcloser.h"
 #include "network.h"
+#include "setting.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -167,10 +169,14 @@ void tst_Setup::replyDecidesOutcome()
     form->show();
     auto *nameEdit = form->findChild<QLineEdit *>(QStringLiteral("equipmentEdt"));
     nameEdit->setText("cnc-1");
+    Setting().setValue(HttpTransfer::deviceNameKey(), "saved before");
 
     MessageBoxCloser closer;
     save(form);
     QCOMPARE(recordRequests().size(), 1);
+    // The history names the device by the name saved last.
+    QCOMPARE(Setting().value(HttpTransfer::deviceNameKey(), QString()).toString(),
+        QString(success ? "cnc-1" : "saved before"));
 
     if (success) {
         QCOMPARE(closer.seen, QStringList { QString::fromUtf8("success|设置成功") });

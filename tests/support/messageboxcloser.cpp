@@ -17,7 +17,9 @@ void MessageBoxCloser::closeOpenBoxes()
         if (!box || !box->isVisible())
             continue;
         seen << box->windowTitle() + "|" + box->text();
-        if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+        if (QAbstractButton *chosen = box->button(QMessageBox::StandardButton(answer)))
+            chosen->click();
+        else if (QAbstractButton *ok = box->button(QMessageBox::Ok))
             ok->click();
         else
             box->reject();

@@ -5,14 +5,16 @@
 #include <QStringList>
 #include <QTimer>
 
-// Closes every message box that comes up while it lives, with its OK button where it has
-// one, and remembers what each said as "title|text".
+// Closes every message box that comes up while it lives, with the answer button where it
+// has one, else its OK button, and remembers what each said as "title|text".
 class MessageBoxCloser : public QObject
 {
 public:
     MessageBoxCloser();
 
     QStringList seen;
+    // The button to press where a box has it (QMessageBox::StandardButton); OK by default.
+    int answer = 0x00000400;
 
 private:
     void closeOpenBoxes();

@@ -1,0 +1,170 @@
+// What the fetch history costs: the time a 1 MB fetch gains for its history entry and the
+// move of the version it replaces, against the same fetch as it was made before (download,
+// then the unpack attempt), both from the simulator in the same run; the history window
+// with 100,000 entries (open with the first page shown, filter by a task); and
+// "quillet --export-history" of those 100,000 entries, run as the program itself.
+
+#include "archiveunpacker.h"
+#include "devicesimulator.h"
+#include "historymodel.h"
+#include "historystore.h"
+#include "historywindow.h"
+#include "httptransfer.h"
+#include "krestservice.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+static constexpr int fetchRuns = 41;
+static constexpr int entryCount = 100000;
+static constexpr int taskCount = 1000;
+
+static void dropDebugLine(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type != QtDebugMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+static double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+static double msSince(const QElapsedTimer &timer)
+{
+    return timer.nsecsElapsed() / 1e6;
+}
+
+// Fetches alternate between the two ways so that both meet the same disk and cache.
+static void benchFetch(const QString &work)
+{
+    DeviceSimulator sim;
+    sim.start(0);
+    sim.setFile(QStringLiteral("dl/7.pdf"), QByteArray(1 << 20, 'p'));
+    const QString url = sim.rootUrl() + QStringLiteral("dl/7.pdf");
+    QList<double> before, with;
+    for (int run = 0; run < fetchRuns; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        KRESTService rest;
+        rest.downloadFile(url, work + QStringLiteral("/plain/pdf/7.pdf"), QStringLiteral("none"));
+        ArchiveUnpacker().unpack(
+            work + QStringLiteral("/plain/pdf/7.pdf"), work + QStringLiteral("/plain/pdf/7"));
+        before << msSince(timer);
+
+        timer.restart();
+        HttpTransfer transfer;
+        transfer.setHistoryFolder(work + QStringLiteral("/history"));
+        transfer.downloadNcFile({ { QStringLiteral("remoteFile"), url },
+            { QStringLiteral("localFile"), work + QStringLiteral("/pdf/7.pdf") },
+            { QStringLiteral("localPath"), work + QStringLiteral("/pdf/7") } });
+        with << msSince(timer);
+        if (!transfer.historyRecorded())
+            std::fprintf(stderr, "history not recorded: %s\n", qPrintable(transfer.historyProblem()));
+    }
+    // The first runs warm up the connection pool, the disk and the database.
+    before = before.mid(1);
+    with = with.mid(1);
+    std::printf(
+        "fetch 1 MB PDF over the old one: before %.2f ms, with history %.2f ms, gain %.2f ms (median of %d; "
+        "target <= 5 ms)\n",
+        median(before), median(with), median(with) - median(before), int(with.size()));
+}
+
+static bool fillHistory(const QString &folder)
+{
+    QList<HistoryEntry> entries;
+    entries.reserve(entryCount);
+    const QDateTime start = QDateTime::currentDateTime().addDays(-60);
+    for (int i = 0; i < entryCount; ++i) {
+        HistoryEntry entry;
+        entry.time = start.addSecs(i * 50);
+        entry.action = QStringLiteral("fetch");
+        entry.userId = QStringLiteral("1001");
+        entry.device = QStringLiteral("切割机 1号");
+        entry.task = QStringLiteral("T-%1").arg(i % taskCount);
+        entry.kind = i % 2 ? QStringLiteral("nc") : QStringLiteral("pdf");
+        entry.source = QStringLiteral("http://production.example/files/%1.zip").arg(entry.task);
+        entry.target = QStringLiteral("C:/Quillet/nc/%1").arg(entry.task);
+        entry.bytes = 1 << 20;
+        entry.sha256 = QString::number(i, 16).rightJustified(64, QLatin1Char('0'));
+        entry.outcome = QStringLiteral("Fetched / Saved / Unpacked");
+        entry.ok = true;
+        entry.durationMs = 120;
+        entries << entry;
+    }
+    HistoryStore store(folder);
+    return store.add(entries);
+}
+
+static void benchWindow(const QString &folder)
+{
+    QList<double> open, filter;
+    for (int run = 0; run < 5; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        HistoryWindow window(folder);
+        window.show();
+        QApplication::processEvents();
+        window.repaint();
+        open << msSince(timer);
+        timer.restart();
+        window.setTaskFilter(QStringLiteral("T-%1").arg(123 + run));
+        window.repaint();
+        filter << msSince(timer);
+        if (window.model()->rowCount() != entryCount / taskCount)
+            std::fprintf(stderr, "filter shows %d rows\n", window.model()->rowCount());
+    }
+    std::printf(
+        "history window, %d entries: open with the first page %.1f ms (median of 5; target <= 200 ms)\n",
+        entryCount, median(open));
+    std::printf("history window, %d entries: filter by a task %.1f ms (median of 5; target <= 100 ms)\n",
+        entryCount, median(filter));
+}
+
+static void benchExport(const QString &work)
+{
+    const QString program = QStringLiteral(QUILLET_PROGRAM);
+    const QString history = QFileInfo(program).absolutePath() + QStringLiteral("/history");
+    if (QFileInfo::exists(history)) {
+        std::fprintf(stderr, "export not measured: %s exists already\n", qPrintable(history));
+        return;
+    }
+    if (!fillHistory(history))
+        return;
+    QList<double> times;
+    for (int run = 0; run < 3; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        const int code = QProcess::execute(
+            program, { QStringLiteral("--export-history"), work + QStringLiteral("/export.csv") });
+        times << msSince(timer);
+        if (code != 0)
+            std::fprintf(stderr, "export failed with %d\n", code);
+    }
+    QDir(history).removeRecursively();
+    std::printf("quillet --export-history, %d entries: %.0f ms, %.1f MB written (median of 3, process start "
+                "included; target <= 2000 ms)\n",
+        entryCount, median(times), QFileInfo(work + QStringLiteral("/export.csv")).size() / 1e6);
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    qInstallMessageHandler(dropDebugLine);
+    QTemporaryDir work;
+    benchFetch(work.path() + QStringLiteral("/fetch"));
+    if (!fillHistory(work.path() + QStringLiteral("/window")))
+        return 1;
+    benchWindow(work.path() + QStringLiteral("/window"));
+    benchExport(work.path());
+    return 0;
+}

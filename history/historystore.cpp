@@ -1,0 +1,224 @@
+#include "historystore.h"
+
+#include "historyconnection.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QSqlError>
+#include <QSqlQuery>
+
+const QString HistoryStore::listColumns
+    = QStringLiteral("id, time, action, user_id, device, task, kind, source, target, bytes, sha256, outcome, "
+                     "ok, duration_ms, kept_path");
+const QString HistoryStore::timeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
+
+namespace {
+
+const QString dayFormat = QStringLiteral("yyyy-MM-dd");
+
+} // namespace
+
+HistoryStore::HistoryStore(const QString &folder)
+    : m_folder(folder)
+{ }
+
+QString HistoryStore::defaultFolder()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/history");
+}
+
+QString HistoryStore::folder() const
+{
+    return m_folder;
+}
+
+QString HistoryStore::lastError() const
+{
+    return m_error;
+}
+
+bool HistoryStore::add(HistoryEntry &entry)
+{
+    QList<HistoryEntry> entries { entry };
+    const bool added = add(entries);
+    entry.id = entries.first().id;
+    return added;
+}
+
+// A file found damaged while writing is set aside, and the entries go into a new one.
+bool HistoryStore::add(QList<HistoryEntry> &entries)
+{
+    m_error.clear();
+    bool damaged = false;
+    if (write(entries, damaged))
+        return true;
+    if (!damaged || HistoryConnection::setAside(m_folder).isEmpty())
+        return false;
+    return write(entries, damaged);
+}
+
+bool HistoryStore::write(QList<HistoryEntry> &entries, bool &damaged)
+{
+    HistoryConnection connection(m_folder);
+    if (!connection.isOpen())
+        return fail(QStringLiteral("open"), connection.errorString());
+    QSqlDatabase db = connection.database();
+    if (!db.transaction()) {
+        damaged = HistoryConnection::isCorruption(db.lastError());
+        return fail(QStringLiteral("begin"), db.lastError().text());
+    }
+    QSqlQuery row(db);
+    row.prepare(
+        QStringLiteral("INSERT INTO fetch (time, action, user_id, device, task, kind, source, target, "
+                       "bytes, sha256, outcome, ok, duration_ms, kept_path) "
+                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    QSqlQuery file(db);
+    file.prepare(QStringLiteral("INSERT INTO fetch_file (fetch_id, path, size, sha256) VALUES (?, ?, ?, ?)"));
+    for (HistoryEntry &entry : entries) {
+        const QVariantList values { timeText(entry), entry.action, entry.userId, entry.device, entry.task,
+            entry.kind, entry.source, entry.target, entry.bytes, entry.sha256, entry.outcome,
+            entry.ok ? 1 : 0, entry.durationMs, entry.keptPath };
+        for (int i = 0; i < values.size(); ++i)
+            row.bindValue(i, values.at(i));
+        if (!row.exec()) {
+            damaged = HistoryConnection::isCorruption(row.lastError());
+            const QString why = row.lastError().text();
+            db.rollback();
+            return fail(QStringLiteral("add"), why);
+        }
+        entry.id = row.lastInsertId().toLongLong();
+        for (const HistoryFile &unpacked : qAsConst(entry.files)) {
+            file.bindValue(0, entry.id);
+            file.bindValue(1, unpacked.path);
+            file.bindValue(2, unpacked.size);
+            file.bindValue(3, unpacked.sha256);
+            if (!file.exec()) {
+                damaged = HistoryConnection::isCorruption(file.lastError());
+                const QString why = file.lastError().text();
+                db.rollback();
+                return fail(QStringLiteral("add files to"), why);
+            }
+        }
+    }
+    if (!db.commit()) {
+        damaged = HistoryConnection::isCorruption(db.lastError());
+        const QString why = db.lastError().text();
+        db.rollback();
+        return fail(QStringLiteral("commit"), why);
+    }
+    return true;
+}
+
+bool HistoryStore::find(qint64 id, HistoryEntry &found)
+{
+    HistoryConnection connection(m_folder);
+    if (!connection.isOpen())
+        return fail(QStringLiteral("open"), connection.errorString());
+    QSqlQuery query(connection.database());
+    query.prepare(QStringLiteral("SELECT %1 FROM fetch WHERE id = ?").arg(listColumns));
+    query.addBindValue(id);
+    if (!query.exec())
+        return fail(QStringLiteral("read"), query.lastError().text());
+    if (!query.next())
+        return false;
+    found = fromQuery(query);
+    return true;
+}
+
+bool HistoryStore::lastInstalled(
+    const QString &kind, const QString &task, qint64 beforeId, HistoryEntry &found)
+{
+    HistoryConnection connection(m_folder);
+    if (!connection.isOpen())
+        return fail(QStringLiteral("open"), connection.errorString());
+    QSqlQuery query(connection.database());
+    query.prepare(QStringLiteral("SELECT %1 FROM fetch WHERE task = ? AND kind = ? AND id < ? AND ok = 1 "
+                                 "AND action IN (?, ?) ORDER BY id DESC LIMIT 1")
+                      .arg(listColumns));
+    for (const QVariant &value :
+        QVariantList { task, kind, beforeId, QString::fromLatin1(HistoryEntry::fetchAction),
+            QString::fromLatin1(HistoryEntry::restoreAction) })
+        query.addBindValue(value);
+    if (!query.exec())
+        return fail(QStringLiteral("read"), query.lastError().text());
+    if (!query.next())
+        return false;
+    found = fromQuery(query);
+    return true;
+}
+
+bool HistoryStore::forEach(const Filter &filter, const std::function<void(const HistoryEntry &)> &visit)
+{
+    m_error.clear();
+    HistoryConnection connection(m_folder);
+    if (!connection.isOpen())
+        return fail(QStringLiteral("open"), connection.errorString());
+    QVariantList values;
+    QSqlQuery query(connection.database());
+    query.setForwardOnly(true);
+    query.prepare(
+        QStringLiteral("SELECT %1 FROM fetch %2 ORDER BY id").arg(listColumns, whereClause(filter, values)));
+    for (const QVariant &value : qAsConst(values))
+        query.addBindValue(value);
+    if (!query.exec())
+        return fail(QStringLiteral("read"), query.lastError().text());
+    while (query.next())
+        visit(fromQuery(query));
+    if (query.lastError().isValid())
+        return fail(QStringLiteral("read"), query.lastError().text());
+    return true;
+}
+
+// Times are stored as local "yyyy-MM-dd HH:mm:ss.zzz" texts, which sort as they read.
+QString HistoryStore::whereClause(const Filter &filter, QVariantList &values)
+{
+    QStringList conditions;
+    if (filter.since.isValid()) {
+        conditions << QStringLiteral("time >= ?");
+        values << filter.since.toString(dayFormat);
+    }
+    if (filter.day.isValid()) {
+        conditions << QStringLiteral("time >= ? AND time < ?");
+        values << filter.day.toString(dayFormat) << filter.day.addDays(1).toString(dayFormat);
+    }
+    if (!filter.task.isEmpty()) {
+        conditions << QStringLiteral("task = ?");
+        values << filter.task;
+    }
+    return conditions.isEmpty() ? QString()
+                                : QStringLiteral("WHERE ") + conditions.join(QStringLiteral(" AND "));
+}
+
+QString HistoryStore::timeText(const HistoryEntry &entry)
+{
+    return entry.timeText.isEmpty() ? entry.time.toString(timeFormat) : entry.timeText;
+}
+
+HistoryEntry HistoryStore::fromQuery(const QSqlQuery &query)
+{
+    HistoryEntry entry;
+    entry.id = query.value(0).toLongLong();
+    // Read back as text: turning 100,000 texts into local date-times would take seconds.
+    entry.timeText = query.value(1).toString();
+    entry.action = query.value(2).toString();
+    entry.userId = query.value(3).toString();
+    entry.device = query.value(4).toString();
+    entry.task = query.value(5).toString();
+    entry.kind = query.value(6).toString();
+    entry.source = query.value(7).toString();
+    entry.target = query.value(8).toString();
+    entry.bytes = query.value(9).toLongLong();
+    entry.sha256 = query.value(10).toString();
+    entry.outcome = query.value(11).toString();
+    entry.ok = query.value(12).toInt() != 0;
+    entry.durationMs = query.value(13).toLongLong();
+    entry.keptPath = query.value(14).toString();
+    return entry;
+}
+
+bool HistoryStore::fail(const QString &what, const QString &why)
+{
+    m_error = QStringLiteral("cannot %1 the history in %2: %3").arg(what, m_folder, why);
+    qDebug().noquote() << "history:" << m_error;
+    return false;
+}

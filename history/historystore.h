@@ -1,0 +1,66 @@
+#ifndef HISTORYSTORE_H
+#define HISTORYSTORE_H
+
+#include "historyentry.h"
+
+#include <QDate>
+#include <QString>
+#include <QVariantList>
+
+#include <functional>
+
+class QSqlQuery;
+
+// The history of fetches, restores, opened folders and pruned versions, kept in
+// "history.sqlite" in its folder. Every call opens the file for its own thread and closes
+// it again (HistoryConnection), so the store may be used from any thread, one call at a time
+// per object. A store that cannot be opened or written fails the call and says why in
+// lastError(); the next call tries again.
+class HistoryStore
+{
+public:
+    // Which entries a listing or an export takes; empty parts take all.
+    struct Filter
+    {
+        QDate since; // this day and later
+        QDate day; // this day only
+        QString task;
+    };
+
+    // The columns a listing selects, in this order.
+    static const QString listColumns;
+    static const QString timeFormat;
+
+    explicit HistoryStore(const QString &folder);
+
+    // "history" beside the program.
+    static QString defaultFolder();
+    QString folder() const;
+    QString lastError() const;
+
+    // Adds the entries, each with its files, in one transaction and sets their ids.
+    bool add(QList<HistoryEntry> &entries);
+    bool add(HistoryEntry &entry);
+    bool find(qint64 id, HistoryEntry &found);
+    // The newest entry before beforeId that put a version of the task's file or folder in
+    // place (a fetch or a restore that succeeded); false when there is none.
+    bool lastInstalled(const QString &kind, const QString &task, qint64 beforeId, HistoryEntry &found);
+    // Calls visit with each entry the filter lets through, oldest first.
+    bool forEach(const Filter &filter, const std::function<void(const HistoryEntry &)> &visit);
+
+    // The WHERE clause for filter, with its values to bind in order ("" when it takes all).
+    static QString whereClause(const Filter &filter, QVariantList &values);
+    // The entry's time as stored.
+    static QString timeText(const HistoryEntry &entry);
+    // An entry from a query that selected listColumns.
+    static HistoryEntry fromQuery(const QSqlQuery &query);
+
+private:
+    bool write(QList<HistoryEntry> &entries, bool &damaged);
+    bool fail(const QString &what, const QString &why);
+
+    QString m_folder;
+    QString m_error;
+};
+
+#endif // HISTORYSTORE_H

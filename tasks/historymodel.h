@@ -1,0 +1,48 @@
+#ifndef HISTORYMODEL_H
+#define HISTORYMODEL_H
+
+#include "historystore.h"
+
+#include <QSqlQueryModel>
+
+class QSqlDatabase;
+
+// The history's entries for the history window, newest first. The rows are fetched from
+// the database as the view scrolls to them, so even a long history opens at once. A
+// SHA-256 shows its first 12 characters, the whole one as its tooltip.
+class HistoryModel : public QSqlQueryModel
+{
+    Q_OBJECT
+
+public:
+    enum Column
+    {
+        IdColumn,
+        TimeColumn,
+        TaskColumn,
+        KindColumn,
+        OutcomeColumn,
+        BytesColumn,
+        ShaColumn,
+        KeptColumn,
+        ColumnCount
+    };
+    static constexpr int shownShaLength = 12;
+
+    explicit HistoryModel(QObject *parent = nullptr);
+
+    // Shows the entries of the open database db that the filter takes; false when they
+    // cannot be read.
+    bool load(const QSqlDatabase &db, const HistoryStore::Filter &filter);
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+
+    qint64 entryId(int row) const;
+    QString sha256(int row) const;
+    QString keptPath(int row) const;
+
+private:
+    QString rawText(int row, int column) const;
+    void setHeaders();
+};
+
+#endif // HISTORYMODEL_H

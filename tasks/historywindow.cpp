@@ -1,0 +1,219 @@
+#include "historywindow.h"
+#include "ui_historywindow.h"
+
+#include "historyconnection.h"
+#include "historycsv.h"
+#include "historymodel.h"
+#include "httptransfer.h"
+#include "offthread.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDebug>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPointer>
+
+#include <limits>
+
+HistoryWindow::HistoryWindow(const QString &historyFolder, QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::HistoryWindow)
+    , m_folder(historyFolder)
+    , m_model(new HistoryModel(this))
+{
+    ui->setupUi(this);
+    setAttribute(Qt::WA_DeleteOnClose);
+    ui->dayEdit->setDate(QDate::currentDate());
+    ui->table->setModel(m_model);
+    ui->table->addAction(ui->copyShaAction);
+    connect(ui->copyShaAction, &QAction::triggered, this, &HistoryWindow::copySha256);
+    connect(ui->taskEdit, &QLineEdit::textChanged, this, &HistoryWindow::reload);
+    connect(ui->dayEdit, &QDateEdit::dateChanged, this, &HistoryWindow::reload);
+    reload();
+}
+
+HistoryWindow::~HistoryWindow()
+{
+    // The model's query must go before the connection it reads from.
+    m_model->clear();
+}
+
+void HistoryWindow::setUserId(const QString &uid)
+{
+    m_uid = uid;
+}
+
+void HistoryWindow::setTaskFilter(const QString &task)
+{
+    ui->taskEdit->setText(task);
+}
+
+void HistoryWindow::setDayFilter(const QDate &day)
+{
+    if (day.isValid())
+        ui->dayEdit->setDate(day);
+    ui->dayCheck->setChecked(day.isValid());
+}
+
+HistoryStore::Filter HistoryWindow::filter() const
+{
+    HistoryStore::Filter filter;
+    if (ui->dayCheck->isChecked())
+        filter.day = ui->dayEdit->date();
+    filter.task = ui->taskEdit->text().trimmed();
+    return filter;
+}
+
+HistoryModel *HistoryWindow::model() const
+{
+    return m_model;
+}
+
+// A history that could not be opened is tried again at every reload.
+bool HistoryWindow::ensureConnection()
+{
+    if (m_connection && m_connection->isOpen())
+        return true;
+    m_connection.reset(new HistoryConnection(m_folder, QStringLiteral("window")));
+    if (m_connection->isOpen())
+        return true;
+    showStatus(QStringLiteral("下载记录暂不可用"));
+    return false;
+}
+
+void HistoryWindow::reload()
+{
+    if (!ensureConnection() || !m_model->load(m_connection->database(), filter())) {
+        m_model->clear();
+        showStatus(QStringLiteral("下载记录暂不可用"));
+    } else {
+        showStatus(QString());
+    }
+    ui->table->setColumnHidden(HistoryModel::IdColumn, true);
+    ui->table->setColumnHidden(HistoryModel::KeptColumn, true);
+    // Only the rows in view are measured, however many there are.
+    ui->table->resizeColumnsToContents();
+    connect(ui->table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+        &HistoryWindow::updateButtons, Qt::UniqueConnection);
+    updateButtons();
+}
+
+void HistoryWindow::on_dayCheck_toggled(bool checked)
+{
+    ui->dayEdit->setEnabled(checked);
+    reload();
+}
+
+int HistoryWindow::selectedRow() const
+{
+    const QModelIndexList rows = ui->table->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void HistoryWindow::updateButtons()
+{
+    const int row = selectedRow();
+    ui->restoreBtn->setEnabled(row >= 0 && !m_model->keptPath(row).isEmpty());
+    ui->copyShaAction->setEnabled(row >= 0 && !m_model->sha256(row).isEmpty());
+}
+
+void HistoryWindow::copySha256()
+{
+    const int row = selectedRow();
+    if (row >= 0)
+        QApplication::clipboard()->setText(m_model->sha256(row));
+}
+
+void HistoryWindow::on_restoreBtn_clicked()
+{
+    restoreRow(selectedRow());
+}
+
+// The version a restore puts back is the one in place before the entry's fetch; the
+// current one is the newest put in place since.
+void HistoryWindow::restoreRow(int row)
+{
+    if (row < 0 || row >= m_model->rowCount())
+        return;
+    HistoryStore store(m_folder);
+    HistoryEntry entry;
+    if (!store.find(m_model->entryId(row), entry) || entry.keptPath.isEmpty()) {
+        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("这条记录没有保留旧版本"));
+        return;
+    }
+    const QString question
+        = tr("恢复任务 %1 的旧版本？\n\n恢复的版本：%2\n当前的版本：%3\n\n当前的版本会先保存到记录中。")
+              .arg(entry.task, versionText(entry.kind, entry.task, entry.id),
+                  versionText(entry.kind, entry.task, std::numeric_limits<qint64>::max()));
+    const QPointer<HistoryWindow> alive(this);
+    if (QMessageBox::question(nullptr, QStringLiteral("warning"), question) != QMessageBox::Yes || !alive)
+        return;
+
+    HttpTransfer transfer;
+    transfer.setHistoryFolder(m_folder);
+    transfer.setUserId(m_uid);
+    const FetchHistory::RestoreResult result = transfer.restoreVersion(entry.id);
+    if (!alive)
+        return;
+    reload();
+    switch (result) {
+    case FetchHistory::RestoreResult::Restored:
+        showStatus(tr("已恢复任务 %1 的旧版本").arg(entry.task));
+        return;
+    case FetchHistory::RestoreResult::InUse:
+        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("文件正被占用，未恢复，当前版本保持不变"));
+        return;
+    case FetchHistory::RestoreResult::NotKept:
+        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("旧版本已不存在，未恢复"));
+        return;
+    default:
+        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("未恢复，当前版本保持不变"));
+        return;
+    }
+}
+
+QString HistoryWindow::versionText(const QString &kind, const QString &task, qint64 beforeId)
+{
+    HistoryStore store(m_folder);
+    HistoryEntry installed;
+    if (!store.lastInstalled(kind, task, beforeId, installed))
+        return tr("记录之前的版本（SHA-256 未知）");
+    return tr("%1，SHA-256 %2")
+        .arg(installed.timeText.left(19), installed.sha256.isEmpty() ? tr("未知") : installed.sha256);
+}
+
+void HistoryWindow::on_exportBtn_clicked()
+{
+    const QString suggested = QDir::homePath() + QStringLiteral("/下载记录-")
+        + QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".csv");
+    const QString fileName
+        = QFileDialog::getSaveFileName(this, tr("导出"), suggested, tr("CSV 文件 (*.csv)"));
+    if (!fileName.isEmpty())
+        exportTo(fileName);
+}
+
+bool HistoryWindow::exportTo(const QString &fileName)
+{
+    const HistoryStore::Filter wanted = filter();
+    QString error;
+    int count = 0;
+    const bool written = OffThread::run([&] {
+        HistoryStore store(m_folder);
+        return HistoryCsv::write(store, wanted, fileName, &error, &count);
+    });
+    if (!written) {
+        qDebug().noquote() << "history: export failed:" << error;
+        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("导出失败"));
+        return false;
+    }
+    showStatus(tr("已导出 %1 条记录到 %2").arg(count).arg(QDir::toNativeSeparators(fileName)));
+    return true;
+}
+
+void HistoryWindow::showStatus(const QString &text)
+{
+    ui->statusLbl->setText(text);
+}

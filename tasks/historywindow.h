@@ -1,0 +1,66 @@
+#ifndef HISTORYWINDOW_H
+#define HISTORYWINDOW_H
+
+#include "historystore.h"
+
+#include <QDate>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class HistoryConnection;
+class HistoryModel;
+
+namespace Ui {
+class HistoryWindow;
+}
+
+// The history of fetches, restores and opened folders, newest first, filtered by day and
+// by task. An entry whose fetch replaced a version that is still kept can put that version
+// back ("恢复此版本"); the filtered entries can be exported to a CSV file ("导出"). The
+// window deletes itself when closed.
+class HistoryWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit HistoryWindow(const QString &historyFolder, QWidget *parent = nullptr);
+    ~HistoryWindow() override;
+
+    void setUserId(const QString &uid);
+    // An empty task shows every task; a null day every day.
+    void setTaskFilter(const QString &task);
+    void setDayFilter(const QDate &day);
+    HistoryStore::Filter filter() const;
+    HistoryModel *model() const;
+
+    // Writes the filtered entries to fileName; false (and a message) when it cannot.
+    bool exportTo(const QString &fileName);
+    // Puts back the version replaced by the entry in row, after the operator confirms.
+    void restoreRow(int row);
+
+public slots:
+    void reload();
+
+private slots:
+    void on_restoreBtn_clicked();
+    void on_exportBtn_clicked();
+    void on_dayCheck_toggled(bool checked);
+    void copySha256();
+    void updateButtons();
+
+private:
+    int selectedRow() const;
+    bool ensureConnection();
+    QString versionText(const QString &kind, const QString &task, qint64 beforeId);
+    void showStatus(const QString &text);
+
+    std::unique_ptr<Ui::HistoryWindow> ui;
+    QString m_folder;
+    QString m_uid;
+    std::unique_ptr<HistoryConnection> m_connection;
+    HistoryModel *m_model;
+};
+
+#endif // HISTORYWINDOW_H

@@ -1,0 +1,344 @@
+#include "fetchhistory.h"
+
+#include "devicesimulator.h"
+#include "historyconnection.h"
+#include "httptransfer.h"
+#include "testfiles.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+QString sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+} // namespace
+
+// The history a fetch leaves: its entry, the version it replaced and putting that back.
+class tst_FetchHistory : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void fetchAddsEntry_data();
+    void fetchAddsEntry();
+    void failedFetchAddsEntry();
+    void replacedVersionIsKeptAndRestored_data();
+    void replacedVersionIsKeptAndRestored();
+    void restoreWhileFetchingIsRefused();
+    void pruningKeepsFive();
+    void brokenStoreNeverStopsFetch_data();
+    void brokenStoreNeverStopsFetch();
+    void entrySurvivesKilledProcess();
+
+private:
+    QString url(const QString &path) const { return m_sim.rootUrl() + path; }
+    QString path(const QString &relative) const { return m_work->filePath(relative); }
+    QString historyFolder() const { return path("history"); }
+    QVariantMap request(const QString &kind) const;
+    bool fetch(const QString &kind, HttpTransfer &transfer);
+    bool fetch(const QString &kind);
+    QList<HistoryEntry> entries();
+    QList<HistoryFile> filesOf(qint64 id);
+
+    DeviceSimulator m_sim;
+    std::unique_ptr<QTemporaryDir> m_work;
+};
+
+void tst_FetchHistory::initTestCase()
+{
+    QVERIFY(m_sim.start(0));
+}
+
+void tst_FetchHistory::init()
+{
+    m_sim.clearFault();
+    m_work.reset(new QTemporaryDir);
+    QVERIFY(m_work->isValid());
+}
+
+QVariantMap tst_FetchHistory::request(const QString &kind) const
+{
+    const bool pdf = kind == "pdf";
+    return { { "remoteFile", url(pdf ? "dl/7.pdf" : "dl/7.zip") },
+        { "localFile", path(pdf ? "pdf/7.pdf" : "nc/7.zip") },
+        { "localPath", path(pdf ? "pdf/7" : "nc/7") } };
+}
+
+bool tst_FetchHistory::fetch(const QString &kind, HttpTransfer &transfer)
+{
+    transfer.setHistoryFolder(historyFolder());
+    transfer.setUserId("1001");
+    return transfer.downloadNcFile(request(kind));
+}
+
+bool tst_FetchHistory::fetch(const QString &kind)
+{
+    HttpTransfer transfer;
+    return fetch(kind, transfer);
+}
+
+QList<HistoryEntry> tst_FetchHistory::entries()
+{
+    QList<HistoryEntry> found;
+    HistoryStore store(historyFolder());
+    if (!store.forEach({}, [&](const HistoryEntry &entry) { found << entry; }))
+        qWarning() << store.lastError();
+    return found;
+}
+
+QList<HistoryFile> tst_FetchHistory::filesOf(qint64 id)
+{
+    QList<HistoryFile> files;
+    HistoryConnection connection(historyFolder());
+    QSqlQuery query(connection.database());
+    query.prepare("SELECT path, size, sha256 FROM fetch_file WHERE fetch_id = ? ORDER BY path");
+    query.addBindValue(id);
+    query.exec();
+    while (query.next())
+        files << HistoryFile { query.value(0).toString(), query.value(1).toLongLong(),
+            query.value(2).toString() };
+    return files;
+}
+
+void tst_FetchHistory::fetchAddsEntry_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QStringList>("unpacked");
+
+    QTest::newRow("label-pdf") << "pdf"
+                               << "pdf/7.pdf" << QStringList();
+    QTest::newRow("nc-archive") << "nc"
+                                << "nc/7" << QStringList { "panel-1.nc", "sub/panel-2.nc" };
+}
+
+void tst_FetchHistory::fetchAddsEntry()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, target);
+    QFETCH(QStringList, unpacked);
+    const QByteArray pdf = DeviceSimulator::makePdf("任务 7");
+    const QByteArray zip
+        = DeviceSimulator::makeZip({ { "panel-1.nc", "G0 X0\n" }, { "sub/panel-2.nc", "G1\n" } });
+    m_sim.setFile("dl/7.pdf", pdf);
+    m_sim.setFile("dl/7.zip", zip);
+
+    HttpTransfer transfer;
+    QVERIFY(fetch(kind, transfer));
+    QVERIFY(transfer.historyRecorded());
+
+    const QList<HistoryEntry> found = entries();
+    QCOMPARE(found.size(), 1);
+    const HistoryEntry &entry = found.first();
+    QCOMPARE(entry.action, QString("fetch"));
+    QCOMPARE(entry.kind, kind);
+    QCOMPARE(entry.task, QString("7"));
+    QCOMPARE(entry.userId, QString("1001"));
+    QCOMPARE(entry.source, request(kind).value("remoteFile").toString());
+    QCOMPARE(entry.target, path(target));
+    QCOMPARE(entry.sha256, sha256(kind == "pdf" ? pdf : zip));
+    QCOMPARE(entry.bytes, qint64(kind == "pdf" ? pdf.size() : zip.size()));
+    QVERIFY(entry.ok);
+    QCOMPARE(entry.outcome,
+        kind == "pdf" ? QString("Fetched / Saved / NotAnArchive") : QString("Fetched / Saved / Unpacked"));
+
+    const QList<HistoryFile> files = filesOf(entry.id);
+    QCOMPARE(files.size(), unpacked.size());
+    for (int i = 0; i < files.size(); ++i) {
+        const QByteArray content = TestFiles::read(path(target + "/" + unpacked.at(i)));
+        QCOMPARE(files.at(i).path, unpacked.at(i));
+        QCOMPARE(files.at(i).size, qint64(content.size()));
+        QCOMPARE(files.at(i).sha256, sha256(content));
+    }
+}
+
+void tst_FetchHistory::failedFetchAddsEntry()
+{
+    QVERIFY(TestFiles::write(path("pdf/7.pdf"), "old"));
+    m_sim.setFile("dl/7.pdf", DeviceSimulator::makePdf("new"));
+    m_sim.setFault(DeviceSimulator::Fault::HttpError, 500, "dl/");
+    QVERIFY(!fetch("pdf"));
+
+    const QList<HistoryEntry> found = entries();
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(found.first().outcome, QString("DownloadFailed / HttpError"));
+    QVERIFY(!found.first().ok);
+    QVERIFY(found.first().sha256.isEmpty());
+    QVERIFY(found.first().keptPath.isEmpty());
+    QCOMPARE(TestFiles::read(path("pdf/7.pdf")), QByteArray("old"));
+}
+
+void tst_FetchHistory::replacedVersionIsKeptAndRestored_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("current"); // what a version is read from
+
+    QTest::newRow("label-pdf") << "pdf"
+                               << "pdf/7.pdf";
+    QTest::newRow("nc-folder") << "nc"
+                               << "nc/7/panel-1.nc";
+}
+
+// The second fetch keeps the first version; restoring it keeps the second one first.
+void tst_FetchHistory::replacedVersionIsKeptAndRestored()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, current);
+    const QString remote = kind == "pdf" ? "dl/7.pdf" : "dl/7.zip";
+    auto serve = [&](const QByteArray &text) {
+        m_sim.setFile(remote, kind == "pdf" ? text : DeviceSimulator::makeZip({ { "panel-1.nc", text } }));
+    };
+    auto kept = [&](const HistoryEntry &entry) {
+        const QString base = historyFolder() + "/" + entry.keptPath;
+        return TestFiles::read(kind == "pdf" ? base : base + "/panel-1.nc");
+    };
+    serve("first");
+    QVERIFY(fetch(kind));
+    serve("second");
+    QVERIFY(fetch(kind));
+
+    QList<HistoryEntry> found = entries();
+    QCOMPARE(found.size(), 2);
+    QVERIFY(found.first().keptPath.isEmpty());
+    QVERIFY(found.last().keptPath.startsWith(kind + "/7/"));
+    QCOMPARE(kept(found.last()), QByteArray("first"));
+    QCOMPARE(TestFiles::read(path(current)), QByteArray("second"));
+
+    HttpTransfer transfer;
+    transfer.setHistoryFolder(historyFolder());
+    QCOMPARE(transfer.restoreVersion(found.last().id), FetchHistory::RestoreResult::Restored);
+    QCOMPARE(TestFiles::read(path(current)), QByteArray("first"));
+
+    found = entries();
+    QCOMPARE(found.size(), 3);
+    const HistoryEntry restore = found.last();
+    QCOMPARE(restore.action, QString("restore"));
+    QVERIFY(restore.ok);
+    QCOMPARE(kept(restore), QByteArray("second"));
+    // Putting the newer one back is a restore like any other.
+    QCOMPARE(transfer.restoreVersion(restore.id), FetchHistory::RestoreResult::Restored);
+    QCOMPARE(TestFiles::read(path(current)), QByteArray("second"));
+    // A version stays kept once restored; the first fetch replaced none.
+    QCOMPARE(transfer.restoreVersion(found.at(1).id), FetchHistory::RestoreResult::Restored);
+    QCOMPARE(TestFiles::read(path(current)), QByteArray("first"));
+    QCOMPARE(transfer.restoreVersion(found.first().id), FetchHistory::RestoreResult::NotKept);
+}
+
+// A restore must not write the file a fetch is writing; it is refused and recorded.
+void tst_FetchHistory::restoreWhileFetchingIsRefused()
+{
+    m_sim.setFile("dl/7.pdf", "first");
+    QVERIFY(fetch("pdf"));
+    m_sim.setFile("dl/7.pdf", "second");
+    QVERIFY(fetch("pdf"));
+    const qint64 replacing = entries().last().id;
+    m_sim.setFile("dl/7.pdf", "third");
+    m_sim.setFault(DeviceSimulator::Fault::Delay, 600, "dl/");
+
+    FetchHistory::RestoreResult during = FetchHistory::RestoreResult::Restored;
+    QTimer::singleShot(100, this, [&] {
+        HttpTransfer transfer;
+        transfer.setHistoryFolder(historyFolder());
+        during = transfer.restoreVersion(replacing);
+    });
+    QVERIFY(fetch("pdf"));
+    QCOMPARE(during, FetchHistory::RestoreResult::InUse);
+    QCOMPARE(TestFiles::read(path("pdf/7.pdf")), QByteArray("third"));
+    const QList<HistoryEntry> found = entries();
+    QCOMPARE(found.size(), 4);
+    QCOMPARE(found.at(2).action + " " + found.at(2).outcome, QString("restore InUse"));
+}
+
+void tst_FetchHistory::pruningKeepsFive()
+{
+    for (int i = 0; i < 8; ++i) {
+        m_sim.setFile("dl/7.pdf", "version " + QByteArray::number(i));
+        QVERIFY(fetch("pdf"));
+    }
+    const QStringList kept = FetchHistory(historyFolder()).versions().versions("pdf", "7");
+    QCOMPARE(kept.size(), 5);
+    // The oldest went first: versions 2 to 6 remain, 7 is in place.
+    QCOMPARE(TestFiles::read(historyFolder() + "/" + kept.first()), QByteArray("version 2"));
+    QCOMPARE(TestFiles::read(historyFolder() + "/" + kept.last()), QByteArray("version 6"));
+
+    QStringList pruned;
+    for (const HistoryEntry &entry : entries()) {
+        if (entry.action == "prune")
+            pruned << entry.keptPath;
+    }
+    QCOMPARE(pruned.size(), 2);
+    for (const QString &gone : pruned)
+        QVERIFY(!QFileInfo::exists(historyFolder() + "/" + gone));
+}
+
+void tst_FetchHistory::brokenStoreNeverStopsFetch_data()
+{
+    QTest::addColumn<bool>("damaged");
+
+    QTest::newRow("not-a-database") << true;
+    QTest::newRow("cannot-be-opened") << false;
+}
+
+// A damaged file is set aside and a new one started; one that cannot be opened at all (a
+// folder in its place, which even an administrator cannot open as a file) is reported.
+void tst_FetchHistory::brokenStoreNeverStopsFetch()
+{
+    QFETCH(bool, damaged);
+    const QString file = HistoryConnection::fileName(historyFolder());
+    if (damaged)
+        QVERIFY(TestFiles::write(file, QByteArray(8192, 'x')));
+    else
+        QVERIFY(QDir().mkpath(file));
+    m_sim.setFile("dl/7.pdf", "new");
+
+    HttpTransfer transfer;
+    QVERIFY(fetch("pdf", transfer));
+    QCOMPARE(TestFiles::read(path("pdf/7.pdf")), QByteArray("new"));
+    QCOMPARE(transfer.historyRecorded(), damaged);
+    QCOMPARE(transfer.historyProblem().isEmpty(), damaged);
+    const QStringList aside = QDir(historyFolder()).entryList({ "history.sqlite.damaged-*" });
+    QCOMPARE(aside.size(), damaged ? 1 : 0);
+    if (damaged) {
+        QCOMPARE(TestFiles::read(historyFolder() + "/" + aside.first()), QByteArray(8192, 'x'));
+        QCOMPARE(entries().size(), 1);
+    }
+    // The next fetch tries again.
+    if (!damaged)
+        QVERIFY(QDir(file).removeRecursively());
+    QVERIFY(fetch("pdf", transfer));
+    QVERIFY(transfer.historyRecorded());
+}
+
+// The entry is committed before the fetch returns, so a process killed right then
+// (SIGKILL; TerminateProcess on Windows) leaves it behind.
+void tst_FetchHistory::entrySurvivesKilledProcess()
+{
+    m_sim.setFile("dl/7.pdf", "killed");
+    QProcess child;
+    child.setProgram(QCoreApplication::applicationDirPath() + "/quillet_fetchchild");
+    child.setArguments({ url("dl/7.pdf"), path("pdf/7.pdf"), historyFolder() });
+    child.start();
+    QVERIFY(child.waitForStarted());
+    QVERIFY(child.waitForReadyRead(60000));
+    QCOMPARE(child.readLine().trimmed(), QByteArray("fetched"));
+    child.kill();
+    QVERIFY(child.waitForFinished());
+
+    const QList<HistoryEntry> found = entries();
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(found.first().sha256, sha256("killed"));
+}
+
+QTEST_GUILESS_MAIN(tst_FetchHistory)
+#include "tst_fetchhistory.moc"

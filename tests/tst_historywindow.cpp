@@ -1,0 +1,123 @@
+#include "historywindow.h"
+
+#include "historymodel.h"
+#include "historystore.h"
+#include "messageboxcloser.h"
+#include "testfiles.h"
+
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class tst_HistoryWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void showsNewestFirst();
+    void filters_data();
+    void filters();
+    void restoreAsksThenPutsBack();
+
+private:
+    HistoryEntry add(
+        const QString &time, const QString &task, const QString &sha, const QString &keptPath = QString());
+    QString folder() const { return m_dir->filePath("history"); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void tst_HistoryWindow::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+    add("2026-03-01T08:00:00", "T-1", QString(64, '1'));
+    add("2026-03-02T09:00:00", "T-2", QString(64, '2'));
+    add("2026-03-02T10:00:00", "T-1", QString(64, '3'));
+}
+
+HistoryEntry tst_HistoryWindow::add(
+    const QString &time, const QString &task, const QString &sha, const QString &keptPath)
+{
+    HistoryEntry entry;
+    entry.time = QDateTime::fromString(time, Qt::ISODate);
+    entry.action = "fetch";
+    entry.task = task;
+    entry.kind = "pdf";
+    entry.target = m_dir->filePath("pdf/" + task + ".pdf");
+    entry.sha256 = sha;
+    entry.outcome = "Fetched / Saved / NotAnArchive";
+    entry.ok = true;
+    entry.keptPath = keptPath;
+    HistoryStore store(folder());
+    if (!store.add(entry))
+        qWarning() << store.lastError();
+    return entry;
+}
+
+void tst_HistoryWindow::showsNewestFirst()
+{
+    HistoryWindow window(folder());
+    HistoryModel *model = window.model();
+    QCOMPARE(model->rowCount(), 3);
+    QCOMPARE(model->index(0, HistoryModel::TimeColumn).data().toString(), QString("2026-03-02 10:00:00"));
+    QCOMPARE(model->index(0, HistoryModel::ShaColumn).data().toString(), QString(12, '3'));
+    QCOMPARE(model->index(0, HistoryModel::ShaColumn).data(Qt::ToolTipRole).toString(), QString(64, '3'));
+    QCOMPARE(model->index(2, HistoryModel::TaskColumn).data().toString(), QString("T-1"));
+}
+
+void tst_HistoryWindow::filters_data()
+{
+    QTest::addColumn<QString>("task");
+    QTest::addColumn<QDate>("day");
+    QTest::addColumn<QStringList>("shas");
+
+    QTest::newRow("task") << "T-1" << QDate() << QStringList { QString(12, '3'), QString(12, '1') };
+    QTest::newRow("day") << QString() << QDate(2026, 3, 2)
+                         << QStringList { QString(12, '3'), QString(12, '2') };
+    QTest::newRow("task-and-day") << "T-1" << QDate(2026, 3, 1) << QStringList { QString(12, '1') };
+    QTest::newRow("unknown-task") << "T-9" << QDate() << QStringList();
+}
+
+// The export writes what the window shows.
+void tst_HistoryWindow::filters()
+{
+    QFETCH(QString, task);
+    QFETCH(QDate, day);
+    QFETCH(QStringList, shas);
+    HistoryWindow window(folder());
+    window.setTaskFilter(task);
+    window.setDayFilter(day);
+
+    QStringList shown;
+    for (int row = 0; row < window.model()->rowCount(); ++row)
+        shown << window.model()->index(row, HistoryModel::ShaColumn).data().toString();
+    QCOMPARE(shown, shas);
+    const QString csv = m_dir->filePath("out.csv");
+    QVERIFY(window.exportTo(csv));
+    QCOMPARE(TestFiles::read(csv).count("\r\n"), shas.size() + 1);
+}
+
+void tst_HistoryWindow::restoreAsksThenPutsBack()
+{
+    QVERIFY(TestFiles::write(folder() + "/pdf/T-2/20260302-090000.pdf", "older"));
+    QVERIFY(TestFiles::write(m_dir->filePath("pdf/T-2.pdf"), "newer"));
+    add("2026-03-02T11:00:00", "T-2", QString(64, '4'), "pdf/T-2/20260302-090000.pdf");
+    HistoryWindow window(folder());
+    window.setTaskFilter("T-2");
+
+    MessageBoxCloser closer;
+    closer.answer = QMessageBox::Yes;
+    window.restoreRow(0);
+    QCOMPARE(TestFiles::read(m_dir->filePath("pdf/T-2.pdf")), QByteArray("older"));
+    QCOMPARE(closer.seen.size(), 1);
+    // The question names the version put back and the one it replaces.
+    QVERIFY(closer.seen.first().contains(QString(64, '2')));
+    QVERIFY(closer.seen.first().contains(QString(64, '4')));
+    QCOMPARE(window.model()->rowCount(), 3);
+    QCOMPARE(window.model()->index(0, HistoryModel::KindColumn).data().toString(), QString("PDF 恢复"));
+}
+
+QTEST_MAIN(tst_HistoryWindow)
+#include "tst_historywindow.moc"
