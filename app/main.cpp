@@ -1,11 +1,11 @@
 #include "dialog.h"
+#include "display.h"
 #include "logfile.h"
 #include "network.h"
 #include "serverconfig.h"
 
 #include <QApplication>
 #include <QDebug>
-#include <QFont>
 
 // The logo lives in a static library, whose resources must be registered by hand.
 struct EmbeddedResources
@@ -24,10 +24,9 @@ int main(int argc, char *argv[])
     const QString root = ServerConfig::serverRoot(programDir);
     ServerConfig::bind(Network::getInstance("defalut"), root);
 
+    Display::enableHighDpiScaling();
     QApplication app(argc, argv);
-    // The forms ask for the Windows UI font; elsewhere a CJK font with narrow Latin glyphs
-    // keeps their texts close to the widths the labels were drawn for.
-    QFont::insertSubstitution(QStringLiteral("微软雅黑"), QStringLiteral("WenQuanYi Micro Hei"));
+    Display::substituteFormFont();
     Dialog dialog;
     dialog.show();
     return app.exec();

@@ -54,6 +54,7 @@ private:
     void showTasks(const QString &date, const QVariantList &tasks);
     void showFailure(const QString &date, const ErrorInfo &failure);
     void rebuildTable();
+    void fitColumns();
     void showDay(const QString &date);
     void setShownDate(const QDate &date);
     QIcon modelIcon() const;
