@@ -4,7 +4,6 @@
 #include "setup.h"
 
 #include <QAbstractButton>
-#include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
@@ -43,8 +42,8 @@ void tst_TextFit::initTestCase()
 {
     Q_INIT_RESOURCE(resources);
     Display::substituteFormFont();
-    qInfo() << "font DPI" << QGuiApplication::primaryScreen()->logicalDotsPerInchY() << "style"
-            << QApplication::style()->objectName();
+    qInfo() << "font DPI" << QGuiApplication::primaryScreen()->logicalDotsPerInchY() << "platform"
+            << QGuiApplication::platformName() << "style" << QApplication::style()->objectName();
 }
 
 std::unique_ptr<QWidget> tst_TextFit::makeForm(const QString &form)
@@ -136,18 +135,18 @@ QString tst_TextFit::buttonCut(QAbstractButton *button)
     QStyleOptionButton option;
     option.initFrom(button);
     option.text = text;
-    QStyle::SubElement contents = QStyle::SE_PushButtonContents;
-    if (qobject_cast<QCheckBox *>(button)) {
-        contents = QStyle::SE_CheckBoxContents;
-    } else if (qobject_cast<QRadioButton *>(button)) {
-        contents = QStyle::SE_RadioButtonContents;
-    } else if (auto *push = qobject_cast<QPushButton *>(button)) {
+    QStyle *style = button->style();
+    const QSize textSize = QFontMetrics(button->font()).size(Qt::TextShowMnemonic, text);
+    if (auto *push = qobject_cast<QPushButton *>(button)) {
+        // A push button's bevel around the text is the style's to size.
         if (push->autoDefault() || push->isDefault())
             option.features |= QStyleOptionButton::AutoDefaultButton;
+        return describe(button->objectName(), text,
+            style->sizeFromContents(QStyle::CT_PushButton, &option, textSize, button), button->size());
     }
-    const QRect room = button->style()->subElementRect(contents, &option, button);
-    const QSize need = QFontMetrics(button->font()).size(Qt::TextShowMnemonic, text);
-    return describe(button->objectName(), text, need, room.size());
+    const QStyle::SubElement contents
+        = qobject_cast<QRadioButton *>(button) ? QStyle::SE_RadioButtonContents : QStyle::SE_CheckBoxContents;
+    return describe(button->objectName(), text, textSize, style->subElementRect(contents, &option, button).size());
 }
 
 QStringList tst_TextFit::headerCuts(QTableWidget *table)
