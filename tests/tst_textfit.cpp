@@ -146,7 +146,8 @@ QString tst_TextFit::buttonCut(QAbstractButton *button)
     }
     const QStyle::SubElement contents
         = qobject_cast<QRadioButton *>(button) ? QStyle::SE_RadioButtonContents : QStyle::SE_CheckBoxContents;
-    return describe(button->objectName(), text, textSize, style->subElementRect(contents, &option, button).size());
+    return describe(
+        button->objectName(), text, textSize, style->subElementRect(contents, &option, button).size());
 }
 
 QStringList tst_TextFit::headerCuts(QTableWidget *table)
@@ -159,7 +160,8 @@ QStringList tst_TextFit::headerCuts(QTableWidget *table)
         const QString text = table->horizontalHeaderItem(column)->text();
         const QSize need(metrics.horizontalAdvance(text) + 2 * margin, metrics.height());
         const QSize room(header->sectionSize(column), header->height());
-        const QString problem = describe(QStringLiteral("%1 column %2").arg(table->objectName()).arg(column), text, need, room);
+        const QString problem
+            = describe(QStringLiteral("%1 column %2").arg(table->objectName()).arg(column), text, need, room);
         if (!problem.isEmpty())
             cut << problem;
     }
@@ -178,7 +180,8 @@ void tst_TextFit::taskWindowFitsSmallScreen()
     QPushButton spare(QStringLiteral("记录"));
     spare.setFont(window.font());
     const int spareWidth = spare.sizeHint().width() + window.layout()->spacing();
-    QVERIFY2(window.minimumSizeHint().width() + spareWidth <= 1024, qPrintable(QString::number(window.minimumSizeHint().width())));
+    QVERIFY2(window.minimumSizeHint().width() + spareWidth <= 1024,
+        qPrintable(QString::number(window.minimumSizeHint().width())));
     QVERIFY2(window.width() <= 1024 && window.height() <= 768 - 48,
         qPrintable(QStringLiteral("%1x%2").arg(window.width()).arg(window.height())));
 }
