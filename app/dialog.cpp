@@ -16,6 +16,8 @@ Dialog::Dialog(QWidget *parent)
     , ui(new Ui::Dialog)
 {
     ui->setupUi(this);
+    // The form's size is the one drawn at 100 %; larger fonts need more room than that.
+    resize(size().expandedTo(sizeHint()));
 
     Setting setting;
     ui->userNameEd->setText(setting.value("username", QVariant()).toString());

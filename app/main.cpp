@@ -1,4 +1,5 @@
 #include "dialog.h"
+#include "display.h"
 #include "historyexportcommand.h"
 #include "logfile.h"
 #include "network.h"
@@ -7,7 +8,6 @@
 
 #include <QApplication>
 #include <QDebug>
-#include <QFont>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -30,10 +30,9 @@ int main(int argc, char *argv[])
     const QString root = ServerConfig::serverRoot(programDir);
     ServerConfig::bind(Network::getInstance("defalut"), root);
 
+    Display::enableHighDpiScaling();
     QApplication app(argc, argv);
-    // The forms ask for the Windows UI font; elsewhere a CJK font with narrow Latin glyphs
-    // keeps their texts close to the widths the labels were drawn for.
-    QFont::insertSubstitution(QStringLiteral("微软雅黑"), QStringLiteral("WenQuanYi Micro Hei"));
+    Display::substituteFormFont();
     // Before any request, so that every connection trusts the same certificates.
     const QString trustProblem = TlsTrust::addCompanyCa(ServerConfig::caFile(programDir));
     Dialog dialog;

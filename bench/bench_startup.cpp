@@ -2,6 +2,7 @@
 // offscreen platform, median of several runs. The reference is a bare Qt program that
 // shows an empty window, measured in the same run.
 #include "dialog.h"
+#include "display.h"
 #include "network.h"
 #include "serverconfig.h"
 
@@ -50,7 +51,9 @@ int runChild(int argc, char *argv[], bool bare)
     registerResources();
     ServerConfig::bind(Network::getInstance("defalut"),
                        ServerConfig::serverRoot(ServerConfig::executableDir(argv[0])));
+    Display::enableHighDpiScaling();
     QApplication app(argc, argv);
+    Display::substituteFormFont();
     Dialog dialog;
     return showAndReport(dialog);
 }

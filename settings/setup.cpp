@@ -15,6 +15,8 @@ setup::setup(QWidget *parent)
     , ui(new Ui::setup)
 {
     ui->setupUi(this);
+    // The form's size is the one drawn at 100 %; larger fonts need more room than that.
+    resize(size().expandedTo(sizeHint()));
     ui->ownerBtn->setChecked(true);
     // The task window keeps no pointer to its forms, so a closed form would otherwise stay
     // in memory until the program ends.

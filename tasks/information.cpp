@@ -15,6 +15,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QIcon>
 #include <QMessageBox>
 #include <QPointer>
@@ -33,6 +34,13 @@ constexpr int datePickDelayMs = 400;
 constexpr int pdfColumn = 7;
 constexpr int ncColumn = 8;
 constexpr int modelColumn = 9;
+// Column widths follow the first rows only: enough to see what a column holds, and cheap
+// however long the day's list is.
+constexpr int columnSizingRows = 50;
+// Room beside the widest text, so that neighbouring columns do not run together.
+constexpr int columnRoomChars = 2;
+// No column grows wider than this many average characters; longer texts end in "...".
+constexpr int maxColumnChars = 40;
 
 // Record fields shown as text, by column.
 const char *const textFields[]
@@ -48,6 +56,8 @@ Information::Information(QWidget *parent)
 {
     ui->setupUi(this);
     connect(ui->view, SIGNAL(cellClicked(int, int)), this, SLOT(cellClick(int, int)));
+    ui->view->horizontalHeader()->setResizeContentsPrecision(columnSizingRows);
+    fitColumns();
     setShownDate(QDate::fromString(QDateTime::currentDateTime().toString(dateFormat), dateFormat));
     // Typed dates count once they are committed (Enter or leaving the field).
     ui->dateEdit->setKeyboardTracking(false);
@@ -168,6 +178,19 @@ void Information::rebuildTable()
     ui->view->setIconSize(QSize(200, 200));
     ui->view->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     ui->view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    fitColumns();
+}
+
+// Each column as wide as its title and its texts need, within reason.
+void Information::fitColumns()
+{
+    QHeaderView *header = ui->view->horizontalHeader();
+    const int room = ui->view->fontMetrics().averageCharWidth() * columnRoomChars;
+    const int widest = ui->view->fontMetrics().averageCharWidth() * maxColumnChars;
+    for (int column = 0; column < ui->view->columnCount(); ++column) {
+        ui->view->resizeColumnToContents(column);
+        header->resizeSection(column, qMin(header->sectionSize(column) + room, widest));
+    }
 }
 
 // Made from a small pixmap so that the view's large icon size never scales it up: the

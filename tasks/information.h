@@ -60,6 +60,7 @@ private:
     static void logFetch(
         const QString &taskNumber, bool pdf, const QString &address, const HttpTransfer &transfer, qint64 ms);
     void rebuildTable();
+    void fitColumns();
     void showDay(const QString &date);
     void setShownDate(const QDate &date);
     QIcon modelIcon() const;
