@@ -3,6 +3,7 @@
 
 #include "httptransfer.h"
 #include "network.h"
+#include "refreshschedule.h"
 #include "safefilename.h"
 #include "setup.h"
 #include "statustext.h"
@@ -22,7 +23,6 @@
 namespace {
 
 const QString dateFormat = QStringLiteral("yyyy-MM-dd");
-constexpr int refreshIntervalMs = 5000;
 // Long enough to take a burst of wheel steps as one pick, short enough not to be noticed.
 constexpr int datePickDelayMs = 400;
 constexpr int pdfColumn = 7;
@@ -39,6 +39,7 @@ Information::Information(QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::Information)
     , dayOffset(0)
+    , schedule(new RefreshSchedule(this))
     , datePick(new QTimer(this))
 {
     ui->setupUi(this);
@@ -57,10 +58,9 @@ void Information::start(QString uid)
 {
     this->uid = uid;
     started = true;
-    auto *timer = new QTimer(this);
-    timer->start(refreshIntervalMs);
+    schedule->start();
     loadTaskList(QDate::currentDate().toString(dateFormat));
-    connect(timer, SIGNAL(timeout()), this, SLOT(refresh()));
+    connect(schedule, SIGNAL(due()), this, SLOT(refresh()));
 }
 
 void Information::loadTaskList(QString date)
@@ -102,6 +102,7 @@ void Information::showTasks(const QString &date, const QVariantList &tasks)
     shownDate = date;
     loadedAt = QTime::currentTime();
     failingSince = QTime();
+    schedule->reloadSucceeded();
     if (!unchanged) {
         taskList = tasks;
         rebuildTable();
@@ -116,15 +117,16 @@ void Information::showFailure(const QString &date, const ErrorInfo &failure)
     qDebug() << "task list of" << date << "not loaded:" << failure.code() << failure.message();
     if (!failingSince.isValid())
         failingSince = QTime::currentTime();
+    schedule->reloadFailed();
     if (date == shownDate && loadedAt.isValid()) {
-        setTableStatus(StatusText::stale(failure, failingSince, loadedAt));
+        setTableStatus(StatusText::stale(failure, failingSince, loadedAt, schedule->nextTry()));
         return;
     }
     shownDate = date;
     loadedAt = QTime();
     taskList.clear();
     rebuildTable();
-    setTableStatus(StatusText::dayFailed(date, failure));
+    setTableStatus(StatusText::dayFailed(date, failure, schedule->nextTry()));
 }
 
 // Every load removes all rows and makes every item anew. The rows go in one call: removed
@@ -306,6 +308,8 @@ void Information::on_update_clicked()
     form->show();
 }
 
+// Each load that counts arms the next refresh when it ends, so one that comes while a load
+// waits is left to that load.
 void Information::refresh()
 {
     // A tick during a slow load would otherwise start a second load inside the first.
