@@ -131,7 +131,6 @@ private:
         const QString &path, const QString &simpleParams, const QByteArray &acceptEncoding);
     QNetworkReply *watch(QNetworkReply *reply);
     DownloadResult receiveBody(QNetworkReply *reply, DownloadSink &sink);
-    static DownloadResult transferOutcome(QNetworkReply *reply, qint64 received);
     static void appendFormDataPart(QByteArray &body, const QString &key, const QVariant &value);
     static QByteArray multipartBody(const QVariantMap &data, const QByteArray &boundary);
 
