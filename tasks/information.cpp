@@ -265,6 +265,7 @@ void Information::on_todayBtn_clicked()
 // load that counts.
 void Information::showDay(const QString &date)
 {
+    datePick->stop();
     loadTaskList(date);
     setShownDate(QDate::fromString(currentDate, dateFormat));
     qDebug() << date;
@@ -284,10 +285,14 @@ void Information::on_out_clicked()
 }
 
 // Only the operator's own picks arrive here; the load follows once the picking pauses.
+// Meanwhile the date edit already shows the picked day, so the rows are marked as not yet
+// its own, and no load of another day may finish as if it were.
 void Information::on_dateEdit_dateChanged(QDate date)
 {
     if (!started || !date.isValid())
         return;
+    ++loadGeneration;
+    setTableStatus(StatusText::loading(date.toString(dateFormat)));
     datePick->start();
 }
 
@@ -317,6 +322,9 @@ void Information::refresh()
         qDebug() << "refresh skipped: the task list of" << currentDate << "is still loading";
         return;
     }
+    // A picked day loads once the picking pauses, and arms the next refresh.
+    if (datePick->isActive())
+        return;
     loadTaskList(currentDate);
 }
 

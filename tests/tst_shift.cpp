@@ -1,0 +1,99 @@
+#include "devicesimulator.h"
+#include "network.h"
+#include "shift.h"
+
+#include <QElapsedTimer>
+#include <QMutexLocker>
+#include <QtTest>
+
+#include <cstdio>
+
+namespace {
+
+// The seeds CI runs; each seed that once broke a promise stays here once mended.
+const QList<quint32> ciSeeds { 1, 2, 3, 4, 5, 6 };
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
+#else
+constexpr bool sanitized = false;
+#endif
+
+// Everything under a sanitizer runs several times slower and takes more memory.
+constexpr int ciSteps = sanitized ? 80 : 300;
+
+int environmentNumber(const char *name, int fallback)
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok ? value : fallback;
+}
+
+} // namespace
+
+// The shift: seeds from QUILLET_SHIFT_SEEDS ("7" or "7,8,9"), steps per seed from
+// QUILLET_SHIFT_STEPS; without them the CI list. scripts/shift sets them.
+class tst_Shift : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void shift_data();
+    void shift();
+
+private:
+    DeviceSimulator m_sim;
+};
+
+void tst_Shift::initTestCase()
+{
+    QVERIFY(m_sim.start(0));
+    Network *network = Network::getInstance("defalut");
+    QMutexLocker locker(&network->mutex);
+    network->rootUrl = m_sim.rootUrl();
+}
+
+void tst_Shift::shift_data()
+{
+    QTest::addColumn<quint32>("seed");
+    QList<quint32> seeds = ciSeeds;
+    const QString asked = qEnvironmentVariable("QUILLET_SHIFT_SEEDS");
+    if (!asked.isEmpty()) {
+        seeds.clear();
+        for (const QString &seed : asked.split(QLatin1Char(','), Qt::SkipEmptyParts))
+            seeds << seed.trimmed().toUInt();
+    }
+    for (quint32 seed : seeds)
+        QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed;
+}
+
+void tst_Shift::shift()
+{
+    QFETCH(quint32, seed);
+    Shift::Options options;
+    options.seed = seed;
+    options.steps = environmentNumber("QUILLET_SHIFT_STEPS", ciSteps);
+    options.bounds.standStillMs = environmentNumber("QUILLET_SHIFT_STANDSTILL_MS", sanitized ? 400 : 100);
+    options.bounds.residentMb = sanitized ? 1024 : 150;
+
+    QElapsedTimer clock;
+    clock.start();
+    Shift shift(m_sim, options);
+    const bool kept = shift.run();
+    const double seconds = clock.elapsed() / 1000.0;
+    std::printf("shift seed %u: %d steps in %.1f s, %.1f steps/s; longest stand-still %.1f ms, peak resident %.1f MB\n",
+        seed, shift.stepsTaken(), seconds, shift.stepsTaken() / seconds, shift.longestStandStillMs(),
+        shift.peakResidentMb());
+    std::fflush(stdout);
+    QVERIFY2(kept, qPrintable(shift.report()));
+}
+
+QTEST_MAIN(tst_Shift)
+#include "tst_shift.moc"
