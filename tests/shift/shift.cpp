@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDateEdit>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -58,30 +59,32 @@ Shift::Shift(DeviceSimulator &sim, const Options &options)
     m_stepTimer.setSingleShot(true);
     connect(&m_stepTimer, &QTimer::timeout, this, &Shift::takeStep);
     m_actions = {
-        { 6, true, [this] { signIn(true, false); } },
-        { 1, true, [this] { signIn(false, false); } },
-        { 1, true, [this] { signIn(true, true); } },
-        { 6, true, [this] { clickButton("lastdayBtn"); } },
-        { 6, true, [this] { clickButton("nextdayBtn"); } },
-        { 3, true, [this] { clickButton("todayBtn"); } },
-        { 3, false, [this] { typeDate(); } },
-        { 10, true, [this] { waitAWhile(); } },
-        { 6, true, [this] { clickFileCell(7); } },
-        { 6, true, [this] { clickFileCell(8); } },
-        { 2, true, [this] { saveSettings(); } },
-        { 1, true, [this] { logOutAndIn(); } },
-        { 8, false, [this] { switchFault(); } },
-        { 2, false, [this] { changeLists(); } },
-        { 2, false, [this] { changeFiles(); } },
-        { 2, false, [this] { serveBadArchive(); } },
-        { 1, false, [this] { limitWrites(); } },
+        { 6, true, true, [this] { signIn(true, false); } },
+        { 1, true, true, [this] { signIn(false, false); } },
+        { 1, true, true, [this] { signIn(true, true); } },
+        { 6, true, true, [this] { clickButton("lastdayBtn"); } },
+        { 6, true, true, [this] { clickButton("nextdayBtn"); } },
+        { 3, true, true, [this] { clickButton("todayBtn"); } },
+        { 3, false, true, [this] { typeDate(); } },
+        { 10, true, false, [this] { waitAWhile(); } },
+        { 6, true, true, [this] { clickFileCell(7); } },
+        { 6, true, true, [this] { clickFileCell(8); } },
+        { 2, true, true, [this] { saveSettings(); } },
+        { 1, true, true, [this] { logOutAndIn(); } },
+        { 8, false, false, [this] { switchFault(); } },
+        { 2, false, false, [this] { changeLists(); } },
+        { 2, false, false, [this] { changeFiles(); } },
+        { 2, false, false, [this] { serveBadArchive(); } },
+        { 1, false, false, [this] { limitWrites(); } },
     };
 }
 
 Shift::~Shift()
 {
-    delete taskWindow();
-    delete m_dialog.data();
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("Information") || widget->inherits("Dialog") || widget->inherits("setup"))
+            delete widget;
+    }
 }
 
 bool Shift::run()
@@ -154,6 +157,11 @@ void Shift::pickAction()
             note(QStringLiteral("nothing: %1 waits are nested already").arg(m_depth - 1));
             return;
         }
+        // A message box keeps the operator's hands off every other window until it closes.
+        if (action.operatorAction && QApplication::activeModalWidget()) {
+            note(QStringLiteral("nothing: a message box is up"));
+            return;
+        }
         action.run();
         return;
     }
@@ -161,6 +169,7 @@ void Shift::pickAction()
 
 void Shift::checkPromises()
 {
+    tallyStatus();
     const QString broken = m_invariants.check(taskWindow(), m_depth > 0);
     if (broken.isEmpty())
         return;
@@ -182,6 +191,29 @@ void Shift::unwind()
     if (m_broken.isEmpty())
         checkPromises();
     m_loop.quit();
+}
+
+// What the steps led to, counted by the words of the status line, shows what a run exercised.
+void Shift::tallyStatus()
+{
+    static const QStringList words { "已加载", "服务异常", "无法加载", "正在加载", "已下载", "已解压", "未下载",
+        "NC程序未更新" };
+    QWidget *window = taskWindow();
+    if (!window)
+        return;
+    const QString status = window->findChild<QLabel *>("statusLbl")->text();
+    for (const QString &word : words) {
+        if (status.contains(word))
+            ++m_seen[word];
+    }
+}
+
+QString Shift::tally() const
+{
+    QStringList counts;
+    for (auto it = m_seen.cbegin(); it != m_seen.cend(); ++it)
+        counts << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
+    return counts.join(QStringLiteral(", "));
 }
 
 QString Shift::report() const
@@ -256,6 +288,8 @@ void Shift::signIn(bool goodPassword, bool twice)
     // The second click counts as a step of its own while it waits.
     if (twice) {
         QTimer::singleShot(5, button, [this, button] {
+            if (QApplication::activeModalWidget())
+                return;
             ++m_depth;
             QTest::mouseClick(button, Qt::LeftButton);
             --m_depth;

@@ -5,6 +5,7 @@
 #include "shiftinvariants.h"
 
 #include <QEventLoop>
+#include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QRandomGenerator>
@@ -42,6 +43,8 @@ public:
     // True when every step kept every promise; otherwise report() says which broke, where.
     bool run();
     QString report() const;
+    // How often each kind of status line was seen after a step.
+    QString tally() const;
     int stepsTaken() const;
     double longestStandStillMs() const;
     double peakResidentMb() const;
@@ -50,6 +53,7 @@ private:
     struct Action {
         int weight;
         bool blocks; // waits in a local event loop
+        bool operatorAction; // done with the windows, so not while a message box is up
         std::function<void()> run;
     };
 
@@ -57,6 +61,7 @@ private:
     void takeStep();
     void pickAction();
     void checkPromises();
+    void tallyStatus();
     void unwind();
     void note(const QString &what);
     int draw(int from, int to);
@@ -92,6 +97,7 @@ private:
     bool m_finishing = false;
     QString m_broken;
     QStringList m_lastSteps;
+    QMap<QString, int> m_seen;
     QPointer<QWidget> m_dialog;
     int m_listRevision = 0;
     int m_fileRevision = 0;
