@@ -1,9 +1,11 @@
 #include "devicesimulator.h"
 #include "network.h"
 #include "shift.h"
+#include "testfiles.h"
 
 #include <QElapsedTimer>
 #include <QMutexLocker>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstdio>
@@ -11,7 +13,7 @@
 namespace {
 
 // The seeds CI runs; each seed that once broke a promise stays here once mended.
-const QList<quint32> ciSeeds { 1, 2, 3, 4, 5, 6 };
+const QList<quint32> ciSeeds { 1, 22, 2, 3, 4, 5 };
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool sanitized = true;
@@ -26,7 +28,7 @@ constexpr bool sanitized = false;
 #endif
 
 // Everything under a sanitizer runs several times slower and takes more memory.
-constexpr int ciSteps = sanitized ? 80 : 300;
+constexpr int ciSteps = sanitized ? 100 : 700;
 
 int environmentNumber(const char *name, int fallback)
 {
@@ -50,11 +52,23 @@ private slots:
 
 private:
     DeviceSimulator m_sim;
+    QTemporaryDir m_opener;
 };
 
 void tst_Shift::initTestCase()
 {
     QVERIFY(m_sim.start(0));
+    // Folders are not shown: on Windows the recording stand-in takes the file explorer's
+    // place, elsewhere one that does nothing (it would inherit the shift's write limit).
+    QVERIFY(m_opener.isValid());
+#ifdef Q_OS_WIN
+    QVERIFY(TestFiles::installRecordingOpener(m_opener.path()));
+#else
+    const QString opener = m_opener.filePath("xdg-open");
+    QVERIFY(TestFiles::write(opener, "#!/bin/sh\nexit 0\n"));
+    QVERIFY(QFile::setPermissions(opener, QFile::ReadOwner | QFile::ExeOwner));
+    qputenv("PATH", m_opener.path().toLocal8Bit() + ':' + qgetenv("PATH"));
+#endif
     Network *network = Network::getInstance("defalut");
     QMutexLocker locker(&network->mutex);
     network->rootUrl = m_sim.rootUrl();

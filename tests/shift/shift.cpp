@@ -15,6 +15,8 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include <iterator>
+
 namespace {
 
 using Fault = DeviceSimulator::Fault;
@@ -127,6 +129,8 @@ void Shift::takeStep()
     }
     ++m_step;
     m_stepTimer.start(draw(0, 30));
+    // The simulator's request log is of no use here and would grow all shift.
+    m_sim.clearRequests();
     if (m_faultSteps > 0 && --m_faultSteps == 0) {
         m_sim.clearFault();
         note(QStringLiteral("fault cleared"));

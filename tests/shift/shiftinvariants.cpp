@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
+#include <QDateTime>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTableWidget>
@@ -240,25 +242,56 @@ QString ShiftInvariants::filesAreServedVersions() const
 {
     const QDir pdf(m_programFolder + QStringLiteral("/pdf"));
     for (const QString &name : pdf.entryList(QDir::Files | QDir::Hidden)) {
-        if (isWorkInProgress(name))
+        if (isWorkInProgress(name) || isVerified(pdf.filePath(name)))
             continue;
         const QString task = name.chopped(4);
         if (!name.endsWith(QLatin1String(".pdf")) || !isServed(servedPath(task, ".pdf"), readAll(pdf.filePath(name))))
             return QStringLiteral("pdf/%1 is no file the simulator served").arg(name);
+        markVerified(pdf.filePath(name));
     }
     const QDir nc(m_programFolder + QStringLiteral("/nc"));
     for (const QString &name : nc.entryList(QDir::Files | QDir::Hidden)) {
-        if (isWorkInProgress(name))
+        if (isWorkInProgress(name) || isVerified(nc.filePath(name)))
             continue;
         if (!name.endsWith(QLatin1String(".zip")) || !isServed(servedPath(name.chopped(4), ".zip"), readAll(nc.filePath(name))))
             return QStringLiteral("nc/%1 is no file the simulator served").arg(name);
+        markVerified(nc.filePath(name));
     }
     for (const QString &name : nc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (isVerified(nc.filePath(name)))
+            continue;
         const QString broken = folderIsOneServedArchive(nc.filePath(name), servedPath(name, ".zip"));
         if (!broken.isEmpty())
             return broken;
+        markVerified(nc.filePath(name));
     }
     return QString();
+}
+
+// A file or folder that has not changed since it was found served is not read again.
+QString ShiftInvariants::stampOf(const QString &path) const
+{
+    const QFileInfo info(path);
+    if (!info.isDir())
+        return QStringLiteral("%1 %2 %3").arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch()).arg(info.fileTime(QFileDevice::FileMetadataChangeTime).toMSecsSinceEpoch());
+    QString stamp;
+    QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        stamp += it.filePath() + QLatin1Char(' ') + stampOf(it.filePath()) + QLatin1Char('\n');
+    }
+    return stamp;
+}
+
+bool ShiftInvariants::isVerified(const QString &path) const
+{
+    const auto found = m_verified.constFind(path);
+    return found != m_verified.constEnd() && found.value() == stampOf(path);
+}
+
+void ShiftInvariants::markVerified(const QString &path) const
+{
+    m_verified.insert(path, stampOf(path));
 }
 
 bool ShiftInvariants::isServed(const QString &path, const QByteArray &content) const

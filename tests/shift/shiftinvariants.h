@@ -56,6 +56,9 @@ private:
     bool isServed(const QString &path, const QByteArray &content) const;
     QString folderIsOneServedArchive(const QString &folder, const QString &zipPath) const;
     QMap<QString, QByteArray> archiveEntries(const QByteArray &zip) const;
+    QString stampOf(const QString &path) const;
+    bool isVerified(const QString &path) const;
+    void markVerified(const QString &path) const;
     void tick();
 
     DeviceSimulator &m_sim;
@@ -65,6 +68,7 @@ private:
     QStringList m_programFolderBefore;
     QStringList m_parentFolderBefore;
     mutable QHash<QByteArray, QMap<QString, QByteArray>> m_archiveCache;
+    mutable QHash<QString, QString> m_verified;
     mutable double m_peakResidentMb = 0;
 
     QTimer m_tick;
