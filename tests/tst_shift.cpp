@@ -28,7 +28,7 @@ constexpr bool sanitized = false;
 #endif
 
 // Everything under a sanitizer runs several times slower and takes more memory.
-constexpr int ciSteps = sanitized ? 100 : 700;
+constexpr int ciSteps = sanitized ? 150 : 1000;
 
 int environmentNumber(const char *name, int fallback)
 {

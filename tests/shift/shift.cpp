@@ -15,6 +15,7 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include <cstdio>
 #include <iterator>
 
 namespace {
@@ -73,6 +74,8 @@ Shift::Shift(DeviceSimulator &sim, const Options &options)
         { 6, true, true, [this] { clickFileCell(8); } },
         { 2, true, true, [this] { saveSettings(); } },
         { 1, true, true, [this] { logOutAndIn(); } },
+        // Opening the fetch history and restoring a version join here once the history has
+        // landed, with the invariant that every fetch attempted has its history row.
         { 8, false, false, [this] { switchFault(); } },
         { 2, false, false, [this] { changeLists(); } },
         { 2, false, false, [this] { changeFiles(); } },
@@ -174,7 +177,18 @@ void Shift::pickAction()
 void Shift::checkPromises()
 {
     tallyStatus();
-    const QString broken = m_invariants.check(taskWindow(), m_depth > 0);
+    int windows = 0;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (!widget->inherits("Information") || !widget->isVisible())
+            continue;
+        ++windows;
+        if (!widget->property("shiftSeen").toBool()) {
+            widget->setProperty("shiftSeen", true);
+            note(QStringLiteral("a task window appeared"));
+        }
+    }
+    const QString broken = windows > 1 ? QStringLiteral("%1 task windows are shown").arg(windows)
+                                       : m_invariants.check(taskWindow(), m_depth > 0);
     if (broken.isEmpty())
         return;
     m_broken = broken;
@@ -250,6 +264,10 @@ double Shift::peakResidentMb() const
 void Shift::note(const QString &what)
 {
     m_lastSteps.append(QStringLiteral("%1 [%2] %3").arg(m_step, 5).arg(m_depth).arg(what));
+    // QUILLET_SHIFT_TRACE=1 prints every step as it is taken.
+    static const bool trace = qEnvironmentVariableIntValue("QUILLET_SHIFT_TRACE") != 0;
+    if (trace)
+        std::fprintf(stderr, "%s\n", qPrintable(m_lastSteps.last()));
     if (m_lastSteps.size() > stepsRemembered)
         m_lastSteps.removeFirst();
 }
