@@ -13,7 +13,7 @@
 namespace {
 
 // The seeds CI runs; each seed that once broke a promise stays here once mended.
-const QList<quint32> ciSeeds { 1, 22, 2, 3, 4, 5 };
+const QList<quint32> ciSeeds { 1, 47, 22, 2, 3, 4 };
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool sanitized = true;
@@ -102,9 +102,10 @@ void tst_Shift::shift()
     Shift shift(m_sim, options);
     const bool kept = shift.run();
     const double seconds = clock.elapsed() / 1000.0;
-    std::printf("shift seed %u: %d steps in %.1f s, %.1f steps/s; longest stand-still %.1f ms, peak resident %.1f MB\n",
+    std::printf("shift seed %u: %d steps in %.1f s, %.1f steps/s; longest stand-still %.1f ms (any gap %.1f ms), "
+                "peak resident %.1f MB\n",
         seed, shift.stepsTaken(), seconds, shift.stepsTaken() / seconds, shift.longestStandStillMs(),
-        shift.peakResidentMb());
+        shift.longestGapMs(), shift.peakResidentMb());
     std::printf("shift seed %u saw: %s\n", seed, qPrintable(shift.tally()));
     std::fflush(stdout);
     // Qt Test cuts long messages; the report goes out whole first.

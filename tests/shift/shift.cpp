@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QDateEdit>
 #include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -72,6 +74,7 @@ Shift::Shift(DeviceSimulator &sim, const Options &options)
         { 10, true, false, [this] { waitAWhile(); } },
         { 6, true, true, [this] { clickFileCell(7); } },
         { 6, true, true, [this] { clickFileCell(8); } },
+        { 1, true, true, [this] { clickFileCell(9); } },
         { 2, true, true, [this] { saveSettings(); } },
         { 1, true, true, [this] { logOutAndIn(); } },
         // Opening the fetch history and restoring a version join here once the history has
@@ -81,6 +84,7 @@ Shift::Shift(DeviceSimulator &sim, const Options &options)
         { 2, false, false, [this] { changeFiles(); } },
         { 2, false, false, [this] { serveBadArchive(); } },
         { 1, false, false, [this] { limitWrites(); } },
+        { 1, false, false, [this] { holdFileOpen(); } },
     };
 }
 
@@ -137,6 +141,10 @@ void Shift::takeStep()
     if (m_faultSteps > 0 && --m_faultSteps == 0) {
         m_sim.clearFault();
         note(QStringLiteral("fault cleared"));
+    }
+    if (m_heldOpen && --m_heldOpenSteps <= 0) {
+        m_heldOpen.reset();
+        note(QStringLiteral("file let go"));
     }
     if (m_writeLimit && --m_writeLimitSteps <= 0) {
         m_writeLimit.reset();
@@ -202,6 +210,7 @@ void Shift::unwind()
     m_sim.clearFault();
     m_sim.clearCannedReplies();
     m_writeLimit.reset();
+    m_heldOpen.reset();
     if (m_depth > 0) {
         m_stepTimer.start(20);
         return;
@@ -254,6 +263,11 @@ int Shift::stepsTaken() const
 double Shift::longestStandStillMs() const
 {
     return m_invariants.longestStandStillMs();
+}
+
+double Shift::longestGapMs() const
+{
+    return m_invariants.longestGapMs();
 }
 
 double Shift::peakResidentMb() const
@@ -373,7 +387,7 @@ void Shift::clickFileCell(int column)
     const QModelIndex index = view->model()->index(row, column);
     view->scrollTo(index);
     note(QStringLiteral("click %1 of row %2 (%3)")
-             .arg(column == 7 ? "the PDF" : "the NC program")
+             .arg(column == 7 ? "the PDF" : column == 8 ? "the NC program" : "the model")
              .arg(row)
              .arg(view->item(row, 0) ? view->item(row, 0)->text() : QString()));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, view->visualRect(index).center());
@@ -520,4 +534,24 @@ void Shift::limitWrites()
              .arg(bytes)
              .arg(m_writeLimitSteps)
              .arg(m_writeLimit->isActive() ? "" : " (not on this system)"));
+}
+
+// A program in an unpacked folder held open, as the machine's own software holds the one it
+// cuts: on Windows the folder can then be neither renamed nor removed.
+void Shift::holdFileOpen()
+{
+    m_heldOpen.reset();
+    QStringList programs;
+    QDirIterator it(QCoreApplication::applicationDirPath() + QStringLiteral("/nc"), { "*.nc" }, QDir::Files,
+        QDirIterator::Subdirectories);
+    while (it.hasNext())
+        programs << it.next();
+    if (programs.isEmpty())
+        return;
+    programs.sort();
+    const QString path = programs.at(draw(0, programs.size() - 1));
+    m_heldOpen.reset(new QFile(path));
+    m_heldOpen->open(QIODevice::ReadOnly);
+    m_heldOpenSteps = draw(2, 20);
+    note(QStringLiteral("hold %1 open for %2 steps").arg(QDir(QCoreApplication::applicationDirPath()).relativeFilePath(path)).arg(m_heldOpenSteps));
 }

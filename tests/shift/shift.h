@@ -17,6 +17,7 @@
 
 class DeviceSimulator;
 class FileSizeLimit;
+class QFile;
 class QWidget;
 
 // An operator's shift, compressed: random actions on the real windows and random faults of
@@ -47,6 +48,7 @@ public:
     QString tally() const;
     int stepsTaken() const;
     double longestStandStillMs() const;
+    double longestGapMs() const;
     double peakResidentMb() const;
 
 private:
@@ -80,6 +82,7 @@ private:
     void changeFiles();
     void serveBadArchive();
     void limitWrites();
+    void holdFileOpen();
 
     QWidget *taskWindow() const;
     void compressTime(QWidget *window);
@@ -104,6 +107,8 @@ private:
     int m_faultSteps = 0;
     std::unique_ptr<FileSizeLimit> m_writeLimit;
     int m_writeLimitSteps = 0;
+    std::unique_ptr<QFile> m_heldOpen;
+    int m_heldOpenSteps = 0;
 };
 
 #endif // SHIFT_H

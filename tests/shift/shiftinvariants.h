@@ -48,7 +48,9 @@ public:
     // "Every fetch attempted has its history row" joins this list once the fetch history
     // has landed: it needs the history's rows to compare with the fetches the shift made.
 
+    // The longest stand-still of the client's own, and the longest gap of any cause.
     double longestStandStillMs() const;
+    double longestGapMs() const;
     double peakResidentMb() const;
 
 private:
@@ -60,6 +62,7 @@ private:
     bool isVerified(const QString &path) const;
     void markVerified(const QString &path) const;
     void tick();
+    static qint64 threadCpuNs();
 
     DeviceSimulator &m_sim;
     const QString m_programFolder;
@@ -74,7 +77,9 @@ private:
     QTimer m_tick;
     QElapsedTimer m_clock;
     qint64 m_lastTickNs = 0;
+    qint64 m_lastTickCpuNs = 0;
     qint64 m_longestNs = 0;
+    qint64 m_longestWallNs = 0;
     bool m_paused = false;
 };
 
