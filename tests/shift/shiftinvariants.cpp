@@ -122,6 +122,11 @@ ShiftInvariants::ShiftInvariants(DeviceSimulator &sim, const QString &programFol
 void ShiftInvariants::begin()
 {
     m_programFolderBefore = topLevelEntries(m_programFolder);
+    // The tests keep their settings store beside the test programs; the settings are not the
+    // program folder's, and another test may make that folder first while the shift runs.
+    const QFileInfo configHome(qEnvironmentVariable("XDG_CONFIG_HOME"));
+    if (configHome.absolutePath() == QFileInfo(m_programFolder).absoluteFilePath())
+        m_programFolderBefore << configHome.fileName();
     m_parentFolderBefore = topLevelEntries(m_programFolder + QStringLiteral("/.."));
     m_clock.start();
     m_lastTickNs = m_clock.nsecsElapsed();
