@@ -21,7 +21,8 @@ const qint64 OutageStart = 600 * Second;
 const qint64 OutageEnd = 1200 * Second;
 const qint64 End = 1800 * Second;
 
-struct Wake {
+struct Wake
+{
     qint64 at;
     int client;
     bool operator>(const Wake &other) const { return at > other.at; }

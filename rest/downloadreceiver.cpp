@@ -73,7 +73,8 @@ DownloadReceiver::DownloadReceiver(QNetworkReply *reply, DownloadSink &sink, con
     connect(reply, &QIODevice::readyRead, this, &DownloadReceiver::step);
     connect(reply, &QNetworkReply::finished, this, &DownloadReceiver::step);
     connect(&sink, &DownloadSink::idle, this, &DownloadReceiver::step);
-    connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 bytes, qint64) { m_arrived = bytes; });
+    connect(
+        reply, &QNetworkReply::downloadProgress, this, [this](qint64 bytes, qint64) { m_arrived = bytes; });
     m_rateCheck.setInterval(qMax(1, m_limits.rateWindowMs / rateSamples));
     connect(&m_rateCheck, &QTimer::timeout, this, &DownloadReceiver::checkRate);
     // A finished reply is judged as it stands, however long a deeper event loop keeps this
@@ -108,7 +109,8 @@ void DownloadReceiver::checkHeaders()
 {
     const int status = httpStatus(m_reply);
     if (status >= 400) {
-        qDebug().noquote().nospace() << "download refused: " << m_reply->url().toString() << " HTTP " << status;
+        qDebug().noquote().nospace() << "download refused: " << m_reply->url().toString() << " HTTP "
+                                     << status;
         refuse(Result::HttpError);
         return;
     }

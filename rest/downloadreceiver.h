@@ -32,7 +32,8 @@ class DownloadReceiver : public QObject
 public:
     using Result = KRESTService::DownloadResult;
 
-    struct Limits {
+    struct Limits
+    {
         qint64 maxBytes;
         qint64 spareBytes;
         qint64 minimumRate; // bytes per second over the rate window

@@ -25,8 +25,7 @@ void tst_RefreshSchedule::waitsFollowOutcomes_data()
     QTest::newRow("outage doubles up to a minute")
         << "FFFFFF" << QList<int> { 5000, 10000, 20000, 40000, 60000, 60000 };
     QTest::newRow("first success returns to 5 s") << "FFFS" << QList<int> { 5000, 10000, 20000, 5000 };
-    QTest::newRow("a new outage starts again at 5 s")
-        << "FFSF" << QList<int> { 5000, 10000, 5000, 5000 };
+    QTest::newRow("a new outage starts again at 5 s") << "FFSF" << QList<int> { 5000, 10000, 5000, 5000 };
 }
 
 void tst_RefreshSchedule::waitsFollowOutcomes()
@@ -39,7 +38,8 @@ void tst_RefreshSchedule::waitsFollowOutcomes()
     for (int i = 0; i < outcomes.size(); ++i) {
         const bool failed = outcomes.at(i) == QLatin1Char('F');
         const int wait = failed ? schedule.delayAfterFailure() : schedule.delayAfterSuccess();
-        const int percent = failed ? RefreshSchedule::failureJitterPercent : RefreshSchedule::normalJitterPercent;
+        const int percent
+            = failed ? RefreshSchedule::failureJitterPercent : RefreshSchedule::normalJitterPercent;
         const int spread = bases.at(i) * percent / 100;
         QVERIFY2(wait >= bases.at(i) - spread && wait <= bases.at(i) + spread,
             qPrintable(QStringLiteral("outcome %1: %2 ms").arg(i).arg(wait)));
@@ -62,7 +62,8 @@ void tst_RefreshSchedule::jitterSpreadsAndReplays()
         shortest = qMin(shortest, wait);
         longest = qMax(longest, wait);
     }
-    QVERIFY2(shortest < 4600 && longest > 5400, qPrintable(QStringLiteral("%1..%2").arg(shortest).arg(longest)));
+    QVERIFY2(
+        shortest < 4600 && longest > 5400, qPrintable(QStringLiteral("%1..%2").arg(shortest).arg(longest)));
 }
 
 void tst_RefreshSchedule::armsOnlyOnceStarted()

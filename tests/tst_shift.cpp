@@ -102,8 +102,9 @@ void tst_Shift::shift()
     Shift shift(m_sim, options);
     const bool kept = shift.run();
     const double seconds = clock.elapsed() / 1000.0;
-    std::printf("shift seed %u: %d steps in %.1f s, %.1f steps/s; longest stand-still %.1f ms (any gap %.1f ms), "
-                "peak resident %.1f MB\n",
+    std::printf(
+        "shift seed %u: %d steps in %.1f s, %.1f steps/s; longest stand-still %.1f ms (any gap %.1f ms), "
+        "peak resident %.1f MB\n",
         seed, shift.stepsTaken(), seconds, shift.stepsTaken() / seconds, shift.longestStandStillMs(),
         shift.longestGapMs(), shift.peakResidentMb());
     std::printf("shift seed %u saw: %s\n", seed, qPrintable(shift.tally()));

@@ -223,8 +223,8 @@ void Shift::unwind()
 // What the steps led to, counted by the words of the status line, shows what a run exercised.
 void Shift::tallyStatus()
 {
-    static const QStringList words { "已加载", "服务异常", "无法加载", "正在加载", "已下载", "已解压", "未下载",
-        "NC程序未更新" };
+    static const QStringList words { "已加载", "服务异常", "无法加载", "正在加载", "已下载", "已解压",
+        "未下载", "NC程序未更新" };
     QWidget *window = taskWindow();
     if (!window)
         return;
@@ -316,7 +316,9 @@ void Shift::signIn(bool goodPassword, bool twice)
     const int blank = draw(0, 9);
     m_dialog->findChild<QLineEdit *>("userNameEd")->setText(blank == 0 ? QString() : QStringLiteral("demo"));
     m_dialog->findChild<QLineEdit *>("passWordEd")
-        ->setText(blank == 1 ? QString() : goodPassword ? QStringLiteral("demo123") : QStringLiteral("wrong"));
+        ->setText(blank == 1   ? QString()
+                : goodPassword ? QStringLiteral("demo123")
+                               : QStringLiteral("wrong"));
     note(QStringLiteral("sign in%1%2%3")
              .arg(goodPassword ? "" : ", wrong password", twice ? ", clicked twice" : "",
                  blank < 2 ? ", a field left empty" : ""));
@@ -387,7 +389,9 @@ void Shift::clickFileCell(int column)
     const QModelIndex index = view->model()->index(row, column);
     view->scrollTo(index);
     note(QStringLiteral("click %1 of row %2 (%3)")
-             .arg(column == 7 ? "the PDF" : column == 8 ? "the NC program" : "the model")
+             .arg(column == 7      ? "the PDF"
+                     : column == 8 ? "the NC program"
+                                   : "the model")
              .arg(row)
              .arg(view->item(row, 0) ? view->item(row, 0)->text() : QString()));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, view->visualRect(index).center());
@@ -404,7 +408,8 @@ void Shift::saveSettings()
     QTest::mouseClick(window->findChild<QPushButton *>("update"), Qt::LeftButton);
     QPointer<QWidget> form;
     for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (widget->inherits("setup") && widget->isVisible() && !widget->findChild<QLineEdit *>("equipmentEdt")->isModified())
+        if (widget->inherits("setup") && widget->isVisible()
+            && !widget->findChild<QLineEdit *>("equipmentEdt")->isModified())
             form = widget;
     }
     if (!form)
@@ -445,7 +450,8 @@ void Shift::logOutAndIn()
 
 void Shift::switchFault()
 {
-    struct Choice {
+    struct Choice
+    {
         Fault fault;
         int from;
         int to;
@@ -509,13 +515,18 @@ void Shift::serveBadArchive()
     const QByteArray good = DeviceSimulator::makeZip({ { "panel-1.nc", "G0 X0 Y0\nM30\n" } });
     QByteArray body;
     if (kind == 0)
-        body = DeviceSimulator::makeZip({ { "panel-1.nc", "G0 X0\n" }, { "../../shift-escaped.nc", "M30\n" } });
+        body = DeviceSimulator::makeZip(
+            { { "panel-1.nc", "G0 X0\n" }, { "../../shift-escaped.nc", "M30\n" } });
     else if (kind == 1)
         body = good.left(good.size() / 2);
     else
         body = "<html>not an archive</html>";
     m_sim.setCannedReply(path, body);
-    note(QStringLiteral("archive of %1: %2").arg(task, kind == 0 ? "hostile" : kind == 1 ? "truncated" : "no archive"));
+    note(QStringLiteral("archive of %1: %2")
+             .arg(task,
+                 kind == 0       ? "hostile"
+                     : kind == 1 ? "truncated"
+                                 : "no archive"));
 }
 
 // A full disk, as near as a test can make one: every file the process writes stops at a
@@ -553,5 +564,7 @@ void Shift::holdFileOpen()
     m_heldOpen.reset(new QFile(path));
     m_heldOpen->open(QIODevice::ReadOnly);
     m_heldOpenSteps = draw(2, 20);
-    note(QStringLiteral("hold %1 open for %2 steps").arg(QDir(QCoreApplication::applicationDirPath()).relativeFilePath(path)).arg(m_heldOpenSteps));
+    note(QStringLiteral("hold %1 open for %2 steps")
+             .arg(QDir(QCoreApplication::applicationDirPath()).relativeFilePath(path))
+             .arg(m_heldOpenSteps));
 }

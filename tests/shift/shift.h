@@ -32,7 +32,8 @@ class Shift : public QObject
     Q_OBJECT
 
 public:
-    struct Options {
+    struct Options
+    {
         quint32 seed = 1;
         int steps = 300;
         ShiftInvariants::Bounds bounds { 100, 150, 0 };
@@ -52,7 +53,8 @@ public:
     double peakResidentMb() const;
 
 private:
-    struct Action {
+    struct Action
+    {
         int weight;
         bool blocks; // waits in a local event loop
         bool operatorAction; // done with the windows, so not while a message box is up

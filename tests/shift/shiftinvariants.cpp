@@ -6,11 +6,11 @@
 #include <QCryptographicHash>
 #include <QDate>
 #include <QDateEdit>
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QDateTime>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTableWidget>
@@ -103,9 +103,10 @@ bool isWorkInProgress(const QString &name)
 
 const QRegularExpression loadingForm("^正在加载 (\\d{4}-\\d{2}-\\d{2}) 的任务…$");
 const QRegularExpression loadedForm("^(\\d{2}:\\d{2}:\\d{2}) 已加载，共 (\\d+) 个任务$");
-const QRegularExpression staleForm(
-    "^服务异常（.+），自 \\d{2}:\\d{2}:\\d{2} 起；表中是 (\\d{2}:\\d{2}:\\d{2}) 加载的任务(，下次重试 (\\d{2}:\\d{2}:\\d{2}))?$");
-const QRegularExpression failedForm("^(\\d{4}-\\d{2}-\\d{2}) 的任务无法加载（.+）(，下次重试 (\\d{2}:\\d{2}:\\d{2}))?$");
+const QRegularExpression staleForm("^服务异常（.+），自 \\d{2}:\\d{2}:\\d{2} 起；表中是 "
+                                   "(\\d{2}:\\d{2}:\\d{2}) 加载的任务(，下次重试 (\\d{2}:\\d{2}:\\d{2}))?$");
+const QRegularExpression failedForm(
+    "^(\\d{4}-\\d{2}-\\d{2}) 的任务无法加载（.+）(，下次重试 (\\d{2}:\\d{2}:\\d{2}))?$");
 
 } // namespace
 
@@ -273,7 +274,8 @@ QString ShiftInvariants::filesAreServedVersions() const
         if (isWorkInProgress(name) || isVerified(pdf.filePath(name)))
             continue;
         const QString task = name.chopped(4);
-        if (!name.endsWith(QLatin1String(".pdf")) || !isServed(servedPath(task, ".pdf"), readAll(pdf.filePath(name))))
+        if (!name.endsWith(QLatin1String(".pdf"))
+            || !isServed(servedPath(task, ".pdf"), readAll(pdf.filePath(name))))
             return QStringLiteral("pdf/%1 is no file the simulator served").arg(name);
         markVerified(pdf.filePath(name));
     }
@@ -281,7 +283,8 @@ QString ShiftInvariants::filesAreServedVersions() const
     for (const QString &name : nc.entryList(QDir::Files | QDir::Hidden)) {
         if (isWorkInProgress(name) || isVerified(nc.filePath(name)))
             continue;
-        if (!name.endsWith(QLatin1String(".zip")) || !isServed(servedPath(name.chopped(4), ".zip"), readAll(nc.filePath(name))))
+        if (!name.endsWith(QLatin1String(".zip"))
+            || !isServed(servedPath(name.chopped(4), ".zip"), readAll(nc.filePath(name))))
             return QStringLiteral("nc/%1 is no file the simulator served").arg(name);
         markVerified(nc.filePath(name));
     }
@@ -301,9 +304,13 @@ QString ShiftInvariants::stampOf(const QString &path) const
 {
     const QFileInfo info(path);
     if (!info.isDir())
-        return QStringLiteral("%1 %2 %3").arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch()).arg(info.fileTime(QFileDevice::FileMetadataChangeTime).toMSecsSinceEpoch());
+        return QStringLiteral("%1 %2 %3")
+            .arg(info.size())
+            .arg(info.lastModified().toMSecsSinceEpoch())
+            .arg(info.fileTime(QFileDevice::FileMetadataChangeTime).toMSecsSinceEpoch());
     QString stamp;
-    QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QDirIterator it(
+        path, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
         stamp += it.filePath() + QLatin1Char(' ') + stampOf(it.filePath()) + QLatin1Char('\n');
@@ -378,7 +385,9 @@ QString ShiftInvariants::noFileOutsideItsFolders(bool actionsUnderWay) const
         if (!m_parentFolderBefore.contains(name))
             return QStringLiteral("%1 appeared beside the program's folder").arg(name);
     }
-    if (!QDir(m_programFolder + QStringLiteral("/pdf")).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty())
+    if (!QDir(m_programFolder + QStringLiteral("/pdf"))
+             .entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)
+             .isEmpty())
         return QStringLiteral("a folder appeared in pdf/");
     const QStringList nc = topLevelEntries(m_programFolder + QStringLiteral("/nc"));
     for (const QString &name : nc) {
@@ -402,7 +411,8 @@ QString ShiftInvariants::eventLoopNeverStood() const
 {
     if (m_longestNs <= qint64(m_bounds.standStillMs) * 1000000)
         return QString();
-    return QStringLiteral("the event loop stood still for %1 ms, busy").arg(double(m_longestNs) / 1e6, 0, 'f', 1);
+    return QStringLiteral("the event loop stood still for %1 ms, busy")
+        .arg(double(m_longestNs) / 1e6, 0, 'f', 1);
 }
 
 QString ShiftInvariants::memoryStaysBounded() const

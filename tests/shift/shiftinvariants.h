@@ -18,7 +18,8 @@ class DeviceSimulator;
 class ShiftInvariants
 {
 public:
-    struct Bounds {
+    struct Bounds
+    {
         int standStillMs; // the longest the event loop may stand still
         int residentMb; // the most resident memory the process may take
         int staleMs; // the longest a task window may go without a new load or retry
