@@ -41,6 +41,7 @@ private slots:
     void dayButtons_data();
     void dayButtons();
     void handPickedDate();
+    void pickedDateIsNotShownAsLoaded();
     void dateEditStepsLoadOnce();
     void dateEditBeforeStartLoadsNothing();
     void refreshReloadsLastLoadedDate();
@@ -387,6 +388,22 @@ void tst_Information::handPickedDate()
     QTRY_COMPARE(taskListPaths(), QStringList { taskListPath("7", day(5)) });
     QTest::mouseClick(child<QPushButton>("lastdayBtn"), Qt::LeftButton);
     QCOMPARE(taskListPaths(), (QStringList { taskListPath("7", day(5)), taskListPath("7", day(4)) }));
+}
+
+// Between the pick and its load the date edit shows the picked day over the rows of the
+// day before: the status line says the picked day is loading, and no reload of the day
+// before may finish meanwhile as if it were the day shown.
+void tst_Information::pickedDateIsNotShownAsLoaded()
+{
+    startWindow("7");
+    schedule()->setIntervals(20, 20);
+    QTRY_VERIFY(taskListPaths().size() >= 2);
+
+    sim.clearRequests();
+    child<QDateEdit>("dateEdit")->setDate(startDay.addDays(-3));
+    QCOMPARE(status(), QStringLiteral("正在加载 %1 的任务…").arg(day(-3)));
+    QTRY_VERIFY(taskListPaths().contains(taskListPath("7", day(-3))));
+    QCOMPARE(taskListPaths().first(), taskListPath("7", day(-3)));
 }
 
 // Wheel steps and arrow keys arrive one date at a time; only where they stop is loaded.
