@@ -10,6 +10,7 @@
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QMessageBox>
+#include <QScopeGuard>
 
 Dialog::Dialog(QWidget *parent)
     : QDialog(parent)
@@ -43,13 +44,15 @@ void Dialog::on_loginBtn_clicked()
     }
 
     // The request waits in a local event loop that still takes clicks: a second sign-in
-    // is kept out by the disabled button. A window closed meanwhile shows nothing more.
+    // is kept out by the disabled button, until the task window has taken over (a click
+    // as the welcome box closes would open a second one). A window closed meanwhile shows
+    // nothing more.
     HttpTransfer transfer;
     ui->loginBtn->setEnabled(false);
+    const auto enableAgain = qScopeGuard([this] { ui->loginBtn->setEnabled(true); });
     QApplication::setOverrideCursor(Qt::BusyCursor);
     const QVariantMap reply = transfer.login(signInRequest(userName, password));
     QApplication::restoreOverrideCursor();
-    ui->loginBtn->setEnabled(true);
     if (!isVisible())
         return;
     if (reply.value("status").toInt() == 0) {

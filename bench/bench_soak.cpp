@@ -3,6 +3,7 @@
 // warm-up must stay flat; the program fails when it grows beyond the bound.
 #include "information.h"
 #include "network.h"
+#include "refreshschedule.h"
 
 #include <QApplication>
 #include <QDate>
@@ -79,12 +80,12 @@ int main(int argc, char *argv[])
     window.start("1001");
     window.show();
     // Reload as fast as the window allows instead of every five seconds.
-    QTimer *refresh = window.findChild<QTimer *>();
-    if (!refresh) {
-        std::printf("soak: the window has no refresh timer\n");
+    auto *schedule = window.findChild<RefreshSchedule *>();
+    if (!schedule) {
+        std::printf("soak: the window has no refresh schedule\n");
         return 1;
     }
-    refresh->setInterval(1);
+    schedule->setIntervals(1, 1);
 
     QElapsedTimer clock;
     clock.start();

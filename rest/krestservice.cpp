@@ -1,6 +1,7 @@
 #include "krestservice.h"
 
 #include "diskspace.h"
+#include "downloadreceiver.h"
 #include "downloadsink.h"
 #include "localpath.h"
 
@@ -9,7 +10,6 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -19,7 +19,6 @@
 #include <QMutexLocker>
 #include <QNetworkRequest>
 #include <QRandomGenerator>
-#include <QTimer>
 
 #include <limits>
 
@@ -33,15 +32,6 @@ const QString failed = QStringLiteral("false");
 // What a download lets the network thread hold ahead of the buffer: bounds the memory beyond
 // the body when the disk is slower than the network.
 const qint64 downloadReadBufferSize = 4 << 20;
-
-// The most a download reads from the reply at once.
-const qint64 downloadPieceSize = 1 << 20;
-
-// downloadProgress() is emitted at most this often, in milliseconds.
-const qint64 progressInterval = 100;
-
-// The rate floor is checked this many times per rate window.
-const int rateSamples = 6;
 
 // A multipart body is one QByteArray, which cannot hold more than this.
 const qint64 maxBodySize = std::numeric_limits<int>::max() - (1 << 20);
@@ -155,42 +145,6 @@ bool readWhole(const QString &path, QByteArray &content)
         return false;
     }
     return true;
-}
-
-// After a redirect Qt 5 keeps the redirect's own headers and joins the final response's to
-// them ("0, 15000"). What the headers said when the reply was redirected is kept on the
-// reply, so that only the final response's part is read.
-const char *const redirectHeadersProperty = "quilletRedirectHeaders";
-
-void rememberRedirectHeaders(QNetworkReply *reply)
-{
-    const QVariantMap headers { { QStringLiteral("Content-Length"), reply->rawHeader("Content-Length") },
-        { QStringLiteral("Content-Encoding"), reply->rawHeader("Content-Encoding") } };
-    reply->setProperty(redirectHeadersProperty, headers);
-}
-
-QByteArray finalHeader(QNetworkReply *reply, const char *name)
-{
-    const QByteArray value = reply->rawHeader(name);
-    const QByteArray before
-        = reply->property(redirectHeadersProperty).toMap().value(QLatin1String(name)).toByteArray();
-    if (before.isEmpty() || !value.startsWith(before))
-        return value;
-    QByteArray rest = value.mid(before.size());
-    if (rest.startsWith(','))
-        rest.remove(0, 1);
-    return rest.trimmed();
-}
-
-// The announced body length, or -1 when it is unknown or describes an encoded body.
-qint64 announcedLength(QNetworkReply *reply)
-{
-    const QByteArray encoding = finalHeader(reply, "Content-Encoding").trimmed().toLower();
-    if (!encoding.isEmpty() && encoding != "identity")
-        return -1;
-    bool known = false;
-    const qint64 bytes = finalHeader(reply, "Content-Length").trimmed().toLongLong(&known);
-    return known ? bytes : -1;
 }
 
 } // namespace
@@ -593,163 +547,14 @@ bool KRESTService::checkFile(const QString &remotePath)
     return false;
 }
 
-// Reads the body as it arrives and hands it to the sink a piece at a time; while the sink
-// writes one piece the reply buffers the next, up to its read buffer size. Returns Saved
-// when the whole body went to the sink, otherwise why the transfer was given up.
+// The receiving, step by step, is DownloadReceiver's.
 KRESTService::DownloadResult KRESTService::receiveBody(QNetworkReply *reply, DownloadSink &sink)
 {
-    const qint64 spare = DiskSpace::spareBytes(sink.fileName(), m_diskReserve);
-    sink.setLimits(maxDownloadSize, spare);
-    DownloadResult refusal = DownloadResult::Saved;
-    bool encodingKnown = false;
-    qint64 received = 0;
-    qint64 arrived = 0;
-    QEventLoop loop;
-
-    auto refuse = [&](DownloadResult why) {
-        if (refusal == DownloadResult::Saved)
-            refusal = why;
-        reply->abort();
-    };
-    // An error page is not written at all. Only a plain body's announced length is its
-    // size on disk.
-    auto checkAnnounced = [&] {
-        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (status.isValid() && status.toInt() >= 400) {
-            qDebug().noquote().nospace()
-                << "download refused: " << reply->url().toString() << " HTTP " << status.toInt();
-            refuse(DownloadResult::HttpError);
-            return;
-        }
-        const qint64 length = announcedLength(reply);
-        if (length > maxDownloadSize)
-            refuse(DownloadResult::TooLarge);
-        else if (length > spare)
-            refuse(DownloadResult::NoSpace);
-    };
-    QElapsedTimer sinceProgress;
-    sinceProgress.start();
-    auto pump = [&] {
-        if (refusal != DownloadResult::Saved)
-            return;
-        if (sink.hasFailed()) {
-            qDebug().noquote().nospace() << "cannot write " << sink.fileName() << ": " << sink.errorString();
-            refuse(sink.failure());
-            return;
-        }
-        if (!encodingKnown && reply->bytesAvailable() > 0) {
-            encodingKnown = true;
-            if (!sink.setEncoding(finalHeader(reply, "Content-Encoding"))) {
-                qDebug().noquote().nospace() << "cannot decode " << finalHeader(reply, "Content-Encoding");
-                refuse(DownloadResult::NetworkError);
-                return;
-            }
-        }
-        while (sink.wantsMore() && reply->bytesAvailable() > 0) {
-            const QByteArray piece = reply->read(qMin(reply->bytesAvailable(), downloadPieceSize));
-            received += piece.size();
-            sink.write(piece);
-        }
-        if (sinceProgress.elapsed() >= progressInterval) {
-            sinceProgress.restart();
-            emit downloadProgress(received, announcedLength(reply));
-        }
-    };
-    auto step = [&] {
-        pump();
-        if (!reply->isFinished() || sink.isBusy())
-            return;
-        if (refusal != DownloadResult::Saved || sink.hasFailed() || !reply->isReadable()
-            || reply->bytesAvailable() == 0)
-            loop.quit();
-    };
-
-    // The rate counts what the network delivered, whether or not the disk has taken it yet.
-    QList<qint64> window { 0 };
-    QTimer rateCheck;
-    rateCheck.setInterval(qMax(1, m_rateWindow / rateSamples));
-    connect(&rateCheck, &QTimer::timeout, &loop, [&] {
-        window.append(arrived);
-        if (window.size() <= rateSamples)
-            return;
-        const qint64 moved = window.last() - window.first();
-        window.removeFirst();
-        if (moved * 1000 < m_minimumRate * m_rateWindow) {
-            qDebug().noquote().nospace() << "download too slow: " << reply->url().toString() << ' ' << moved
-                                         << " BYTES in " << m_rateWindow << " ms";
-            refuse(DownloadResult::TooSlow);
-        }
-    });
-    connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 bytes, qint64) { arrived = bytes; });
-    connect(reply, &QNetworkReply::redirected, &loop, [reply] { rememberRedirectHeaders(reply); });
-    connect(reply, &QNetworkReply::metaDataChanged, &loop, checkAnnounced);
-    connect(reply, &QIODevice::readyRead, &loop, step);
-    connect(reply, &QNetworkReply::finished, &loop, step);
-    connect(&sink, &DownloadSink::idle, &loop, step);
-    // A finished reply is judged as it stands, however long a deeper event loop keeps this
-    // one from returning.
-    connect(reply, &QNetworkReply::finished, &rateCheck, &QTimer::stop);
-
-    rateCheck.start();
-    checkAnnounced();
-    step();
-    if (!reply->isFinished() || sink.isBusy())
-        loop.exec(QEventLoop::AllEvents);
-    // Quitting the application ends every event loop, this one included, before the
-    // transfer is done: it is abandoned, and the caller's cancel waits for the piece being
-    // written.
-    if (!reply->isFinished() || sink.isBusy()) {
-        reply->abort();
-        qDebug().noquote().nospace() << "download abandoned: " << reply->url().toString();
-        return DownloadResult::NetworkError;
-    }
-    emit downloadProgress(received, announcedLength(reply));
-
-    if (refusal != DownloadResult::Saved)
-        return refusal;
-    if (sink.hasFailed())
-        return sink.failure();
-    const DownloadResult outcome = transferOutcome(reply, received);
-    if (outcome == DownloadResult::Saved && !sink.isComplete()) {
-        qDebug().noquote().nospace() << "download incomplete: " << reply->url().toString()
-                                     << " the gzip body ends early";
-        return DownloadResult::Incomplete;
-    }
-    return outcome;
-}
-
-// How a reply that the client did not give up on ended.
-KRESTService::DownloadResult KRESTService::transferOutcome(QNetworkReply *reply, qint64 received)
-{
-    const QString url = reply->url().toString();
-    // The redirect's own status stays on a reply whose redirect was refused.
-    if (reply->error() == QNetworkReply::InsecureRedirectError) {
-        qDebug().noquote().nospace() << "download refused: " << url << " redirects from https to http";
-        return DownloadResult::InsecureRedirect;
-    }
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && status.toInt() / 100 != 2) {
-        qDebug().noquote().nospace() << "download refused: " << url << " HTTP " << status.toInt();
-        return DownloadResult::HttpError;
-    }
-    const qint64 expected = announcedLength(reply);
-    const bool cutShort = expected >= 0 && expected != received;
-    if (cutShort)
-        qDebug().noquote().nospace() << "download incomplete: " << url << ' ' << received << " of "
-                                     << expected << " BYTES";
-    // Transport errors have been logged by onError. Only the transfer time-out aborts a
-    // reply that the client did not abort itself.
-    switch (reply->error()) {
-    case QNetworkReply::NoError:
-        return cutShort ? DownloadResult::Incomplete : DownloadResult::Saved;
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::OperationCanceledError:
-        return DownloadResult::TimedOut;
-    case QNetworkReply::SslHandshakeFailedError:
-        return DownloadResult::CertificateRefused;
-    default:
-        return cutShort && received > 0 ? DownloadResult::Incomplete : DownloadResult::NetworkError;
-    }
+    const DownloadReceiver::Limits limits { maxDownloadSize,
+        DiskSpace::spareBytes(sink.fileName(), m_diskReserve), m_minimumRate, m_rateWindow };
+    DownloadReceiver receiver(reply, sink, limits);
+    connect(&receiver, &DownloadReceiver::progress, this, &KRESTService::downloadProgress);
+    return receiver.receive();
 }
 
 // The body goes into a QSaveFile beside the destination, which replaces the destination

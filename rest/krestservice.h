@@ -144,7 +144,6 @@ private:
         const QString &path, const QString &simpleParams, const QByteArray &acceptEncoding);
     QNetworkReply *watch(QNetworkReply *reply);
     DownloadResult receiveBody(QNetworkReply *reply, DownloadSink &sink);
-    static DownloadResult transferOutcome(QNetworkReply *reply, qint64 received);
     void rememberCertificateProblem(QNetworkReply *reply, const QList<QSslError> &errors);
     static void appendFormDataPart(QByteArray &body, const QString &key, const QVariant &value);
     static QByteArray multipartBody(const QVariantMap &data, const QByteArray &boundary);

@@ -125,6 +125,10 @@ public:
     QList<QPair<QByteArray, QPair<int, QByteArray>>> canned;
     QMap<QByteArray, QByteArray> files;
     int tasksPerDay = 12;
+    int listRevision = 0;
+    int fileRevision = 0;
+    QMap<QByteArray, QList<QByteArray>> served;
+    QMap<QByteArray, QList<QByteArray>> servedMd5;
     int uploadResult = 0;
     QString uploadError;
     QList<UploadedFile> uploadList;
@@ -139,10 +143,12 @@ public:
     SimReply record(const QByteArray &body);
     SimReply upload(const QList<Part> &parts);
     SimReply taskFile(const QList<QByteArray> &segments);
-    QVariantList tasks(const QDate &day) const;
+    QVariantList tasks(const QDate &day, int revisionAsked = -1) const;
     void send(httplib::Response &res, const SimReply &reply, Fault fault);
     void trickle(httplib::Response &res, const SimReply &reply, int bytesPerSecond);
     static void applyBodyFault(SimReply &reply, Fault fault, int value);
+    void recordServed(const QByteArray &rawPath, const QByteArray &method, const SimReply &reply, Fault fault,
+                      int value);
     bool sleepFor(int milliseconds);
     bool waitUntilReleased(quint64 generation);
     QString root() const
@@ -271,9 +277,9 @@ void DeviceSimulator::setTasksPerDay(int count)
     d->tasksPerDay = std::max(0, count);
 }
 
-QVariantList DeviceSimulator::tasksFor(const QDate &day) const
+QVariantList DeviceSimulator::tasksFor(const QDate &day, int listRevision) const
 {
-    return d->tasks(day);
+    return d->tasks(day, listRevision);
 }
 
 void DeviceSimulator::setUploadFailure(int result, const QString &error)
@@ -281,6 +287,30 @@ void DeviceSimulator::setUploadFailure(int result, const QString &error)
     std::lock_guard<std::mutex> lock(d->mutex);
     d->uploadResult = result;
     d->uploadError = error;
+}
+
+void DeviceSimulator::setListRevision(int revision)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->listRevision = revision;
+}
+
+void DeviceSimulator::setFileRevision(int revision)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->fileRevision = revision;
+}
+
+QList<QByteArray> DeviceSimulator::servedBodies(const QString &path) const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->served.value(path.toUtf8());
+}
+
+QList<QByteArray> DeviceSimulator::servedDigests(const QString &path) const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->servedMd5.value(path.toUtf8());
 }
 
 QList<DeviceSimulator::UploadedFile> DeviceSimulator::uploads() const
@@ -410,6 +440,8 @@ void DeviceSimulator::Private::handle(const httplib::Request &req, httplib::Resp
         reply = route(request);
     }
 
+    // A gzip body is recorded as it was before compression.
+    const SimReply logical = reply;
     switch (activeFault) {
     case Fault::HttpError:
         reply = SimReply { value, "text/plain", "error " + QByteArray::number(value), -1 };
@@ -424,6 +456,7 @@ void DeviceSimulator::Private::handle(const httplib::Request &req, httplib::Resp
         applyBodyFault(reply, activeFault, value);
         break;
     }
+    recordServed(rawPath, request.method, activeFault == Fault::Gzip ? logical : reply, activeFault, value);
     if (activeFault == Fault::Trickle) {
         trickle(res, reply, value);
         return;
@@ -449,6 +482,36 @@ void DeviceSimulator::Private::handle(const httplib::Request &req, httplib::Resp
         return;
     }
     send(res, reply, activeFault);
+}
+
+// What the client should end up with, whatever the fault does to the way it travels.
+void DeviceSimulator::Private::recordServed(const QByteArray &rawPath, const QByteArray &method,
+                                            const SimReply &reply, Fault fault, int value)
+{
+    if (method != "GET" || reply.status != 200)
+        return;
+    QByteArray path = rawPath.startsWith(RedirectedPrefix) ? rawPath.mid(RedirectedPrefix.size()) : rawPath;
+    path = path.left(path.indexOf('?') < 0 ? path.size() : path.indexOf('?'));
+    QByteArray body;
+    QByteArray md5;
+    if (fault == Fault::Gzip && value > 0) {
+        QCryptographicHash hash(QCryptographicHash::Md5);
+        const QByteArray zeros(1 << 20, '\0');
+        for (int i = 0; i < value; ++i)
+            hash.addData(zeros);
+        md5 = hash.result();
+    } else {
+        body = reply.piece(0, reply.length());
+    }
+    if (md5.isEmpty())
+        md5 = QCryptographicHash::hash(body, QCryptographicHash::Md5);
+    std::lock_guard<std::mutex> lock(mutex);
+    QList<QByteArray> &digests = servedMd5[path];
+    if (digests.contains(md5))
+        return;
+    digests.append(md5);
+    if (!body.isEmpty() && body.size() <= servedBodyLimit)
+        served[path].append(body);
 }
 
 void DeviceSimulator::Private::applyBodyFault(SimReply &reply, Fault fault, int value)
@@ -580,17 +643,22 @@ SimReply DeviceSimulator::Private::taskList(const QList<QByteArray> &segments)
     return SimReply { 200, "application/json", envelope(1, tasks(day)), -1 };
 }
 
-QVariantList DeviceSimulator::Private::tasks(const QDate &day) const
+QVariantList DeviceSimulator::Private::tasks(const QDate &day, int revisionAsked) const
 {
     int count = 0;
+    int revision = 0;
     {
         std::lock_guard<std::mutex> lock(mutex);
         count = tasksPerDay;
+        revision = revisionAsked >= 0 ? revisionAsked : listRevision;
     }
     const qint64 distance = QDate::currentDate().daysTo(day);
     if (!day.isValid() || distance < -7 || distance > 7)
         return {};
 
+    // A revision drops the last task of every other day and changes every piece count.
+    if (revision > 0 && (day.toJulianDay() + revision) % 2 == 0)
+        count = std::max(0, count - 1);
     const QString date = day.toString("yyyy-MM-dd");
     const QString stamp = day.toString("yyyyMMdd");
     QVariantList tasks;
@@ -607,7 +675,7 @@ QVariantList DeviceSimulator::Private::tasks(const QDate &day) const
                                  .arg((i * 7) % 60, 2, 10, QLatin1Char('0')) },
             { "name", Rooms.at(mix % Rooms.size()) },
             { "expand_area", 2.5 + (mix % 40) * 0.25 },
-            { "piece", 4 + mix % 23 },
+            { "piece", 4 + mix % 23 + revision },
             { "pdf", files + ".pdf" },
             { "nc_url", files + ".zip" },
         });
@@ -661,14 +729,20 @@ SimReply DeviceSimulator::Private::taskFile(const QList<QByteArray> &segments)
 {
     const QString name = QString::fromUtf8(segments.at(2));
     const QString number = name.section('.', 0, 0);
+    int revision = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        revision = fileRevision;
+    }
+    const QString version = revision > 0 ? QStringLiteral(" r%1").arg(revision) : QString();
     if (name.endsWith(".pdf"))
-        return SimReply { 200, "application/pdf", DeviceSimulator::makePdf("Panel labels " + number), -1 };
+        return SimReply { 200, "application/pdf", DeviceSimulator::makePdf("Panel labels " + number + version), -1 };
     if (!name.endsWith(".zip"))
         return SimReply { 404, "text/plain", "not found", -1 };
 
     QList<QPair<QString, QByteArray>> entries;
     for (int part = 1; part <= 3; ++part) {
-        QByteArray program = "(" + number.toUtf8() + " panel " + QByteArray::number(part) + ")\n"
+        QByteArray program = "(" + number.toUtf8() + " panel " + QByteArray::number(part) + version.toUtf8() + ")\n"
                              "G21 G90 G17\nG0 X0 Y0 Z5\nM3 S18000\n";
         for (int pass = 0; pass < 4; ++pass)
             program += "G1 X" + QByteArray::number(100 * part + pass * 10) + " Y" + QByteArray::number(50 * pass)

@@ -97,8 +97,24 @@ public:
 
     // Number of generated tasks per day (default 12) for the days within a week of today.
     void setTasksPerDay(int count);
-    // The task records task_list would answer for that day; the same on every call.
-    QVariantList tasksFor(const QDate &day) const;
+    // The task records task_list answers for that day under a list revision, the current
+    // one when -1; the same on every call.
+    QVariantList tasksFor(const QDate &day, int listRevision = -1) const;
+    // Lists that change between reloads: each revision drops a task from the end of some
+    // days and changes the piece counts. Revision 0 is the default list.
+    void setListRevision(int revision);
+    // Files that change between fetches: the task files generated from now on carry the
+    // revision in their content. Revision 0 is the default content.
+    void setFileRevision(int revision);
+
+    // The bodies answered with status 200 to GET path (no leading "/", no "redirected/",
+    // no query), each once, as the client should have them after decoding: the whole body
+    // even when a fault cut it short, the inflated content of a gzip body. Bodies larger
+    // than servedBodyLimit are kept as their MD5 digest only (servedDigests()).
+    static constexpr int servedBodyLimit = 1 << 20;
+    QList<QByteArray> servedBodies(const QString &path) const;
+    // The MD5 digests of every body servedBodies() describes, large ones included.
+    QList<QByteArray> servedDigests(const QString &path) const;
 
     // The answer of upload_file2 when it is not a success: result != 0 with that error text.
     void setUploadFailure(int result, const QString &error);

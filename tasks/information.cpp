@@ -4,6 +4,7 @@
 #include "historywindow.h"
 #include "httptransfer.h"
 #include "network.h"
+#include "refreshschedule.h"
 #include "safefilename.h"
 #include "setup.h"
 #include "statustext.h"
@@ -28,7 +29,6 @@
 namespace {
 
 const QString dateFormat = QStringLiteral("yyyy-MM-dd");
-constexpr int refreshIntervalMs = 5000;
 // Long enough to take a burst of wheel steps as one pick, short enough not to be noticed.
 constexpr int datePickDelayMs = 400;
 constexpr int pdfColumn = 7;
@@ -52,6 +52,7 @@ Information::Information(QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::Information)
     , dayOffset(0)
+    , schedule(new RefreshSchedule(this))
     , datePick(new QTimer(this))
 {
     ui->setupUi(this);
@@ -72,10 +73,9 @@ void Information::start(QString uid)
 {
     this->uid = uid;
     started = true;
-    auto *timer = new QTimer(this);
-    timer->start(refreshIntervalMs);
+    schedule->start();
     loadTaskList(QDate::currentDate().toString(dateFormat));
-    connect(timer, SIGNAL(timeout()), this, SLOT(refresh()));
+    connect(schedule, SIGNAL(due()), this, SLOT(refresh()));
 }
 
 void Information::loadTaskList(QString date)
@@ -122,6 +122,7 @@ void Information::showTasks(const QString &date, const QVariantList &tasks)
     shownDate = date;
     loadedAt = QTime::currentTime();
     failingSince = QTime();
+    schedule->reloadSucceeded();
     if (!unchanged) {
         taskList = tasks;
         rebuildTable();
@@ -138,15 +139,16 @@ void Information::showFailure(const QString &date, const ErrorInfo &failure)
         failingSince = QTime::currentTime();
         qInfo().noquote() << "device service failing:" << date << "not loaded," << failure.message();
     }
+    schedule->reloadFailed();
     if (date == shownDate && loadedAt.isValid()) {
-        setTableStatus(StatusText::stale(failure, failingSince, loadedAt));
+        setTableStatus(StatusText::stale(failure, failingSince, loadedAt, schedule->nextTry()));
         return;
     }
     shownDate = date;
     loadedAt = QTime();
     taskList.clear();
     rebuildTable();
-    setTableStatus(StatusText::dayFailed(date, failure));
+    setTableStatus(StatusText::dayFailed(date, failure, schedule->nextTry()));
 }
 
 // One line for each list that differs from the one shown before, none for a reload that
@@ -321,6 +323,7 @@ void Information::on_todayBtn_clicked()
 // load that counts.
 void Information::showDay(const QString &date)
 {
+    datePick->stop();
     loadTaskList(date);
     setShownDate(QDate::fromString(currentDate, dateFormat));
 }
@@ -340,10 +343,14 @@ void Information::on_out_clicked()
 }
 
 // Only the operator's own picks arrive here; the load follows once the picking pauses.
+// Meanwhile the date edit already shows the picked day, so the rows are marked as not yet
+// its own, and no load of another day may finish as if it were.
 void Information::on_dateEdit_dateChanged(QDate date)
 {
     if (!started || !date.isValid())
         return;
+    ++loadGeneration;
+    setTableStatus(StatusText::loading(date.toString(dateFormat)));
     datePick->start();
 }
 
@@ -381,6 +388,8 @@ void Information::on_historyBtn_clicked()
     historyWindow->activateWindow();
 }
 
+// Each load that counts arms the next refresh when it ends, so one that comes while a load
+// waits is left to that load.
 void Information::refresh()
 {
     // A tick during a slow load would otherwise start a second load inside the first.
@@ -388,6 +397,9 @@ void Information::refresh()
         qCDebug(traceLog) << "refresh skipped: the task list of" << currentDate << "is still loading";
         return;
     }
+    // A picked day loads once the picking pauses, and arms the next refresh.
+    if (datePick->isActive())
+        return;
     loadTaskList(currentDate);
 }
 

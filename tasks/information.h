@@ -16,13 +16,14 @@ class ErrorInfo;
 class HistoryWindow;
 class HttpTransfer;
 class QTimer;
+class RefreshSchedule;
 
 namespace Ui {
 class Information;
 }
 
-// The task window: the signed-in user's tasks of one day, reloaded every five seconds,
-// with buttons to move between days and a status line that says what the table shows.
+// The task window: the signed-in user's tasks of one day, reloaded every five seconds (less
+// often while the service fails, see RefreshSchedule), with buttons to move between days and a status line that says what the table shows.
 //
 // Requests to the device service wait in local event loops that handle every event, so
 // the operator's clicks are handled at once, on the rows as shown, while a load waits.
@@ -87,6 +88,8 @@ private:
     QTime failingSince;
     QString tableStatus;
     QString fileStatus;
+    // When the next reload comes; a child found by its type when time must run faster.
+    RefreshSchedule *schedule;
     // Collects the steps of a wheel or the arrow keys in the date edit into one load.
     QTimer *datePick;
     // The history window, while one is open.

@@ -19,15 +19,23 @@ QString StatusText::loaded(const QTime &at, int taskCount)
     return QStringLiteral("%1 已加载，共 %2 个任务").arg(clock(at)).arg(taskCount);
 }
 
-QString StatusText::stale(const ErrorInfo &failure, const QTime &failingSince, const QTime &loadedAt)
+QString StatusText::retry(const QDateTime &nextTry)
 {
-    return QStringLiteral("服务异常（%1），自 %2 起；表中是 %3 加载的任务")
-        .arg(reason(failure), clock(failingSince), clock(loadedAt));
+    if (!nextTry.isValid())
+        return QString();
+    return QStringLiteral("，下次重试 %1").arg(clock(nextTry.time()));
 }
 
-QString StatusText::dayFailed(const QString &date, const ErrorInfo &failure)
+QString StatusText::stale(
+    const ErrorInfo &failure, const QTime &failingSince, const QTime &loadedAt, const QDateTime &nextTry)
 {
-    return QStringLiteral("%1 的任务无法加载（%2）").arg(date, reason(failure));
+    return QStringLiteral("服务异常（%1），自 %2 起；表中是 %3 加载的任务%4")
+        .arg(reason(failure), clock(failingSince), clock(loadedAt), retry(nextTry));
+}
+
+QString StatusText::dayFailed(const QString &date, const ErrorInfo &failure, const QDateTime &nextTry)
+{
+    return QStringLiteral("%1 的任务无法加载（%2）%3").arg(date, reason(failure), retry(nextTry));
 }
 
 QString StatusText::reason(const ErrorInfo &failure)

@@ -5,6 +5,7 @@
 #include "errorinfo.h"
 #include "httptransfer.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QTime>
 
@@ -15,8 +16,10 @@ class StatusText
 public:
     static QString loading(const QString &date);
     static QString loaded(const QTime &at, int taskCount);
-    static QString stale(const ErrorInfo &failure, const QTime &failingSince, const QTime &loadedAt);
-    static QString dayFailed(const QString &date, const ErrorInfo &failure);
+    // nextTry, when valid, says when the window tries again on its own.
+    static QString stale(
+        const ErrorInfo &failure, const QTime &failingSince, const QTime &loadedAt, const QDateTime &nextTry);
+    static QString dayFailed(const QString &date, const ErrorInfo &failure, const QDateTime &nextTry);
     // The reason of a failed device-service request in words.
     static QString reason(const ErrorInfo &failure);
     static QString certificateRefused(const QString &problem);
@@ -34,6 +37,7 @@ public:
     static QString clock(const QTime &time);
 
 private:
+    static QString retry(const QDateTime &nextTry);
     static QString size(qint64 bytes);
 };
 

@@ -1,6 +1,7 @@
 #include "devicesimulator.h"
 #include "information.h"
 #include "network.h"
+#include "refreshschedule.h"
 #include "testfiles.h"
 
 #include <QApplication>
@@ -120,11 +121,9 @@ void tst_InformationFaults::windowSurvivesFault()
     const QMap<QString, QByteArray> fetched = TestFiles::snapshot(folder);
     QCOMPARE(fetched.size(), 5); // the archive, its folder and the three programs in it
 
-    QTimer *refresh = nullptr;
-    for (QTimer *timer : m_window->findChildren<QTimer *>())
-        refresh = timer->isSingleShot() ? refresh : timer;
-    QVERIFY(refresh);
-    refresh->setInterval(50);
+    auto *schedule = m_window->findChild<RefreshSchedule *>();
+    QVERIFY(schedule);
+    schedule->setIntervals(50, 50);
     m_sim.setFault(fault, value, prefix);
     if (fault == Fault::Stall) {
         // A stalled file transfer ends when the connection goes; the service stays slow.

@@ -1,0 +1,252 @@
+#include "downloadreceiver.h"
+
+#include "downloadsink.h"
+
+#include <QDebug>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+namespace {
+
+// The most a download reads from the reply at once.
+const qint64 pieceSize = 1 << 20;
+
+// progress() is emitted at most this often, in milliseconds.
+const qint64 progressInterval = 100;
+
+// The rate floor is checked this many times per rate window.
+const int rateSamples = 6;
+
+// After a redirect Qt 5 keeps the redirect's own headers and joins the final response's to
+// them ("0, 15000"). What the headers said when the reply was redirected is kept on the
+// reply, so that only the final response's part is read.
+const char *const redirectHeadersProperty = "quilletRedirectHeaders";
+
+void rememberRedirectHeaders(QNetworkReply *reply)
+{
+    const QVariantMap headers { { QStringLiteral("Content-Length"), reply->rawHeader("Content-Length") },
+        { QStringLiteral("Content-Encoding"), reply->rawHeader("Content-Encoding") } };
+    reply->setProperty(redirectHeadersProperty, headers);
+}
+
+QByteArray finalHeader(QNetworkReply *reply, const char *name)
+{
+    const QByteArray value = reply->rawHeader(name);
+    const QByteArray before
+        = reply->property(redirectHeadersProperty).toMap().value(QLatin1String(name)).toByteArray();
+    if (before.isEmpty() || !value.startsWith(before))
+        return value;
+    QByteArray rest = value.mid(before.size());
+    if (rest.startsWith(','))
+        rest.remove(0, 1);
+    return rest.trimmed();
+}
+
+// The announced body length, or -1 when it is unknown or describes an encoded body.
+qint64 announcedLength(QNetworkReply *reply)
+{
+    const QByteArray encoding = finalHeader(reply, "Content-Encoding").trimmed().toLower();
+    if (!encoding.isEmpty() && encoding != "identity")
+        return -1;
+    bool known = false;
+    const qint64 bytes = finalHeader(reply, "Content-Length").trimmed().toLongLong(&known);
+    return known ? bytes : -1;
+}
+
+int httpStatus(QNetworkReply *reply)
+{
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    return status.isValid() ? status.toInt() : 0;
+}
+
+} // namespace
+
+DownloadReceiver::DownloadReceiver(QNetworkReply *reply, DownloadSink &sink, const Limits &limits)
+    : m_reply(reply)
+    , m_sink(sink)
+    , m_limits(limits)
+    , m_rateWindow { 0 }
+{
+    m_sink.setLimits(limits.maxBytes, limits.spareBytes);
+    connect(reply, &QNetworkReply::redirected, this, [reply] { rememberRedirectHeaders(reply); });
+    connect(reply, &QNetworkReply::metaDataChanged, this, &DownloadReceiver::checkHeaders);
+    connect(reply, &QIODevice::readyRead, this, &DownloadReceiver::step);
+    connect(reply, &QNetworkReply::finished, this, &DownloadReceiver::step);
+    connect(&sink, &DownloadSink::idle, this, &DownloadReceiver::step);
+    connect(
+        reply, &QNetworkReply::downloadProgress, this, [this](qint64 bytes, qint64) { m_arrived = bytes; });
+    m_rateCheck.setInterval(qMax(1, m_limits.rateWindowMs / rateSamples));
+    connect(&m_rateCheck, &QTimer::timeout, this, &DownloadReceiver::checkRate);
+    // A finished reply is judged as it stands, however long a deeper event loop keeps this
+    // one from returning.
+    connect(reply, &QNetworkReply::finished, &m_rateCheck, &QTimer::stop);
+}
+
+// Returns Saved when the whole body went to the sink, otherwise why the transfer was given up.
+DownloadReceiver::Result DownloadReceiver::receive()
+{
+    m_sinceProgress.start();
+    m_rateCheck.start();
+    checkHeaders();
+    step();
+    if (!isDone())
+        m_loop.exec(QEventLoop::AllEvents);
+    // Quitting the application ends every event loop, this one included, before the
+    // transfer is done: it is abandoned, and the caller's cancel waits for the piece being
+    // written.
+    if (!isDone()) {
+        m_reply->abort();
+        qDebug().noquote().nospace() << "download abandoned: " << m_reply->url().toString();
+        return Result::NetworkError;
+    }
+    emit progress(m_received, announcedLength(m_reply));
+    return outcome();
+}
+
+// An error page is not written at all. Only a plain body's announced length is its size on
+// disk.
+void DownloadReceiver::checkHeaders()
+{
+    const int status = httpStatus(m_reply);
+    if (status >= 400) {
+        qDebug().noquote().nospace() << "download refused: " << m_reply->url().toString() << " HTTP "
+                                     << status;
+        refuse(Result::HttpError);
+        return;
+    }
+    const qint64 length = announcedLength(m_reply);
+    if (length > m_limits.maxBytes)
+        refuse(Result::TooLarge);
+    else if (length > m_limits.spareBytes)
+        refuse(Result::NoSpace);
+}
+
+void DownloadReceiver::step()
+{
+    pump();
+    if (!isDone())
+        return;
+    if (m_refusal != Result::Saved || m_sink.hasFailed() || !m_reply->isReadable()
+        || m_reply->bytesAvailable() == 0)
+        m_loop.quit();
+}
+
+// Hands what has arrived to the sink, as far as its queue has room; the rest waits in the
+// reply until the sink is idle again.
+void DownloadReceiver::pump()
+{
+    if (m_refusal != Result::Saved)
+        return;
+    if (m_sink.hasFailed()) {
+        qDebug().noquote().nospace() << "cannot write " << m_sink.fileName() << ": " << m_sink.errorString();
+        refuse(m_sink.failure());
+        return;
+    }
+    if (!knowEncoding())
+        return;
+    while (m_sink.wantsMore() && m_reply->bytesAvailable() > 0) {
+        const QByteArray piece = m_reply->read(qMin(m_reply->bytesAvailable(), pieceSize));
+        m_received += piece.size();
+        m_sink.write(piece);
+    }
+    reportProgress();
+}
+
+// The encoding is known with the first byte of the body, redirects followed.
+bool DownloadReceiver::knowEncoding()
+{
+    if (m_encodingKnown || m_reply->bytesAvailable() == 0)
+        return true;
+    m_encodingKnown = true;
+    const QByteArray encoding = finalHeader(m_reply, "Content-Encoding");
+    if (m_sink.setEncoding(encoding))
+        return true;
+    qDebug().noquote().nospace() << "cannot decode " << encoding;
+    refuse(Result::NetworkError);
+    return false;
+}
+
+void DownloadReceiver::reportProgress()
+{
+    if (m_sinceProgress.elapsed() < progressInterval)
+        return;
+    m_sinceProgress.restart();
+    emit progress(m_received, announcedLength(m_reply));
+}
+
+// The rate counts what the network delivered, whether or not the disk has taken it yet.
+void DownloadReceiver::checkRate()
+{
+    m_rateWindow.append(m_arrived);
+    if (m_rateWindow.size() <= rateSamples)
+        return;
+    const qint64 moved = m_rateWindow.last() - m_rateWindow.first();
+    m_rateWindow.removeFirst();
+    if (moved * 1000 >= m_limits.minimumRate * m_limits.rateWindowMs)
+        return;
+    qDebug().noquote().nospace() << "download too slow: " << m_reply->url().toString() << ' ' << moved
+                                 << " BYTES in " << m_limits.rateWindowMs << " ms";
+    refuse(Result::TooSlow);
+}
+
+bool DownloadReceiver::isDone() const
+{
+    return m_reply->isFinished() && !m_sink.isBusy();
+}
+
+// The first reason to give up is the one reported.
+void DownloadReceiver::refuse(Result why)
+{
+    if (m_refusal == Result::Saved)
+        m_refusal = why;
+    m_reply->abort();
+}
+
+DownloadReceiver::Result DownloadReceiver::outcome() const
+{
+    if (m_refusal != Result::Saved)
+        return m_refusal;
+    if (m_sink.hasFailed())
+        return m_sink.failure();
+    const Result transferred = transferOutcome();
+    if (transferred == Result::Saved && !m_sink.isComplete()) {
+        qDebug().noquote().nospace() << "download incomplete: " << m_reply->url().toString()
+                                     << " the gzip body ends early";
+        return Result::Incomplete;
+    }
+    return transferred;
+}
+
+// How a reply that the client did not give up on ended.
+DownloadReceiver::Result DownloadReceiver::transferOutcome() const
+{
+    const QString url = m_reply->url().toString();
+    // The redirect's own status stays on a reply whose redirect was refused.
+    if (m_reply->error() == QNetworkReply::InsecureRedirectError) {
+        qDebug().noquote().nospace() << "download refused: " << url << " redirects from https to http";
+        return Result::InsecureRedirect;
+    }
+    const int status = httpStatus(m_reply);
+    if (status != 0 && status / 100 != 2) {
+        qDebug().noquote().nospace() << "download refused: " << url << " HTTP " << status;
+        return Result::HttpError;
+    }
+    const qint64 expected = announcedLength(m_reply);
+    const bool cutShort = expected >= 0 && expected != m_received;
+    if (cutShort)
+        qDebug().noquote().nospace() << "download incomplete: " << url << ' ' << m_received << " of "
+                                     << expected << " BYTES";
+    // Transport errors have been logged by onError. Only the transfer time-out aborts a
+    // reply that the client did not abort itself.
+    switch (m_reply->error()) {
+    case QNetworkReply::NoError:
+        return cutShort ? Result::Incomplete : Result::Saved;
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+        return Result::TimedOut;
+    case QNetworkReply::SslHandshakeFailedError:
+        return Result::CertificateRefused;
+    default:
+        return cutShort && m_received > 0 ? Result::Incomplete : Result::NetworkError;
+    }
+}

@@ -1,0 +1,570 @@
+#include "shift.h"
+
+#include "devicesimulator.h"
+#include "dialog.h"
+#include "filesizelimit.h"
+#include "network.h"
+#include "refreshschedule.h"
+
+#include <QApplication>
+#include <QDateEdit>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include <cstdio>
+#include <iterator>
+
+namespace {
+
+using Fault = DeviceSimulator::Fault;
+
+// Time compressed: a reload every 150 ms, retries up to 1.2 s apart, device-service
+// requests given up after 0.5 s without data or 1.5 s in all.
+constexpr int refreshMs = 150;
+constexpr int longestRetryMs = 1200;
+constexpr int requestTimeoutMs = 500;
+constexpr int requestDeadlineMs = 1500;
+// Steps that wait in a local event loop nest no deeper than this.
+constexpr int deepestWait = 4;
+constexpr int stepsRemembered = 20;
+constexpr int logLinesRemembered = 30;
+
+QStringList logLines;
+
+// The client's debug lines would fill the output; the last ones go with a report.
+void keepLastLines(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    logLines.append(message.left(300));
+    if (logLines.size() > logLinesRemembered)
+        logLines.removeFirst();
+}
+
+// A window reloads within its interval after each load, or retries within its longest wait
+// after each failure, each request bounded by the deadline; the clock shown has seconds only.
+ShiftInvariants::Bounds withStaleBound(ShiftInvariants::Bounds bounds)
+{
+    bounds.staleMs = longestRetryMs * 6 / 5 + requestDeadlineMs + 2000;
+    return bounds;
+}
+
+} // namespace
+
+Shift::Shift(DeviceSimulator &sim, const Options &options)
+    : m_sim(sim)
+    , m_options(options)
+    , m_random(options.seed)
+    , m_invariants(sim, QCoreApplication::applicationDirPath(), withStaleBound(options.bounds))
+{
+    m_stepTimer.setSingleShot(true);
+    connect(&m_stepTimer, &QTimer::timeout, this, &Shift::takeStep);
+    m_actions = {
+        { 6, true, true, [this] { signIn(true, false); } },
+        { 1, true, true, [this] { signIn(false, false); } },
+        { 1, true, true, [this] { signIn(true, true); } },
+        { 6, true, true, [this] { clickButton("lastdayBtn"); } },
+        { 6, true, true, [this] { clickButton("nextdayBtn"); } },
+        { 3, true, true, [this] { clickButton("todayBtn"); } },
+        { 3, false, true, [this] { typeDate(); } },
+        { 10, true, false, [this] { waitAWhile(); } },
+        { 6, true, true, [this] { clickFileCell(7); } },
+        { 6, true, true, [this] { clickFileCell(8); } },
+        { 1, true, true, [this] { clickFileCell(9); } },
+        { 2, true, true, [this] { saveSettings(); } },
+        { 1, true, true, [this] { logOutAndIn(); } },
+        // Opening the fetch history and restoring a version join here once the history has
+        // landed, with the invariant that every fetch attempted has its history row.
+        { 8, false, false, [this] { switchFault(); } },
+        { 2, false, false, [this] { changeLists(); } },
+        { 2, false, false, [this] { changeFiles(); } },
+        { 2, false, false, [this] { serveBadArchive(); } },
+        { 1, false, false, [this] { limitWrites(); } },
+        { 1, false, false, [this] { holdFileOpen(); } },
+    };
+}
+
+Shift::~Shift()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("Information") || widget->inherits("Dialog") || widget->inherits("setup"))
+            delete widget;
+    }
+}
+
+bool Shift::run()
+{
+    const QtMessageHandler previous = qInstallMessageHandler(keepLastLines);
+    logLines.clear();
+    prepare();
+    m_invariants.begin();
+    m_stepTimer.start(0);
+    m_loop.exec();
+    qInstallMessageHandler(previous);
+    return m_broken.isEmpty();
+}
+
+void Shift::prepare()
+{
+    const QString folder = QCoreApplication::applicationDirPath();
+    QDir(folder + QStringLiteral("/pdf")).removeRecursively();
+    QDir(folder + QStringLiteral("/nc")).removeRecursively();
+    m_sim.clearFault();
+    m_sim.clearCannedReplies();
+    m_sim.setListRevision(0);
+    m_sim.setFileRevision(0);
+    Network *network = Network::getInstance("defalut");
+    network->setTransferTimeout(requestTimeoutMs);
+    network->setDeadline(requestDeadlineMs);
+    QApplication::setQuitOnLastWindowClosed(false);
+    auto *dialog = new Dialog;
+    dialog->show();
+    m_dialog = dialog;
+}
+
+// The next step is armed before this one acts, so it comes even while this one waits.
+void Shift::takeStep()
+{
+    if (m_finishing || m_step >= m_options.steps) {
+        m_finishing = true;
+        unwind();
+        return;
+    }
+    ++m_step;
+    m_stepTimer.start(draw(0, 30));
+    // The simulator's request log is of no use here and would grow all shift.
+    m_sim.clearRequests();
+    if (m_faultSteps > 0 && --m_faultSteps == 0) {
+        m_sim.clearFault();
+        note(QStringLiteral("fault cleared"));
+    }
+    if (m_heldOpen && --m_heldOpenSteps <= 0) {
+        m_heldOpen.reset();
+        note(QStringLiteral("file let go"));
+    }
+    if (m_writeLimit && --m_writeLimitSteps <= 0) {
+        m_writeLimit.reset();
+        note(QStringLiteral("write limit lifted"));
+    }
+    ++m_depth;
+    pickAction();
+    --m_depth;
+    if (m_finishing)
+        return;
+    checkPromises();
+}
+
+void Shift::pickAction()
+{
+    int total = 0;
+    for (const Action &action : m_actions)
+        total += action.weight;
+    int ticket = draw(0, total - 1);
+    for (const Action &action : m_actions) {
+        ticket -= action.weight;
+        if (ticket >= 0)
+            continue;
+        if (action.blocks && m_depth > deepestWait) {
+            note(QStringLiteral("nothing: %1 waits are nested already").arg(m_depth - 1));
+            return;
+        }
+        // A message box keeps the operator's hands off every other window until it closes.
+        if (action.operatorAction && QApplication::activeModalWidget()) {
+            note(QStringLiteral("nothing: a message box is up"));
+            return;
+        }
+        action.run();
+        return;
+    }
+}
+
+void Shift::checkPromises()
+{
+    tallyStatus();
+    int windows = 0;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (!widget->inherits("Information") || !widget->isVisible())
+            continue;
+        ++windows;
+        if (!widget->property("shiftSeen").toBool()) {
+            widget->setProperty("shiftSeen", true);
+            note(QStringLiteral("a task window appeared"));
+        }
+    }
+    const QString broken = windows > 1 ? QStringLiteral("%1 task windows are shown").arg(windows)
+                                       : m_invariants.check(taskWindow(), m_depth > 0);
+    if (broken.isEmpty())
+        return;
+    m_broken = broken;
+    m_finishing = true;
+}
+
+// Faults off and waits released, so that every step still waiting can return; the run ends
+// once none is left.
+void Shift::unwind()
+{
+    m_sim.clearFault();
+    m_sim.clearCannedReplies();
+    m_writeLimit.reset();
+    m_heldOpen.reset();
+    if (m_depth > 0) {
+        m_stepTimer.start(20);
+        return;
+    }
+    if (m_broken.isEmpty())
+        checkPromises();
+    m_loop.quit();
+}
+
+// What the steps led to, counted by the words of the status line, shows what a run exercised.
+void Shift::tallyStatus()
+{
+    static const QStringList words { "已加载", "服务异常", "无法加载", "正在加载", "已下载", "已解压",
+        "未下载", "NC程序未更新" };
+    QWidget *window = taskWindow();
+    if (!window)
+        return;
+    const QString status = window->findChild<QLabel *>("statusLbl")->text();
+    for (const QString &word : words) {
+        if (status.contains(word))
+            ++m_seen[word];
+    }
+}
+
+QString Shift::tally() const
+{
+    QStringList counts;
+    for (auto it = m_seen.cbegin(); it != m_seen.cend(); ++it)
+        counts << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
+    return counts.join(QStringLiteral(", "));
+}
+
+QString Shift::report() const
+{
+    if (m_broken.isEmpty())
+        return QStringLiteral("seed %1: %2 steps, every promise kept").arg(m_options.seed).arg(m_step);
+    return QStringLiteral("seed %1 broke a promise at step %2: %3\nlast steps:\n  %4\nlast log lines:\n  %5\n"
+                          "replay: scripts/shift --seed %1 --steps %6")
+        .arg(m_options.seed)
+        .arg(m_step)
+        .arg(m_broken, m_lastSteps.join(QStringLiteral("\n  ")), logLines.join(QStringLiteral("\n  ")))
+        .arg(m_options.steps);
+}
+
+int Shift::stepsTaken() const
+{
+    return m_step;
+}
+
+double Shift::longestStandStillMs() const
+{
+    return m_invariants.longestStandStillMs();
+}
+
+double Shift::longestGapMs() const
+{
+    return m_invariants.longestGapMs();
+}
+
+double Shift::peakResidentMb() const
+{
+    return m_invariants.peakResidentMb();
+}
+
+void Shift::note(const QString &what)
+{
+    m_lastSteps.append(QStringLiteral("%1 [%2] %3").arg(m_step, 5).arg(m_depth).arg(what));
+    // QUILLET_SHIFT_TRACE=1 prints every step as it is taken.
+    static const bool trace = qEnvironmentVariableIntValue("QUILLET_SHIFT_TRACE") != 0;
+    if (trace)
+        std::fprintf(stderr, "%s\n", qPrintable(m_lastSteps.last()));
+    if (m_lastSteps.size() > stepsRemembered)
+        m_lastSteps.removeFirst();
+}
+
+int Shift::draw(int from, int to)
+{
+    return from + int(m_random.bounded(quint32(to - from + 1)));
+}
+
+QWidget *Shift::taskWindow() const
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("Information") && widget->isVisible())
+            return widget;
+    }
+    return nullptr;
+}
+
+void Shift::compressTime(QWidget *window)
+{
+    if (auto *schedule = window->findChild<RefreshSchedule *>())
+        schedule->setIntervals(refreshMs, longestRetryMs);
+}
+
+void Shift::signIn(bool goodPassword, bool twice)
+{
+    if (!m_dialog || !m_dialog->isVisible()) {
+        note(QStringLiteral("sign in: signed in already, waits instead"));
+        waitAWhile();
+        return;
+    }
+    const int blank = draw(0, 9);
+    m_dialog->findChild<QLineEdit *>("userNameEd")->setText(blank == 0 ? QString() : QStringLiteral("demo"));
+    m_dialog->findChild<QLineEdit *>("passWordEd")
+        ->setText(blank == 1   ? QString()
+                : goodPassword ? QStringLiteral("demo123")
+                               : QStringLiteral("wrong"));
+    note(QStringLiteral("sign in%1%2%3")
+             .arg(goodPassword ? "" : ", wrong password", twice ? ", clicked twice" : "",
+                 blank < 2 ? ", a field left empty" : ""));
+    QPushButton *button = m_dialog->findChild<QPushButton *>("loginBtn");
+    // The second click counts as a step of its own while it waits.
+    if (twice) {
+        QTimer::singleShot(5, button, [this, button] {
+            if (QApplication::activeModalWidget())
+                return;
+            ++m_depth;
+            QTest::mouseClick(button, Qt::LeftButton);
+            --m_depth;
+        });
+    }
+    QTest::mouseClick(button, Qt::LeftButton);
+    if (QWidget *window = taskWindow())
+        compressTime(window);
+}
+
+void Shift::clickButton(const char *name)
+{
+    QWidget *window = taskWindow();
+    if (!window) {
+        signIn(true, false);
+        return;
+    }
+    note(QStringLiteral("click %1").arg(name));
+    QTest::mouseClick(window->findChild<QPushButton *>(name), Qt::LeftButton);
+}
+
+// A date typed and committed: the window loads it once the picking pauses.
+void Shift::typeDate()
+{
+    QWidget *window = taskWindow();
+    if (!window) {
+        signIn(true, false);
+        return;
+    }
+    auto *edit = window->findChild<QDateEdit *>("dateEdit");
+    const QDate date = QDate::currentDate().addDays(draw(-9, 9));
+    note(QStringLiteral("type date %1").arg(date.toString(Qt::ISODate)));
+    edit->setDate(date);
+}
+
+void Shift::waitAWhile()
+{
+    const int ms = draw(20, 400);
+    note(QStringLiteral("wait %1 ms").arg(ms));
+    QEventLoop wait;
+    QTimer::singleShot(ms, &wait, &QEventLoop::quit);
+    wait.exec();
+}
+
+void Shift::clickFileCell(int column)
+{
+    QPointer<QWidget> window = taskWindow();
+    if (!window) {
+        signIn(true, false);
+        return;
+    }
+    auto *view = window->findChild<QTableWidget *>("view");
+    if (view->rowCount() == 0) {
+        note(QStringLiteral("click a file: no rows, waits instead"));
+        waitAWhile();
+        return;
+    }
+    const int row = draw(0, view->rowCount() - 1);
+    const QModelIndex index = view->model()->index(row, column);
+    view->scrollTo(index);
+    note(QStringLiteral("click %1 of row %2 (%3)")
+             .arg(column == 7      ? "the PDF"
+                     : column == 8 ? "the NC program"
+                                   : "the model")
+             .arg(row)
+             .arg(view->item(row, 0) ? view->item(row, 0)->text() : QString()));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, view->visualRect(index).center());
+}
+
+// Opens the device settings form, saves a name (or none) and closes what stays open.
+void Shift::saveSettings()
+{
+    QWidget *window = taskWindow();
+    if (!window) {
+        signIn(true, false);
+        return;
+    }
+    QTest::mouseClick(window->findChild<QPushButton *>("update"), Qt::LeftButton);
+    QPointer<QWidget> form;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("setup") && widget->isVisible()
+            && !widget->findChild<QLineEdit *>("equipmentEdt")->isModified())
+            form = widget;
+    }
+    if (!form)
+        return;
+    const QString name = draw(0, 4) == 0 ? QString() : QStringLiteral("切割机 %1").arg(draw(1, 99));
+    note(QStringLiteral("settings: save \"%1\"").arg(name));
+    auto *edit = form->findChild<QLineEdit *>("equipmentEdt");
+    edit->setText(name);
+    edit->setModified(true);
+    QTest::mouseClick(form->findChild<QPushButton *>("pushButton"), Qt::LeftButton);
+    if (form && form->isVisible())
+        form->close();
+}
+
+// Logging out ends the program; the operator starts it again and signs in. Only between
+// waits: a window is deleted here, and no step may still be waiting in it.
+void Shift::logOutAndIn()
+{
+    QWidget *window = taskWindow();
+    if (!window || m_depth > 1) {
+        note(QStringLiteral("log out: not now, waits instead"));
+        waitAWhile();
+        return;
+    }
+    note(QStringLiteral("log out, start again"));
+    QTest::mouseClick(window->findChild<QPushButton *>("out"), Qt::LeftButton);
+    delete window;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("setup"))
+            widget->close();
+    }
+    delete m_dialog.data();
+    auto *dialog = new Dialog;
+    dialog->show();
+    m_dialog = dialog;
+    signIn(true, false);
+}
+
+void Shift::switchFault()
+{
+    struct Choice
+    {
+        Fault fault;
+        int from;
+        int to;
+        const char *name;
+    };
+    static const Choice choices[] = {
+        { Fault::None, 0, 0, "none" },
+        { Fault::Delay, 20, 600, "slow" },
+        { Fault::HttpError, 500, 503, "HTTP error" },
+        { Fault::NonJson, 0, 0, "not JSON" },
+        { Fault::EmptyBody, 0, 0, "empty body" },
+        { Fault::DropHalfway, 0, 0, "dropped halfway" },
+        { Fault::Stall, 0, 0, "stalled" },
+        { Fault::Trickle, 2000, 20000, "trickling" },
+        { Fault::Redirect, 301, 308, "redirected" },
+        { Fault::HugeBody, 1, 3, "huge" },
+        { Fault::Gzip, 0, 3, "gzip" },
+    };
+    static const char *const prefixes[] = { "", "device/task_list/", "files/", "user/" };
+    const Choice &choice = choices[draw(0, int(std::size(choices)) - 1)];
+    int value = draw(choice.from, choice.to);
+    if (choice.fault == Fault::Redirect && (value == 303 || value == 304 || value == 305 || value == 306))
+        value = 302;
+    const QString prefix = QLatin1String(prefixes[draw(0, int(std::size(prefixes)) - 1)]);
+    m_sim.setFault(choice.fault, value, prefix);
+    // A stall holds its connections until the fault changes: a few steps, as time goes here.
+    m_faultSteps = choice.fault == Fault::Stall ? draw(1, 6) : 0;
+    note(QStringLiteral("fault: %1 %2 on \"%3\"").arg(choice.name).arg(value).arg(prefix));
+}
+
+void Shift::changeLists()
+{
+    m_sim.setListRevision(++m_listRevision);
+    m_invariants.setNewestListRevision(m_listRevision);
+    note(QStringLiteral("lists: revision %1").arg(m_listRevision));
+}
+
+void Shift::changeFiles()
+{
+    m_sim.setFileRevision(++m_fileRevision);
+    note(QStringLiteral("files: revision %1").arg(m_fileRevision));
+}
+
+// One task's archive becomes hostile (an entry climbing out of its folder), truncated or no
+// archive at all; or every such archive is served normally again.
+void Shift::serveBadArchive()
+{
+    QWidget *window = taskWindow();
+    const int kind = draw(0, 3);
+    if (!window || kind == 3) {
+        m_sim.clearCannedReplies();
+        note(QStringLiteral("archives: served normally again"));
+        return;
+    }
+    auto *view = window->findChild<QTableWidget *>("view");
+    if (view->rowCount() == 0)
+        return;
+    const QString task = view->item(draw(0, view->rowCount() - 1), 0)->text();
+    const QString path = QStringLiteral("files/%1/%2.zip")
+                             .arg(QDate::fromString(task.left(8), "yyyyMMdd").toString("yyyy-MM-dd"), task);
+    const QByteArray good = DeviceSimulator::makeZip({ { "panel-1.nc", "G0 X0 Y0\nM30\n" } });
+    QByteArray body;
+    if (kind == 0)
+        body = DeviceSimulator::makeZip(
+            { { "panel-1.nc", "G0 X0\n" }, { "../../shift-escaped.nc", "M30\n" } });
+    else if (kind == 1)
+        body = good.left(good.size() / 2);
+    else
+        body = "<html>not an archive</html>";
+    m_sim.setCannedReply(path, body);
+    note(QStringLiteral("archive of %1: %2")
+             .arg(task,
+                 kind == 0       ? "hostile"
+                     : kind == 1 ? "truncated"
+                                 : "no archive"));
+}
+
+// A full disk, as near as a test can make one: every file the process writes stops at a
+// size, for a stretch of steps.
+void Shift::limitWrites()
+{
+    if (m_writeLimit) {
+        m_writeLimit.reset();
+        note(QStringLiteral("write limit lifted"));
+        return;
+    }
+    const int bytes = draw(100, 4000);
+    m_writeLimit.reset(new FileSizeLimit(bytes));
+    m_writeLimitSteps = draw(3, 30);
+    note(QStringLiteral("write limit %1 bytes for %2 steps%3")
+             .arg(bytes)
+             .arg(m_writeLimitSteps)
+             .arg(m_writeLimit->isActive() ? "" : " (not on this system)"));
+}
+
+// A program in an unpacked folder held open, as the machine's own software holds the one it
+// cuts: on Windows the folder can then be neither renamed nor removed.
+void Shift::holdFileOpen()
+{
+    m_heldOpen.reset();
+    QStringList programs;
+    QDirIterator it(QCoreApplication::applicationDirPath() + QStringLiteral("/nc"), { "*.nc" }, QDir::Files,
+        QDirIterator::Subdirectories);
+    while (it.hasNext())
+        programs << it.next();
+    if (programs.isEmpty())
+        return;
+    programs.sort();
+    const QString path = programs.at(draw(0, programs.size() - 1));
+    m_heldOpen.reset(new QFile(path));
+    m_heldOpen->open(QIODevice::ReadOnly);
+    m_heldOpenSteps = draw(2, 20);
+    note(QStringLiteral("hold %1 open for %2 steps")
+             .arg(QDir(QCoreApplication::applicationDirPath()).relativeFilePath(path))
+             .arg(m_heldOpenSteps));
+}

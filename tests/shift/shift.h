@@ -1,0 +1,116 @@
+#ifndef SHIFT_H
+#define SHIFT_H
+
+#include "messageboxcloser.h"
+#include "shiftinvariants.h"
+
+#include <QEventLoop>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class DeviceSimulator;
+class FileSizeLimit;
+class QFile;
+class QWidget;
+
+// An operator's shift, compressed: random actions on the real windows and random faults of
+// the simulated service, both drawn from one seed, with the client's promises checked after
+// every step. Steps come from a timer, so a step taken while an earlier one still waits (a
+// fetch, a slow load) runs inside that wait, as an operator's click does.
+//
+// The same seed replays the same actions and faults; what the network makes of them in time
+// may differ.
+class Shift : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Options
+    {
+        quint32 seed = 1;
+        int steps = 300;
+        ShiftInvariants::Bounds bounds { 100, 150, 0 };
+    };
+
+    Shift(DeviceSimulator &sim, const Options &options);
+    ~Shift() override;
+
+    // True when every step kept every promise; otherwise report() says which broke, where.
+    bool run();
+    QString report() const;
+    // How often each kind of status line was seen after a step.
+    QString tally() const;
+    int stepsTaken() const;
+    double longestStandStillMs() const;
+    double longestGapMs() const;
+    double peakResidentMb() const;
+
+private:
+    struct Action
+    {
+        int weight;
+        bool blocks; // waits in a local event loop
+        bool operatorAction; // done with the windows, so not while a message box is up
+        std::function<void()> run;
+    };
+
+    void prepare();
+    void takeStep();
+    void pickAction();
+    void checkPromises();
+    void tallyStatus();
+    void unwind();
+    void note(const QString &what);
+    int draw(int from, int to);
+
+    // The operator
+    void signIn(bool goodPassword, bool twice);
+    void clickButton(const char *name);
+    void typeDate();
+    void waitAWhile();
+    void clickFileCell(int column);
+    void saveSettings();
+    void logOutAndIn();
+    // The service and the machine
+    void switchFault();
+    void changeLists();
+    void changeFiles();
+    void serveBadArchive();
+    void limitWrites();
+    void holdFileOpen();
+
+    QWidget *taskWindow() const;
+    void compressTime(QWidget *window);
+
+    DeviceSimulator &m_sim;
+    const Options m_options;
+    QRandomGenerator m_random;
+    ShiftInvariants m_invariants;
+    MessageBoxCloser m_closer;
+    QList<Action> m_actions;
+    QTimer m_stepTimer;
+    QEventLoop m_loop;
+    int m_step = 0;
+    int m_depth = 0;
+    bool m_finishing = false;
+    QString m_broken;
+    QStringList m_lastSteps;
+    QMap<QString, int> m_seen;
+    QPointer<QWidget> m_dialog;
+    int m_listRevision = 0;
+    int m_fileRevision = 0;
+    int m_faultSteps = 0;
+    std::unique_ptr<FileSizeLimit> m_writeLimit;
+    int m_writeLimitSteps = 0;
+    std::unique_ptr<QFile> m_heldOpen;
+    int m_heldOpenSteps = 0;
+};
+
+#endif // SHIFT_H

@@ -1,0 +1,87 @@
+#ifndef SHIFTINVARIANTS_H
+#define SHIFTINVARIANTS_H
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QMap>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+
+class DeviceSimulator;
+
+// What the client promises at every moment of a shift, one small function each, named after
+// the promise. Each returns an empty text while the promise holds, else what broke.
+class ShiftInvariants
+{
+public:
+    struct Bounds
+    {
+        int standStillMs; // the longest the event loop may stand still
+        int residentMb; // the most resident memory the process may take
+        int staleMs; // the longest a task window may go without a new load or retry
+    };
+
+    ShiftInvariants(DeviceSimulator &sim, const QString &programFolder, const Bounds &bounds);
+
+    // Remembers what is beside the program before the shift, and starts timing the event loop.
+    void begin();
+    // The newest task-list revision the simulator has served.
+    void setNewestListRevision(int revision);
+    // Checks between steps: the time they take is not a stand-still of the client's.
+    void pauseWatch();
+    void resumeWatch();
+
+    // Every promise, in order; the first broken one, or an empty text. window is the task
+    // window shown, or null while none is; actionsUnderWay tells whether a fetch or load
+    // may be half-way through its files.
+    QString check(QWidget *window, bool actionsUnderWay);
+
+    QString rowsAreTheShownDay(QWidget *window) const;
+    QString statusLineMatches(QWidget *window) const;
+    QString filesAreServedVersions() const;
+    QString noFileOutsideItsFolders(bool actionsUnderWay) const;
+    QString eventLoopNeverStood() const;
+    QString memoryStaysBounded() const;
+    // "Every fetch attempted has its history row" joins this list once the fetch history
+    // has landed: it needs the history's rows to compare with the fetches the shift made.
+
+    // The longest stand-still of the client's own, and the longest gap of any cause.
+    double longestStandStillMs() const;
+    double longestGapMs() const;
+    double peakResidentMb() const;
+
+private:
+    QStringList topLevelEntries(const QString &folder) const;
+    bool isServed(const QString &path, const QByteArray &content) const;
+    QString folderIsOneServedArchive(const QString &folder, const QString &zipPath) const;
+    QMap<QString, QByteArray> archiveEntries(const QByteArray &zip) const;
+    QString stampOf(const QString &path) const;
+    bool isVerified(const QString &path) const;
+    void markVerified(const QString &path) const;
+    void tick();
+    static qint64 threadCpuNs();
+
+    DeviceSimulator &m_sim;
+    const QString m_programFolder;
+    const Bounds m_bounds;
+    int m_newestListRevision = 0;
+    QStringList m_programFolderBefore;
+    QStringList m_parentFolderBefore;
+    mutable QHash<QByteArray, QMap<QString, QByteArray>> m_archiveCache;
+    mutable QHash<QString, QString> m_verified;
+    mutable double m_peakResidentMb = 0;
+
+    QTimer m_tick;
+    QElapsedTimer m_clock;
+    qint64 m_lastTickNs = 0;
+    qint64 m_lastTickCpuNs = 0;
+    qint64 m_longestNs = 0;
+    qint64 m_longestWallNs = 0;
+    bool m_paused = false;
+};
+
+#endif // SHIFTINVARIANTS_H
