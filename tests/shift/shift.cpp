@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMutex>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTableView>
@@ -41,21 +42,39 @@ constexpr int deepestWait = 4;
 constexpr int stepsRemembered = 20;
 constexpr int logLinesRemembered = 30;
 
+// Pool threads log too, so what the log handler keeps is kept under a lock.
+QMutex logMutex;
 QStringList logLines;
-// The task and kind of every fetch the client logged, in order.
-QList<QPair<QString, QString>> fetchesLogged;
+// How many fetches the client has logged, and the task and kind of the last one.
+int fetchesLogged = 0;
+QPair<QString, QString> lastFetchLogged;
 
 // The client's debug lines would fill the output; the last ones go with a report.
 void keepLastLines(QtMsgType, const QMessageLogContext &, const QString &message)
 {
     static const QRegularExpression fetchLine("^fetch (label PDF|NC program) of task \"([^\"]*)\"");
     const QRegularExpressionMatch fetch = fetchLine.match(message);
-    if (fetch.hasMatch())
-        fetchesLogged.append(
-            { fetch.captured(2), fetch.captured(1) == QLatin1String("label PDF") ? "pdf" : "nc" });
+    const QMutexLocker locker(&logMutex);
+    if (fetch.hasMatch()) {
+        ++fetchesLogged;
+        lastFetchLogged
+            = { fetch.captured(2), fetch.captured(1) == QLatin1String("label PDF") ? "pdf" : "nc" };
+    }
     logLines.append(message.left(300));
     if (logLines.size() > logLinesRemembered)
         logLines.removeFirst();
+}
+
+QPair<int, QPair<QString, QString>> fetchesLoggedSoFar()
+{
+    const QMutexLocker locker(&logMutex);
+    return { fetchesLogged, lastFetchLogged };
+}
+
+QString lastLogLines()
+{
+    const QMutexLocker locker(&logMutex);
+    return logLines.join(QStringLiteral("\n  "));
 }
 
 // A window reloads within its interval after each load, or retries within its longest wait
@@ -113,8 +132,11 @@ Shift::~Shift()
 bool Shift::run()
 {
     const QtMessageHandler previous = qInstallMessageHandler(keepLastLines);
-    logLines.clear();
-    fetchesLogged.clear();
+    {
+        const QMutexLocker locker(&logMutex);
+        logLines.clear();
+        fetchesLogged = 0;
+    }
     prepare();
     m_invariants.begin();
     m_stepTimer.start(0);
@@ -267,7 +289,7 @@ QString Shift::report() const
                           "replay: scripts/shift --seed %1 --steps %6")
         .arg(m_options.seed)
         .arg(m_step)
-        .arg(m_broken, m_lastSteps.join(QStringLiteral("\n  ")), logLines.join(QStringLiteral("\n  ")))
+        .arg(m_broken, m_lastSteps.join(QStringLiteral("\n  ")), lastLogLines())
         .arg(m_options.steps);
 }
 
@@ -414,7 +436,7 @@ void Shift::clickFileCell(int column)
         column == 7       ? "pdf"
             : column == 8 ? "nc"
                           : "" };
-    const int fetchesBefore = fetchesLogged.size();
+    const int fetchesBefore = fetchesLoggedSoFar().first;
     const bool limitedBefore = bool(m_writeLimit);
     const int writeLimitsBefore = m_writeLimitsSet;
     const QDateTime began = QDateTime::currentDateTime();
@@ -429,10 +451,11 @@ void Shift::clickFileCell(int column)
 void Shift::noteFetch(QWidget *window, const QPair<QString, QString> &fetch, int fetchesBefore,
     const QDateTime &began, bool limited)
 {
-    if (fetch.second.isEmpty() || fetchesLogged.size() == fetchesBefore || !window)
+    const QPair<int, QPair<QString, QString>> logged = fetchesLoggedSoFar();
+    if (fetch.second.isEmpty() || logged.first == fetchesBefore || !window)
         return;
     bool historyUnavailable = limited;
-    if (fetchesLogged.last() == fetch) {
+    if (logged.second == fetch) {
         const QString status = window->findChild<QLabel *>("statusLbl")->text();
         historyUnavailable
             = status.section(QStringLiteral("　｜　"), 1).contains(StatusText::historyUnavailable());
