@@ -123,17 +123,21 @@ QString FetchHistory::outcomeName(RestoreResult result)
 }
 
 // The kept version is copied, so that it stays kept (and its entry restorable) until it is
-// pruned. The copy is made beside the target first; then the current version is moved into
-// the history, which on Windows fails while a file of it is open, and nothing has changed.
+// pruned. The copy is made beside the target first, under a hidden name as an unpacking is,
+// so that no one browsing nc/ or pdf/ meets a half-copied old program as a task's own, even
+// after a power cut; then the current version is moved into the history, which on Windows
+// fails while a file of it is open, and nothing has changed.
 FetchHistory::RestoreResult FetchHistory::restoreHere(const HistoryEntry &replacing, HistoryEntry &restore)
 {
     const QString kept = m_versions.absolutePath(replacing.keptPath);
     const QString target = replacing.target;
     if (replacing.keptPath.isEmpty() || !QFileInfo::exists(kept) || target.isEmpty())
         return RestoreResult::NotKept;
-    const QString staging = target + QStringLiteral(".restoring");
+    const QFileInfo targetInfo(target);
+    const QString staging = targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName()
+        + QStringLiteral(".restoring");
     removePath(staging);
-    QDir().mkpath(QFileInfo(target).absolutePath());
+    QDir().mkpath(targetInfo.absolutePath());
     if (!copyPath(kept, staging)) {
         qDebug() << "history: not restored, cannot copy" << kept << "to" << staging;
         removePath(staging);

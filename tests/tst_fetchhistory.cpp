@@ -36,6 +36,7 @@ private slots:
     void replacedVersionIsKeptAndRestored_data();
     void replacedVersionIsKeptAndRestored();
     void restoreWhileFetchingIsRefused();
+    void restoreShowsNoHalfCopy();
     void pruningKeepsFive();
     void brokenStoreNeverStopsFetch_data();
     void brokenStoreNeverStopsFetch();
@@ -258,6 +259,32 @@ void tst_FetchHistory::restoreWhileFetchingIsRefused()
     const QList<HistoryEntry> found = entries();
     QCOMPARE(found.size(), 4);
     QCOMPARE(found.at(2).action + " " + found.at(2).outcome, QString("restore InUse"));
+}
+
+// While a restore copies the kept version, nc/ shows the task's folder and archive only.
+void tst_FetchHistory::restoreShowsNoHalfCopy()
+{
+    QList<QPair<QString, QByteArray>> programs;
+    for (int n = 0; n < 300; ++n)
+        programs.append({ QString("panel-%1.nc").arg(n), "G0 X0 Y0\nM30\n" });
+    m_sim.setFile("dl/7.zip", DeviceSimulator::makeZip(programs));
+    QVERIFY(fetch("nc"));
+    m_sim.setFile("dl/7.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "second" } }));
+    QVERIFY(fetch("nc"));
+
+    QSet<QString> seen;
+    QTimer look;
+    connect(&look, &QTimer::timeout, [&] {
+        for (const QString &name : QDir(path("nc")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot))
+            seen << name;
+    });
+    look.start(0);
+    HttpTransfer transfer;
+    transfer.setHistoryFolder(historyFolder());
+    QCOMPARE(transfer.restoreVersion(entries().last().id), FetchHistory::RestoreResult::Restored);
+    look.stop();
+    QCOMPARE(seen, QSet<QString>({ "7", "7.zip" }));
+    QCOMPARE(QDir(path("nc/7")).count(), 302u);
 }
 
 void tst_FetchHistory::pruningKeepsFive()

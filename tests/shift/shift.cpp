@@ -3,8 +3,11 @@
 #include "devicesimulator.h"
 #include "dialog.h"
 #include "filesizelimit.h"
+#include "historymodel.h"
+#include "historywindow.h"
 #include "network.h"
 #include "refreshschedule.h"
+#include "statustext.h"
 
 #include <QApplication>
 #include <QDateEdit>
@@ -13,7 +16,11 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QMutex>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTableView>
 #include <QTableWidget>
 #include <QTest>
 
@@ -35,14 +42,39 @@ constexpr int deepestWait = 4;
 constexpr int stepsRemembered = 20;
 constexpr int logLinesRemembered = 30;
 
+// Pool threads log too, so what the log handler keeps is kept under a lock.
+QMutex logMutex;
 QStringList logLines;
+// How many fetches the client has logged, and the task and kind of the last one.
+int fetchesLogged = 0;
+QPair<QString, QString> lastFetchLogged;
 
 // The client's debug lines would fill the output; the last ones go with a report.
 void keepLastLines(QtMsgType, const QMessageLogContext &, const QString &message)
 {
+    static const QRegularExpression fetchLine("^fetch (label PDF|NC program) of task \"([^\"]*)\"");
+    const QRegularExpressionMatch fetch = fetchLine.match(message);
+    const QMutexLocker locker(&logMutex);
+    if (fetch.hasMatch()) {
+        ++fetchesLogged;
+        lastFetchLogged
+            = { fetch.captured(2), fetch.captured(1) == QLatin1String("label PDF") ? "pdf" : "nc" };
+    }
     logLines.append(message.left(300));
     if (logLines.size() > logLinesRemembered)
         logLines.removeFirst();
+}
+
+QPair<int, QPair<QString, QString>> fetchesLoggedSoFar()
+{
+    const QMutexLocker locker(&logMutex);
+    return { fetchesLogged, lastFetchLogged };
+}
+
+QString lastLogLines()
+{
+    const QMutexLocker locker(&logMutex);
+    return logLines.join(QStringLiteral("\n  "));
 }
 
 // A window reloads within its interval after each load, or retries within its longest wait
@@ -77,8 +109,8 @@ Shift::Shift(DeviceSimulator &sim, const Options &options)
         { 1, true, true, [this] { clickFileCell(9); } },
         { 2, true, true, [this] { saveSettings(); } },
         { 1, true, true, [this] { logOutAndIn(); } },
-        // Opening the fetch history and restoring a version join here once the history has
-        // landed, with the invariant that every fetch attempted has its history row.
+        { 2, true, true, [this] { openHistory(); } },
+        { 3, true, true, [this] { restoreVersion(); } },
         { 8, false, false, [this] { switchFault(); } },
         { 2, false, false, [this] { changeLists(); } },
         { 2, false, false, [this] { changeFiles(); } },
@@ -91,7 +123,8 @@ Shift::Shift(DeviceSimulator &sim, const Options &options)
 Shift::~Shift()
 {
     for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (widget->inherits("Information") || widget->inherits("Dialog") || widget->inherits("setup"))
+        if (widget->inherits("Information") || widget->inherits("Dialog") || widget->inherits("setup")
+            || widget->inherits("HistoryWindow"))
             delete widget;
     }
 }
@@ -99,7 +132,11 @@ Shift::~Shift()
 bool Shift::run()
 {
     const QtMessageHandler previous = qInstallMessageHandler(keepLastLines);
-    logLines.clear();
+    {
+        const QMutexLocker locker(&logMutex);
+        logLines.clear();
+        fetchesLogged = 0;
+    }
     prepare();
     m_invariants.begin();
     m_stepTimer.start(0);
@@ -113,6 +150,7 @@ void Shift::prepare()
     const QString folder = QCoreApplication::applicationDirPath();
     QDir(folder + QStringLiteral("/pdf")).removeRecursively();
     QDir(folder + QStringLiteral("/nc")).removeRecursively();
+    QDir(folder + QStringLiteral("/history")).removeRecursively();
     m_sim.clearFault();
     m_sim.clearCannedReplies();
     m_sim.setListRevision(0);
@@ -224,7 +262,7 @@ void Shift::unwind()
 void Shift::tallyStatus()
 {
     static const QStringList words { "已加载", "服务异常", "无法加载", "正在加载", "已下载", "已解压",
-        "未下载", "NC程序未更新" };
+        "未下载", "NC程序未更新", "下载记录暂不可用" };
     QWidget *window = taskWindow();
     if (!window)
         return;
@@ -251,7 +289,7 @@ QString Shift::report() const
                           "replay: scripts/shift --seed %1 --steps %6")
         .arg(m_options.seed)
         .arg(m_step)
-        .arg(m_broken, m_lastSteps.join(QStringLiteral("\n  ")), logLines.join(QStringLiteral("\n  ")))
+        .arg(m_broken, m_lastSteps.join(QStringLiteral("\n  ")), lastLogLines())
         .arg(m_options.steps);
 }
 
@@ -394,7 +432,81 @@ void Shift::clickFileCell(int column)
                                    : "the model")
              .arg(row)
              .arg(view->item(row, 0) ? view->item(row, 0)->text() : QString()));
+    const QPair<QString, QString> fetch { view->item(row, 0) ? view->item(row, 0)->text() : QString(),
+        column == 7       ? "pdf"
+            : column == 8 ? "nc"
+                          : "" };
+    const int fetchesBefore = fetchesLoggedSoFar().first;
+    const bool limitedBefore = bool(m_writeLimit);
+    const int writeLimitsBefore = m_writeLimitsSet;
+    const QDateTime began = QDateTime::currentDateTime();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, view->visualRect(index).center());
+    noteFetch(window, fetch, fetchesBefore, began, limitedBefore || writeLimitsBefore != m_writeLimitsSet);
+}
+
+// A click that reached the fetch may have waited in it, and in the opening of the folder
+// after it, while later clicks fetched too; one that did not reach it returned at once,
+// with nothing logged. The status line is this fetch's when no later fetch was logged
+// after it; otherwise only a write limit met on the way may have kept its history row out.
+void Shift::noteFetch(QWidget *window, const QPair<QString, QString> &fetch, int fetchesBefore,
+    const QDateTime &began, bool limited)
+{
+    const QPair<int, QPair<QString, QString>> logged = fetchesLoggedSoFar();
+    if (fetch.second.isEmpty() || logged.first == fetchesBefore || !window)
+        return;
+    bool historyUnavailable = limited;
+    if (logged.second == fetch) {
+        const QString status = window->findChild<QLabel *>("statusLbl")->text();
+        historyUnavailable
+            = status.section(QStringLiteral("　｜　"), 1).contains(StatusText::historyUnavailable());
+    }
+    m_invariants.addFetch(
+        { fetch.first, fetch.second, began, QDateTime::currentDateTime(), historyUnavailable });
+}
+
+HistoryWindow *Shift::historyWindow() const
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("HistoryWindow") && widget->isVisible())
+            return static_cast<HistoryWindow *>(widget);
+    }
+    return nullptr;
+}
+
+// "记录": the history of the selected row's task, or of every task with no row selected.
+void Shift::openHistory()
+{
+    if (!taskWindow()) {
+        signIn(true, false);
+        return;
+    }
+    note(QStringLiteral("open the history"));
+    QTest::mouseClick(taskWindow()->findChild<QPushButton *>("historyBtn"), Qt::LeftButton);
+}
+
+// "恢复此版本" on a row that offers an earlier version, answered yes.
+void Shift::restoreVersion()
+{
+    if (!historyWindow())
+        openHistory();
+    QPointer<HistoryWindow> history = historyWindow();
+    if (!history)
+        return;
+    QList<int> offered;
+    for (int row = 0; row < history->model()->rowCount(); ++row) {
+        if (!history->model()->keptPath(row).isEmpty())
+            offered << row;
+    }
+    if (offered.isEmpty()) {
+        note(QStringLiteral("restore: no version offered"));
+        return;
+    }
+    const int row = offered.at(draw(0, offered.size() - 1));
+    history->findChild<QTableView *>("table")->selectRow(row);
+    note(QStringLiteral("restore the version history entry %1 replaced").arg(history->model()->entryId(row)));
+    m_closer.answer = QMessageBox::Yes;
+    QTest::mouseClick(history->findChild<QPushButton *>("restoreBtn"), Qt::LeftButton);
+    m_closer.answer = QMessageBox::Ok;
 }
 
 // Opens the device settings form, saves a name (or none) and closes what stays open.
@@ -438,7 +550,7 @@ void Shift::logOutAndIn()
     QTest::mouseClick(window->findChild<QPushButton *>("out"), Qt::LeftButton);
     delete window;
     for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (widget->inherits("setup"))
+        if (widget->inherits("setup") || widget->inherits("HistoryWindow"))
             widget->close();
     }
     delete m_dialog.data();
@@ -540,6 +652,7 @@ void Shift::limitWrites()
     }
     const int bytes = draw(100, 4000);
     m_writeLimit.reset(new FileSizeLimit(bytes));
+    ++m_writeLimitsSet;
     m_writeLimitSteps = draw(3, 30);
     note(QStringLiteral("write limit %1 bytes for %2 steps%3")
              .arg(bytes)

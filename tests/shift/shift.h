@@ -17,6 +17,7 @@
 
 class DeviceSimulator;
 class FileSizeLimit;
+class HistoryWindow;
 class QFile;
 class QWidget;
 
@@ -76,6 +77,10 @@ private:
     void typeDate();
     void waitAWhile();
     void clickFileCell(int column);
+    void noteFetch(QWidget *window, const QPair<QString, QString> &fetch, int fetchesBefore,
+        const QDateTime &began, bool limited);
+    void openHistory();
+    void restoreVersion();
     void saveSettings();
     void logOutAndIn();
     // The service and the machine
@@ -87,6 +92,7 @@ private:
     void holdFileOpen();
 
     QWidget *taskWindow() const;
+    HistoryWindow *historyWindow() const;
     void compressTime(QWidget *window);
 
     DeviceSimulator &m_sim;
@@ -109,6 +115,7 @@ private:
     int m_faultSteps = 0;
     std::unique_ptr<FileSizeLimit> m_writeLimit;
     int m_writeLimitSteps = 0;
+    int m_writeLimitsSet = 0;
     std::unique_ptr<QFile> m_heldOpen;
     int m_heldOpenSteps = 0;
 };

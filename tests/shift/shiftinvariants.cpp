@@ -1,6 +1,7 @@
 #include "shiftinvariants.h"
 
 #include "devicesimulator.h"
+#include "historystore.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -29,6 +30,8 @@ namespace {
 const char *const textFields[]
     = { "task_num", "buyer_address", "u_name", "create_time", "name", "expand_area", "piece" };
 const QStringList ownFolders { "pdf", "nc", "history", "log" };
+// Longer than any write limit of the shift lasts.
+constexpr int historyUnreadableSecs = 60;
 
 // The task window's status line says what its table is before a "｜"; file actions follow.
 QString tableStatus(QWidget *window)
@@ -140,6 +143,11 @@ void ShiftInvariants::setNewestListRevision(int revision)
     m_newestListRevision = revision;
 }
 
+void ShiftInvariants::addFetch(const Fetch &fetch)
+{
+    m_fetches.append(fetch);
+}
+
 void ShiftInvariants::pauseWatch()
 {
     tick();
@@ -191,6 +199,8 @@ QString ShiftInvariants::check(QWidget *window, bool actionsUnderWay)
         broken = statusLineMatches(window);
     if (broken.isEmpty())
         broken = filesAreServedVersions();
+    if (broken.isEmpty())
+        broken = everyFetchHasItsHistoryRow();
     if (broken.isEmpty())
         broken = noFileOutsideItsFolders(actionsUnderWay);
     if (broken.isEmpty())
@@ -405,6 +415,69 @@ QString ShiftInvariants::noFileOutsideItsFolders(bool actionsUnderWay) const
 QStringList ShiftInvariants::topLevelEntries(const QString &folder) const
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+// Every fetch has its own entry in the history, of its task and kind, made while it ran, and
+// the SHA-256 it names is of the file in place or of a version served for the task; or the
+// status line said the history was unavailable. A history that cannot be read now (a write
+// limit also stops its opening) is read at a later step.
+QString ShiftInvariants::everyFetchHasItsHistoryRow() const
+{
+    if (m_fetches.isEmpty())
+        return QString();
+    HistoryStore store(m_programFolder + QStringLiteral("/history"));
+    while (!m_fetches.isEmpty()) {
+        const Fetch fetch = m_fetches.first();
+        const QString what = QStringLiteral("the fetch of the %1 of %2 at %3")
+                                 .arg(fetch.kind, fetch.task, fetch.began.toString(HistoryStore::timeFormat));
+        HistoryEntry found;
+        if (!findHistoryRow(store, fetch, found)) {
+            if (fetch.ended.secsTo(QDateTime::currentDateTime()) > historyUnreadableSecs)
+                return what + QStringLiteral(": the history is unreadable since (%1)").arg(store.lastError());
+            return QString();
+        }
+        if (found.id == 0 && !fetch.historyUnavailableShown)
+            return what + QStringLiteral(" has no history row, and the status line did not say so");
+        if (found.id != 0 && !found.sha256.isEmpty() && !isServedSha256(fetch, found.sha256))
+            return what + QStringLiteral(" names SHA-256 %1, of no version served").arg(found.sha256);
+        m_historyRowsFound.insert(found.id);
+        m_fetches.removeFirst();
+    }
+    return QString();
+}
+
+// The oldest fetch entry of the fetch's task and kind, made while it ran and not yet taken
+// by another; found.id stays 0 when there is none. False when the history cannot be read.
+bool ShiftInvariants::findHistoryRow(HistoryStore &store, const Fetch &fetch, HistoryEntry &found) const
+{
+    HistoryStore::Filter filter;
+    filter.task = fetch.task;
+    filter.since = fetch.began.date();
+    return store.forEach(filter, [&](const HistoryEntry &entry) {
+        const QDateTime time = QDateTime::fromString(entry.timeText, HistoryStore::timeFormat);
+        if (found.id != 0 || entry.action != QLatin1String(HistoryEntry::fetchAction)
+            || entry.kind != fetch.kind || entry.task != fetch.task || time < fetch.began
+            || time > fetch.ended || m_historyRowsFound.contains(entry.id))
+            return;
+        found = entry;
+    });
+}
+
+bool ShiftInvariants::isServedSha256(const Fetch &fetch, const QString &sha256) const
+{
+    const bool pdf = fetch.kind == QLatin1String("pdf");
+    const QString path = servedPath(fetch.task, pdf ? QStringLiteral(".pdf") : QStringLiteral(".zip"));
+    QList<QByteArray> versions = m_sim.servedBodies(path);
+    // Bodies too large to keep are known by their MD5 only.
+    if (versions.size() < m_sim.servedDigests(path).size())
+        return true;
+    versions << readAll(m_programFolder + (pdf ? QStringLiteral("/pdf/") : QStringLiteral("/nc/"))
+        + fetch.task + (pdf ? QStringLiteral(".pdf") : QStringLiteral(".zip")));
+    for (const QByteArray &version : qAsConst(versions)) {
+        if (QCryptographicHash::hash(version, QCryptographicHash::Sha256).toHex() == sha256.toLatin1())
+            return true;
+    }
+    return false;
 }
 
 QString ShiftInvariants::eventLoopNeverStood() const

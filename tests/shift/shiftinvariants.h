@@ -2,16 +2,20 @@
 #define SHIFTINVARIANTS_H
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QMap>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
 class DeviceSimulator;
+class HistoryStore;
+struct HistoryEntry;
 
 // What the client promises at every moment of a shift, one small function each, named after
 // the promise. Each returns an empty text while the promise holds, else what broke.
@@ -25,12 +29,25 @@ public:
         int staleMs; // the longest a task window may go without a new load or retry
     };
 
+    // A label PDF or NC program the client fetched for a click of the shift's, as its log
+    // says, and whether the status line then said that the history was unavailable.
+    struct Fetch
+    {
+        QString task;
+        QString kind; // "pdf" or "nc", as the history names it
+        QDateTime began;
+        QDateTime ended;
+        bool historyUnavailableShown;
+    };
+
     ShiftInvariants(DeviceSimulator &sim, const QString &programFolder, const Bounds &bounds);
 
     // Remembers what is beside the program before the shift, and starts timing the event loop.
     void begin();
     // The newest task-list revision the simulator has served.
     void setNewestListRevision(int revision);
+    // A fetch that has ended, for everyFetchHasItsHistoryRow().
+    void addFetch(const Fetch &fetch);
     // Checks between steps: the time they take is not a stand-still of the client's.
     void pauseWatch();
     void resumeWatch();
@@ -46,8 +63,7 @@ public:
     QString noFileOutsideItsFolders(bool actionsUnderWay) const;
     QString eventLoopNeverStood() const;
     QString memoryStaysBounded() const;
-    // "Every fetch attempted has its history row" joins this list once the fetch history
-    // has landed: it needs the history's rows to compare with the fetches the shift made.
+    QString everyFetchHasItsHistoryRow() const;
 
     // The longest stand-still of the client's own, and the longest gap of any cause.
     double longestStandStillMs() const;
@@ -62,6 +78,8 @@ private:
     QString stampOf(const QString &path) const;
     bool isVerified(const QString &path) const;
     void markVerified(const QString &path) const;
+    bool findHistoryRow(HistoryStore &store, const Fetch &fetch, HistoryEntry &found) const;
+    bool isServedSha256(const Fetch &fetch, const QString &sha256) const;
     void tick();
     static qint64 threadCpuNs();
 
@@ -74,6 +92,8 @@ private:
     mutable QHash<QByteArray, QMap<QString, QByteArray>> m_archiveCache;
     mutable QHash<QString, QString> m_verified;
     mutable double m_peakResidentMb = 0;
+    mutable QList<Fetch> m_fetches; // not yet found in the history
+    mutable QSet<qint64> m_historyRowsFound;
 
     QTimer m_tick;
     QElapsedTimer m_clock;
