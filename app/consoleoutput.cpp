@@ -1,4 +1,4 @@
-#include "consoleoutput.h"
+#include "app/consoleoutput.h"
 
 #include <QtGlobal>
 

@@ -1,10 +1,10 @@
-#include "dialog.h"
+#include "app/dialog.h"
 #include "ui_dialog.h"
 
-#include "httptransfer.h"
-#include "information.h"
-#include "setting.h"
-#include "statustext.h"
+#include "service/httptransfer.h"
+#include "tasks/information.h"
+#include "service/setting.h"
+#include "tasks/statustext.h"
 
 #include <QApplication>
 #include <QCryptographicHash>

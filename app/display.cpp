@@ -1,4 +1,4 @@
-#include "display.h"
+#include "app/display.h"
 
 #include <QApplication>
 #include <QFont>

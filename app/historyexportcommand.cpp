@@ -1,10 +1,10 @@
-#include "historyexportcommand.h"
+#include "app/historyexportcommand.h"
 
-#include "consoleoutput.h"
+#include "app/consoleoutput.h"
 
-#include "historyconnection.h"
-#include "historycsv.h"
-#include "historystore.h"
+#include "history/historyconnection.h"
+#include "history/historycsv.h"
+#include "history/historystore.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
-#include "logfile.h"
+#include "app/logfile.h"
 
-#include "tracelog.h"
+#include "core/tracelog.h"
 
 #include <QDateTime>
 #include <QDir>

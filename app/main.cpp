@@ -1,10 +1,10 @@
-#include "dialog.h"
-#include "display.h"
-#include "historyexportcommand.h"
-#include "logfile.h"
-#include "network.h"
-#include "serverconfig.h"
-#include "tlstrust.h"
+#include "app/dialog.h"
+#include "app/display.h"
+#include "app/historyexportcommand.h"
+#include "app/logfile.h"
+#include "service/network.h"
+#include "app/serverconfig.h"
+#include "app/tlstrust.h"
 
 #include <QApplication>
 #include <QDebug>

@@ -1,6 +1,6 @@
-#include "serverconfig.h"
+#include "app/serverconfig.h"
 
-#include "network.h"
+#include "service/network.h"
 
 #include <QDebug>
 #include <QDir>

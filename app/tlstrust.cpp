@@ -1,4 +1,4 @@
-#include "tlstrust.h"
+#include "app/tlstrust.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,6 +1,6 @@
 // Throughput of the credential cipher next to OpenSSL's AES-128-ECB on the same data.
 
-#include "aescipher.h"
+#include "credentials/aescipher.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -7,10 +7,10 @@
 // peak resident memory holds only the client, not the simulator or an earlier run. The
 // files go to the temporary folder (TMPDIR) and are removed at the end.
 
-#include "devicesimulator.h"
-#include "krestservice.h"
-#include "standstill.h"
-#include "testpki.h"
+#include "sim/devicesimulator.h"
+#include "rest/krestservice.h"
+#include "bench/standstill.h"
+#include "tests/support/testpki.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

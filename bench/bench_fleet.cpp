@@ -2,7 +2,7 @@
 // second, through 10 minutes of normal running, a 10-minute outage of the service and 10
 // minutes after it. Counts the requests reaching the service in each second. The same fleet
 // with the fixed 5 s timer the window had before is the reference.
-#include "refreshschedule.h"
+#include "tasks/refreshschedule.h"
 
 #include <QCoreApplication>
 

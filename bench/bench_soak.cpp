@@ -1,9 +1,9 @@
 // Soak: the task window reloading 1,000 tasks back to back through its own refresh timer,
 // a few thousand times, against a simulator in another process. Resident memory after the
 // warm-up must stay flat; the program fails when it grows beyond the bound.
-#include "information.h"
-#include "network.h"
-#include "refreshschedule.h"
+#include "tasks/information.h"
+#include "service/network.h"
+#include "tasks/refreshschedule.h"
 
 #include <QApplication>
 #include <QDate>

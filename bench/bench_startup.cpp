@@ -1,10 +1,10 @@
 // Start-up: the time from starting a process to its sign-in window being shown, on the
 // offscreen platform, median of several runs. The reference is a bare Qt program that
 // shows an empty window, measured in the same run.
-#include "dialog.h"
-#include "display.h"
-#include "network.h"
-#include "serverconfig.h"
+#include "app/dialog.h"
+#include "app/display.h"
+#include "service/network.h"
+#include "app/serverconfig.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

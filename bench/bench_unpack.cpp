@@ -6,10 +6,10 @@
 // varies from run to run, on a tmpfs such as /dev/shm the unpacking itself is compared.
 // BENCH_UNPACK_RUNS=1 prints every run.
 
-#include "archiveunpacker.h"
+#include "service/archiveunpacker.h"
 
-#include "devicesimulator.h"
-#include "standstill.h"
+#include "sim/devicesimulator.h"
+#include "bench/standstill.h"
 
 #include <QCoreApplication>
 #include <QDir>

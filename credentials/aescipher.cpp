@@ -1,4 +1,4 @@
-#include "aescipher.h"
+#include "credentials/aescipher.h"
 
 #include <cstring>
 #include <limits>

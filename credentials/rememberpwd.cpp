@@ -1,6 +1,6 @@
-#include "rememberpwd.h"
+#include "credentials/rememberpwd.h"
 
-#include "aescipher.h"
+#include "credentials/aescipher.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "fetchhistory.h"
+#include "history/fetchhistory.h"
 
-#include "filedigest.h"
-#include "offthread.h"
+#include "history/filedigest.h"
+#include "core/offthread.h"
 
 #include <QDebug>
 #include <QDir>

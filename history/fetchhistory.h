@@ -1,9 +1,9 @@
 #ifndef FETCHHISTORY_H
 #define FETCHHISTORY_H
 
-#include "historyentry.h"
-#include "historystore.h"
-#include "versionkeeper.h"
+#include "history/historyentry.h"
+#include "history/historystore.h"
+#include "history/versionkeeper.h"
 
 #include <QObject>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "filedigest.h"
+#include "history/filedigest.h"
 
-#include "sha256.h"
+#include "core/sha256.h"
 
 #include <QDir>
 #include <QDirIterator>

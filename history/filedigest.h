@@ -1,7 +1,7 @@
 #ifndef FILEDIGEST_H
 #define FILEDIGEST_H
 
-#include "historyentry.h"
+#include "history/historyentry.h"
 
 #include <QList>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "historyconnection.h"
+#include "history/historyconnection.h"
 
 #include <QDateTime>
 #include <QDebug>

@@ -1,4 +1,4 @@
-#include "historycsv.h"
+#include "history/historycsv.h"
 
 #include <QSaveFile>
 #include <QStringList>

@@ -1,7 +1,7 @@
 #ifndef HISTORYCSV_H
 #define HISTORYCSV_H
 
-#include "historystore.h"
+#include "history/historystore.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "historystore.h"
+#include "history/historystore.h"
 
-#include "historyconnection.h"
+#include "history/historyconnection.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -1,7 +1,7 @@
 #ifndef HISTORYSTORE_H
 #define HISTORYSTORE_H
 
-#include "historyentry.h"
+#include "history/historyentry.h"
 
 #include <QDate>
 #include <QString>

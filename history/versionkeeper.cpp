@@ -1,4 +1,4 @@
-#include "versionkeeper.h"
+#include "history/versionkeeper.h"
 
 #include <QDebug>
 #include <QDir>

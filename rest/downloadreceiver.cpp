@@ -1,6 +1,6 @@
-#include "downloadreceiver.h"
+#include "rest/downloadreceiver.h"
 
-#include "downloadsink.h"
+#include "rest/downloadsink.h"
 
 #include <QDebug>
 #include <QNetworkReply>

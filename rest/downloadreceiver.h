@@ -1,7 +1,7 @@
 #ifndef DOWNLOADRECEIVER_H
 #define DOWNLOADRECEIVER_H
 
-#include "krestservice.h"
+#include "rest/krestservice.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

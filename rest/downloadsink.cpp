@@ -1,6 +1,6 @@
-#include "downloadsink.h"
+#include "rest/downloadsink.h"
 
-#include "offthread.h"
+#include "core/offthread.h"
 
 #include <QDebug>
 #include <QDir>

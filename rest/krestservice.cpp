@@ -1,9 +1,9 @@
-#include "krestservice.h"
+#include "rest/krestservice.h"
 
-#include "diskspace.h"
-#include "downloadreceiver.h"
-#include "downloadsink.h"
-#include "localpath.h"
+#include "core/diskspace.h"
+#include "rest/downloadreceiver.h"
+#include "rest/downloadsink.h"
+#include "core/localpath.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

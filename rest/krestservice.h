@@ -1,7 +1,7 @@
 #ifndef KRESTSERVICE_H
 #define KRESTSERVICE_H
 
-#include "diskspace.h"
+#include "core/diskspace.h"
 
 #include <QByteArray>
 #include <QJsonObject>

@@ -1,8 +1,8 @@
-#include "archiveunpacker.h"
+#include "service/archiveunpacker.h"
 
-#include "diskspace.h"
-#include "offthread.h"
-#include "safefilename.h"
+#include "core/diskspace.h"
+#include "core/offthread.h"
+#include "service/safefilename.h"
 
 #include <JlCompress.h>
 #include <quazip.h>

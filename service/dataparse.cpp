@@ -1,6 +1,6 @@
-#include "dataparse.h"
+#include "service/dataparse.h"
 
-#include "errorinfo.h"
+#include "service/errorinfo.h"
 
 #include <QDebug>
 #include <QJsonArray>

@@ -1,4 +1,4 @@
-#include "errorinfo.h"
+#include "service/errorinfo.h"
 
 ErrorInfo::ErrorInfo(int code, const QString &message, int offset)
     : m_code(code)

@@ -1,4 +1,4 @@
-#include "folderopener.h"
+#include "service/folderopener.h"
 
 #include <QDebug>
 #include <QDir>

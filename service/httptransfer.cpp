@@ -1,14 +1,14 @@
-#include "httptransfer.h"
+#include "service/httptransfer.h"
 
-#include "archiveunpacker.h"
-#include "dataparse.h"
-#include "folderopener.h"
-#include "krestservice.h"
-#include "localpath.h"
-#include "network.h"
-#include "tracelog.h"
-#include "safefilename.h"
-#include "setting.h"
+#include "service/archiveunpacker.h"
+#include "service/dataparse.h"
+#include "service/folderopener.h"
+#include "rest/krestservice.h"
+#include "core/localpath.h"
+#include "service/network.h"
+#include "core/tracelog.h"
+#include "service/safefilename.h"
+#include "service/setting.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,10 +1,10 @@
 #ifndef HTTPTRANSFER_H
 #define HTTPTRANSFER_H
 
-#include "archiveunpacker.h"
-#include "errorinfo.h"
-#include "fetchhistory.h"
-#include "krestservice.h"
+#include "service/archiveunpacker.h"
+#include "service/errorinfo.h"
+#include "history/fetchhistory.h"
+#include "rest/krestservice.h"
 
 #include <QObject>
 #include <QString>

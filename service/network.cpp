@@ -1,6 +1,6 @@
-#include "network.h"
+#include "service/network.h"
 
-#include "tracelog.h"
+#include "core/tracelog.h"
 
 #include <QCoreApplication>
 #include <QDebug>

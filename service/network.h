@@ -1,7 +1,7 @@
 #ifndef NETWORK_H
 #define NETWORK_H
 
-#include "errorinfo.h"
+#include "service/errorinfo.h"
 
 #include <QByteArray>
 #include <QMutex>

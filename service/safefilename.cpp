@@ -1,4 +1,4 @@
-#include "safefilename.h"
+#include "service/safefilename.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "setting.h"
+#include "service/setting.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,8 +1,8 @@
-#include "setup.h"
+#include "settings/setup.h"
 #include "ui_setup.h"
 
-#include "httptransfer.h"
-#include "setting.h"
+#include "service/httptransfer.h"
+#include "service/setting.h"
 
 #include <QApplication>
 #include <QDebug>

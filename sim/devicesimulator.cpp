@@ -1,4 +1,4 @@
-#include "devicesimulator.h"
+#include "sim/devicesimulator.h"
 
 #include <httplib.h>
 

@@ -1,6 +1,6 @@
 // quillet-devsim: the device-service simulator as a program, for scripts/run and for
 // trying the client by hand. It listens on 127.0.0.1 until it gets SIGINT or SIGTERM.
-#include "devicesimulator.h"
+#include "sim/devicesimulator.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "historymodel.h"
+#include "tasks/historymodel.h"
 
 #include <QDebug>
 #include <QSqlDatabase>

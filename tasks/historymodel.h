@@ -1,7 +1,7 @@
 #ifndef HISTORYMODEL_H
 #define HISTORYMODEL_H
 
-#include "historystore.h"
+#include "history/historystore.h"
 
 #include <QSqlQueryModel>
 

@@ -1,11 +1,11 @@
-#include "historywindow.h"
+#include "tasks/historywindow.h"
 #include "ui_historywindow.h"
 
-#include "historyconnection.h"
-#include "historycsv.h"
-#include "historymodel.h"
-#include "httptransfer.h"
-#include "offthread.h"
+#include "history/historyconnection.h"
+#include "history/historycsv.h"
+#include "tasks/historymodel.h"
+#include "service/httptransfer.h"
+#include "core/offthread.h"
 
 #include <QApplication>
 #include <QClipboard>

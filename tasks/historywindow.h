@@ -1,7 +1,7 @@
 #ifndef HISTORYWINDOW_H
 #define HISTORYWINDOW_H
 
-#include "historystore.h"
+#include "history/historystore.h"
 
 #include <QDate>
 #include <QString>

@@ -1,15 +1,15 @@
-#include "information.h"
+#include "tasks/information.h"
 #include "ui_information.h"
 
-#include "historywindow.h"
-#include "httptransfer.h"
-#include "network.h"
-#include "refreshschedule.h"
-#include "safefilename.h"
-#include "setup.h"
-#include "statustext.h"
-#include "tasklistchange.h"
-#include "tracelog.h"
+#include "tasks/historywindow.h"
+#include "service/httptransfer.h"
+#include "service/network.h"
+#include "tasks/refreshschedule.h"
+#include "service/safefilename.h"
+#include "settings/setup.h"
+#include "tasks/statustext.h"
+#include "tasks/tasklistchange.h"
+#include "core/tracelog.h"
 
 #include <QApplication>
 #include <QDateTime>

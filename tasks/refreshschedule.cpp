@@ -1,4 +1,4 @@
-#include "refreshschedule.h"
+#include "tasks/refreshschedule.h"
 
 RefreshSchedule::RefreshSchedule(QObject *parent)
     : QObject(parent)

@@ -1,6 +1,6 @@
-#include "statustext.h"
+#include "tasks/statustext.h"
 
-#include "network.h"
+#include "service/network.h"
 
 #include <QDir>
 

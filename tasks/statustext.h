@@ -1,9 +1,9 @@
 #ifndef STATUSTEXT_H
 #define STATUSTEXT_H
 
-#include "archiveunpacker.h"
-#include "errorinfo.h"
-#include "httptransfer.h"
+#include "service/archiveunpacker.h"
+#include "service/errorinfo.h"
+#include "service/httptransfer.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "tasklistchange.h"
+#include "tasks/tasklistchange.h"
 
 #include <QMap>
 #include <QStringList>

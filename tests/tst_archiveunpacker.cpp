@@ -1,8 +1,8 @@
-#include "archiveunpacker.h"
+#include "service/archiveunpacker.h"
 
-#include "devicesimulator.h"
-#include "filesizelimit.h"
-#include "testfiles.h"
+#include "sim/devicesimulator.h"
+#include "tests/support/filesizelimit.h"
+#include "tests/support/testfiles.h"
 
 #include <quazip.h>
 #include <quazipfile.h>

@@ -1,5 +1,5 @@
-#include "dataparse.h"
-#include "errorinfo.h"
+#include "service/dataparse.h"
+#include "service/errorinfo.h"
 
 #include <QtTest>
 

@@ -1,10 +1,10 @@
-#include "devicesimulator.h"
-#include "dialog.h"
-#include "information.h"
-#include "messageboxcloser.h"
-#include "network.h"
-#include "setting.h"
-#include "testfiles.h"
+#include "sim/devicesimulator.h"
+#include "app/dialog.h"
+#include "tasks/information.h"
+#include "tests/support/messageboxcloser.h"
+#include "service/network.h"
+#include "service/setting.h"
+#include "tests/support/testfiles.h"
 
 #include <QApplication>
 #include <QCheckBox>

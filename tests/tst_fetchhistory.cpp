@@ -1,9 +1,9 @@
-#include "fetchhistory.h"
+#include "history/fetchhistory.h"
 
-#include "devicesimulator.h"
-#include "historyconnection.h"
-#include "httptransfer.h"
-#include "testfiles.h"
+#include "sim/devicesimulator.h"
+#include "history/historyconnection.h"
+#include "service/httptransfer.h"
+#include "tests/support/testfiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,5 +1,5 @@
-#include "historyconnection.h"
-#include "historystore.h"
+#include "history/historyconnection.h"
+#include "history/historystore.h"
 
 #include <QDir>
 #include <QFile>

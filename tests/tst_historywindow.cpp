@@ -1,9 +1,9 @@
-#include "historywindow.h"
+#include "tasks/historywindow.h"
 
-#include "historymodel.h"
-#include "historystore.h"
-#include "messageboxcloser.h"
-#include "testfiles.h"
+#include "tasks/historymodel.h"
+#include "history/historystore.h"
+#include "tests/support/messageboxcloser.h"
+#include "tests/support/testfiles.h"
 
 #include <QMessageBox>
 #include <QTemporaryDir>

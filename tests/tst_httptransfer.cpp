@@ -1,7 +1,7 @@
-#include "httptransfer.h"
-#include "network.h"
+#include "service/httptransfer.h"
+#include "service/network.h"
 
-#include "devicesimulator.h"
+#include "sim/devicesimulator.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>

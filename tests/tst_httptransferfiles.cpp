@@ -1,7 +1,7 @@
-#include "httptransfer.h"
+#include "service/httptransfer.h"
 
-#include "devicesimulator.h"
-#include "testfiles.h"
+#include "sim/devicesimulator.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QDirIterator>

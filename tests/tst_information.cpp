@@ -1,7 +1,7 @@
-#include "devicesimulator.h"
-#include "information.h"
-#include "network.h"
-#include "refreshschedule.h"
+#include "sim/devicesimulator.h"
+#include "tasks/information.h"
+#include "service/network.h"
+#include "tasks/refreshschedule.h"
 
 #include <QAbstractItemView>
 #include <QDateEdit>

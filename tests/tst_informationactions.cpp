@@ -1,10 +1,10 @@
-#include "devicesimulator.h"
-#include "folderopener.h"
-#include "information.h"
-#include "logfile.h"
-#include "messageboxcloser.h"
-#include "network.h"
-#include "testfiles.h"
+#include "sim/devicesimulator.h"
+#include "service/folderopener.h"
+#include "tasks/information.h"
+#include "app/logfile.h"
+#include "tests/support/messageboxcloser.h"
+#include "service/network.h"
+#include "tests/support/testfiles.h"
 
 #include <QApplication>
 #include <QCryptographicHash>

@@ -1,8 +1,8 @@
-#include "devicesimulator.h"
-#include "information.h"
-#include "network.h"
-#include "refreshschedule.h"
-#include "testfiles.h"
+#include "sim/devicesimulator.h"
+#include "tasks/information.h"
+#include "service/network.h"
+#include "tasks/refreshschedule.h"
+#include "tests/support/testfiles.h"
 
 #include <QApplication>
 #include <QDir>

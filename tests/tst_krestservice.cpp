@@ -1,5 +1,5 @@
-#include "devicesimulator.h"
-#include "krestservice.h"
+#include "sim/devicesimulator.h"
+#include "rest/krestservice.h"
 
 #include <QDateTime>
 #include <QMetaMethod>

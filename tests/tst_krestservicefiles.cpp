@@ -1,7 +1,7 @@
-#include "devicesimulator.h"
-#include "filesizelimit.h"
-#include "krestservice.h"
-#include "testfiles.h"
+#include "sim/devicesimulator.h"
+#include "tests/support/filesizelimit.h"
+#include "rest/krestservice.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "logfile.h"
+#include "app/logfile.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>

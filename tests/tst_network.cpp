@@ -1,6 +1,6 @@
-#include "network.h"
+#include "service/network.h"
 
-#include "devicesimulator.h"
+#include "sim/devicesimulator.h"
 
 #include <QElapsedTimer>
 #include <QMutexLocker>

@@ -1,6 +1,6 @@
-#include "aescipher.h"
-#include "filesizelimit.h"
-#include "rememberpwd.h"
+#include "credentials/aescipher.h"
+#include "tests/support/filesizelimit.h"
+#include "credentials/rememberpwd.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
-#include "setting.h"
-#include "testfiles.h"
+#include "service/setting.h"
+#include "tests/support/testfiles.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,10 +1,10 @@
-#include "setup.h"
+#include "settings/setup.h"
 
-#include "devicesimulator.h"
-#include "httptransfer.h"
-#include "messageboxcloser.h"
-#include "network.h"
-#include "setting.h"
+#include "sim/devicesimulator.h"
+#include "service/httptransfer.h"
+#include "tests/support/messageboxcloser.h"
+#include "service/network.h"
+#include "service/setting.h"
 
 #include <QApplication>
 #include <QLineEdit>

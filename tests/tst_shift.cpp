@@ -1,7 +1,7 @@
-#include "devicesimulator.h"
-#include "network.h"
-#include "shift.h"
-#include "testfiles.h"
+#include "sim/devicesimulator.h"
+#include "service/network.h"
+#include "tests/shift/shift.h"
+#include "tests/support/testfiles.h"
 
 #include <QElapsedTimer>
 #include <QMutexLocker>

@@ -1,7 +1,7 @@
-#include "dialog.h"
-#include "display.h"
-#include "information.h"
-#include "setup.h"
+#include "app/dialog.h"
+#include "app/display.h"
+#include "tasks/information.h"
+#include "settings/setup.h"
 
 #include <QAbstractButton>
 #include <QHeaderView>

@@ -1,12 +1,12 @@
-#include "tlstrust.h"
+#include "app/tlstrust.h"
 
-#include "devicesimulator.h"
-#include "httptransfer.h"
-#include "network.h"
-#include "serverconfig.h"
-#include "statustext.h"
-#include "testfiles.h"
-#include "testpki.h"
+#include "sim/devicesimulator.h"
+#include "service/httptransfer.h"
+#include "service/network.h"
+#include "app/serverconfig.h"
+#include "tasks/statustext.h"
+#include "tests/support/testfiles.h"
+#include "tests/support/testpki.h"
 
 #include <QCryptographicHash>
 #include <QDate>

@@ -1,6 +1,6 @@
-#include "versionkeeper.h"
+#include "history/versionkeeper.h"
 
-#include "testfiles.h"
+#include "tests/support/testfiles.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -2,8 +2,8 @@
 // cipher keeps its promises: nothing but empty output for a bad key or a bad size, never
 // more plain bytes than the data blocks hold, and every result survives a round trip.
 
-#include "aescipher.h"
-#include "fuzzcheck.h"
+#include "credentials/aescipher.h"
+#include "tests/fuzz/fuzzcheck.h"
 
 #include <QByteArray>
 

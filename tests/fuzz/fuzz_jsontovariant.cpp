@@ -2,9 +2,9 @@
 // error record and a success without one; what was parsed, written back as JSON, must read
 // back as the same JSON text.
 
-#include "dataparse.h"
-#include "errorinfo.h"
-#include "fuzzcheck.h"
+#include "service/dataparse.h"
+#include "service/errorinfo.h"
+#include "tests/fuzz/fuzzcheck.h"
 
 #include <QString>
 #include <QVariant>

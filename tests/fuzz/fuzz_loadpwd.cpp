@@ -3,9 +3,9 @@
 // JSON reader sees fuzzed text), or a user name and password stored with savePwd that must
 // come back unchanged.
 
-#include "aescipher.h"
-#include "fuzzcheck.h"
-#include "rememberpwd.h"
+#include "credentials/aescipher.h"
+#include "tests/fuzz/fuzzcheck.h"
+#include "credentials/rememberpwd.h"
 
 #include <QCoreApplication>
 #include <QFile>

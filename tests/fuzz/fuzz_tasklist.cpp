@@ -2,11 +2,11 @@
 // it. The table must show exactly the records of the reply's "data" list, each field in its
 // column, whatever else the text holds.
 
-#include "dataparse.h"
-#include "devicesimulator.h"
-#include "fuzzcheck.h"
-#include "information.h"
-#include "network.h"
+#include "service/dataparse.h"
+#include "sim/devicesimulator.h"
+#include "tests/fuzz/fuzzcheck.h"
+#include "tasks/information.h"
+#include "service/network.h"
 
 #include <QApplication>
 #include <QMutexLocker>

@@ -1,13 +1,13 @@
-#include "shift.h"
+#include "tests/shift/shift.h"
 
-#include "devicesimulator.h"
-#include "dialog.h"
-#include "filesizelimit.h"
-#include "historymodel.h"
-#include "historywindow.h"
-#include "network.h"
-#include "refreshschedule.h"
-#include "statustext.h"
+#include "sim/devicesimulator.h"
+#include "app/dialog.h"
+#include "tests/support/filesizelimit.h"
+#include "tasks/historymodel.h"
+#include "tasks/historywindow.h"
+#include "service/network.h"
+#include "tasks/refreshschedule.h"
+#include "tasks/statustext.h"
 
 #include <QApplication>
 #include <QDateEdit>

@@ -1,7 +1,7 @@
-#include "shiftinvariants.h"
+#include "tests/shift/shiftinvariants.h"
 
-#include "devicesimulator.h"
-#include "historystore.h"
+#include "sim/devicesimulator.h"
+#include "history/historystore.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>

@@ -1,6 +1,6 @@
 // Fetches one file with its history entry, says so on standard output and then waits to
 // be killed: tst_FetchHistory checks that the entry outlives the process.
-#include "httptransfer.h"
+#include "service/httptransfer.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

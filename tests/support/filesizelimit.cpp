@@ -1,4 +1,4 @@
-#include "filesizelimit.h"
+#include "tests/support/filesizelimit.h"
 
 #ifdef Q_OS_UNIX
 #include <csignal>

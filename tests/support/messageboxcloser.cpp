@@ -1,4 +1,4 @@
-#include "messageboxcloser.h"
+#include "tests/support/messageboxcloser.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,6 +1,6 @@
-#include "testpki.h"
+#include "tests/support/testpki.h"
 
-#include "testfiles.h"
+#include "tests/support/testfiles.h"
 
 #include <QHostAddress>
 

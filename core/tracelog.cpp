@@ -1,3 +1,3 @@
-#include "tracelog.h"
+#include "core/tracelog.h"
 
 Q_LOGGING_CATEGORY(traceLog, "quillet.trace")

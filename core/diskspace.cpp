@@ -1,4 +1,4 @@
-#include "diskspace.h"
+#include "core/diskspace.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "localpath.h"
+#include "core/localpath.h"
 
 QString LocalPath::fromFileUrl(const QString &path)
 {
