@@ -2,8 +2,8 @@
 #include "ui_dialog.h"
 
 #include "service/httptransfer.h"
-#include "tasks/information.h"
 #include "service/setting.h"
+#include "tasks/information.h"
 #include "tasks/statustext.h"
 
 #include <QApplication>
@@ -58,7 +58,8 @@ void Dialog::on_loginBtn_clicked()
     if (reply.value("status").toInt() == 0) {
         const QString why = signInProblem(transfer.lastError(), reply);
         const QString detail = transfer.lastError().message();
-        qInfo().noquote() << "sign-in" << userName << "failed:" << why << (detail.isEmpty() ? QString() : "(" + detail + ")");
+        qInfo().noquote() << "sign-in" << userName << "failed:" << why
+                          << (detail.isEmpty() ? QString() : "(" + detail + ")");
         QMessageBox::critical(nullptr, tr("fail"), tr("登陆失败") + QLatin1Char('\n') + why, QMessageBox::Ok);
         return;
     }

@@ -7,9 +7,9 @@
 #include <QtGlobal>
 
 // A log a technician can read where no console shows the debug output: every message but
-// the trace category's goes, with a time stamp, to a file (normally "log/quillet.log" beside the program) and on to the
-// message handler that was installed before. When the file would grow beyond maxBytes it
-// becomes "<name>.1", the older ones move up by one, and at most keptFiles files remain.
+// the trace category's goes, with a time stamp, to a file (normally "log/quillet.log" beside the program) and
+// on to the message handler that was installed before. When the file would grow beyond maxBytes it becomes
+// "<name>.1", the older ones move up by one, and at most keptFiles files remain.
 class LogFile
 {
 public:

@@ -2,9 +2,9 @@
 #include "app/display.h"
 #include "app/historyexportcommand.h"
 #include "app/logfile.h"
-#include "service/network.h"
 #include "app/serverconfig.h"
 #include "app/tlstrust.h"
+#include "service/network.h"
 
 #include <QApplication>
 #include <QDebug>

@@ -2,9 +2,9 @@
 // clicks are queued as the platform queues real input (window-system events, delivered
 // asynchronously), so a wait that holds back user input would hold them back too. The
 // reaction is the table making the clicked row current.
+#include "service/network.h"
 #include "sim/devicesimulator.h"
 #include "tasks/information.h"
-#include "service/network.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

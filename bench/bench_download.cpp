@@ -7,9 +7,9 @@
 // peak resident memory holds only the client, not the simulator or an earlier run. The
 // files go to the temporary folder (TMPDIR) and are removed at the end.
 
-#include "sim/devicesimulator.h"
-#include "rest/krestservice.h"
 #include "bench/standstill.h"
+#include "rest/krestservice.h"
+#include "sim/devicesimulator.h"
 #include "tests/support/testpki.h"
 
 #include <QCoreApplication>
@@ -99,7 +99,8 @@ static Run runChild(const QString &program, const QStringList &arguments)
     return run;
 }
 
-static Run runQuillet(const QString &url, const QString &dst, qint64 bytes = bodyBytes, const QString &caFile = {})
+static Run runQuillet(
+    const QString &url, const QString &dst, qint64 bytes = bodyBytes, const QString &caFile = {})
 {
     QFile::remove(dst);
     return runChild(QCoreApplication::applicationFilePath(),
@@ -125,7 +126,8 @@ static int fetchWithCurl(const QString &url, const QString &dst, qint64 bytes, c
     return complete ? 0 : 1;
 }
 
-static Run runCurl(const QString &url, const QString &dst, qint64 bytes = bodyBytes, const QString &caFile = {})
+static Run runCurl(
+    const QString &url, const QString &dst, qint64 bytes = bodyBytes, const QString &caFile = {})
 {
     QFile::remove(dst);
     return runChild(QCoreApplication::applicationFilePath(),
@@ -186,7 +188,8 @@ static int benchmarkHttps(const QTemporaryDir &dir, const QString &dst)
         return 1;
     }
     ca.close();
-    if (!simulator.startTls(dir.filePath(QStringLiteral("server.pem")), dir.filePath(QStringLiteral("server.key")))) {
+    if (!simulator.startTls(
+            dir.filePath(QStringLiteral("server.pem")), dir.filePath(QStringLiteral("server.key")))) {
         std::fprintf(stderr, "bench_download: cannot start the TLS simulator\n");
         return 1;
     }
@@ -203,7 +206,8 @@ static int benchmarkHttps(const QTemporaryDir &dir, const QString &dst)
     const Run curl = best(curls);
     const Run syncedCurl = best(syncedCurls);
     if (!quillet.ok || !curl.ok) {
-        std::fprintf(stderr, "bench_download: an https download failed (quillet %d, curl %d)\n", quillet.ok, curl.ok);
+        std::fprintf(
+            stderr, "bench_download: an https download failed (quillet %d, curl %d)\n", quillet.ok, curl.ok);
         return 1;
     }
     const double ourSpeed = tlsBodyBytes / 1e6 / quillet.seconds;
@@ -211,8 +215,9 @@ static int benchmarkHttps(const QTemporaryDir &dir, const QString &dst)
     const double syncedCurlSpeed = tlsBodyBytes / 1e6 / syncedCurl.seconds;
     std::printf("download 200 MB over https: %.0f MB/s, curl %.0f MB/s, ratio %.2f\n", ourSpeed, curlSpeed,
         ourSpeed / curlSpeed);
-    std::printf("download 200 MB over https on disk: %.0f MB/s, curl then fsync %.0f MB/s, ratio %.2f (target "
-                ">= 0.80)\n",
+    std::printf(
+        "download 200 MB over https on disk: %.0f MB/s, curl then fsync %.0f MB/s, ratio %.2f (target "
+        ">= 0.80)\n",
         ourSpeed, syncedCurlSpeed, ourSpeed / syncedCurlSpeed);
     return 0;
 }

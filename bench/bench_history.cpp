@@ -4,13 +4,13 @@
 // with 100,000 entries (open with the first page shown, filter by a task); and
 // "quillet --export-history" of those 100,000 entries, run as the program itself.
 
+#include "history/historystore.h"
+#include "rest/krestservice.h"
 #include "service/archiveunpacker.h"
+#include "service/httptransfer.h"
 #include "sim/devicesimulator.h"
 #include "tasks/historymodel.h"
-#include "history/historystore.h"
 #include "tasks/historywindow.h"
-#include "service/httptransfer.h"
-#include "rest/krestservice.h"
 
 #include <QApplication>
 #include <QDir>

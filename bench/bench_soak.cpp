@@ -1,8 +1,8 @@
 // Soak: the task window reloading 1,000 tasks back to back through its own refresh timer,
 // a few thousand times, against a simulator in another process. Resident memory after the
 // warm-up must stay flat; the program fails when it grows beyond the bound.
-#include "tasks/information.h"
 #include "service/network.h"
+#include "tasks/information.h"
 #include "tasks/refreshschedule.h"
 
 #include <QApplication>
@@ -66,7 +66,7 @@ int main(int argc, char *argv[])
 
     QProcess simulator;
     simulator.start(QCoreApplication::applicationDirPath() + "/../sim/quillet-devsim",
-                    { "--port", "0", "--tasks-per-day", "1000" });
+        { "--port", "0", "--tasks-per-day", "1000" });
     if (!simulator.waitForReadyRead(10000)) {
         std::printf("soak: the simulator did not start\n");
         return 1;
@@ -106,9 +106,10 @@ int main(int argc, char *argv[])
 
     const double growth = last - warm;
     const bool flat = peak - warm <= BoundMb;
-    std::printf("soak: %d reloads of 1000 tasks in %.0f s; resident after warm-up %.1f MB, at the end %.1f MB, "
-                "peak %.1f MB: growth %.1f MB (bound %.1f MB) %s\n",
-                reloadsSeen, clock.elapsed() / 1000.0, warm, last, peak, growth, BoundMb, flat ? "flat" : "GROWING");
+    std::printf(
+        "soak: %d reloads of 1000 tasks in %.0f s; resident after warm-up %.1f MB, at the end %.1f MB, "
+        "peak %.1f MB: growth %.1f MB (bound %.1f MB) %s\n",
+        reloadsSeen, clock.elapsed() / 1000.0, warm, last, peak, growth, BoundMb, flat ? "flat" : "GROWING");
     std::printf("soak: resident MB every 300 reloads: %s\n", qPrintable(samples));
     return flat ? 0 : 1;
 }

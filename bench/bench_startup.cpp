@@ -3,8 +3,8 @@
 // shows an empty window, measured in the same run.
 #include "app/dialog.h"
 #include "app/display.h"
-#include "service/network.h"
 #include "app/serverconfig.h"
+#include "service/network.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -49,8 +49,8 @@ int runChild(int argc, char *argv[], bool bare)
     }
     // The same steps as the client's main().
     registerResources();
-    ServerConfig::bind(Network::getInstance("defalut"),
-                       ServerConfig::serverRoot(ServerConfig::executableDir(argv[0])));
+    ServerConfig::bind(
+        Network::getInstance("defalut"), ServerConfig::serverRoot(ServerConfig::executableDir(argv[0])));
     Display::enableHighDpiScaling();
     QApplication app(argc, argv);
     Display::substituteFormFont();
@@ -92,6 +92,6 @@ int main(int argc, char *argv[])
     const double client = medianStartMs("--child");
     std::printf("start-up to sign-in window shown: %.1f ms median of %d (target <= 150 ms); "
                 "bare Qt window %.1f ms; ratio %.2f\n",
-                client, Runs, bare, bare > 0 ? client / bare : 0.0);
+        client, Runs, bare, bare > 0 ? client / bare : 0.0);
     return client > 0 ? 0 : 1;
 }

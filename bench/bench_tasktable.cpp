@@ -1,9 +1,9 @@
 // Task table figures: the time one loadTaskList of another day takes beyond the wait for its
 // reply, for 100, 1,000 and 10,000 tasks, and the CPU share of the five-second refresh with 100 tasks
 // against a simulator running in its own process.
+#include "service/network.h"
 #include "sim/devicesimulator.h"
 #include "tasks/information.h"
-#include "service/network.h"
 
 #include <QApplication>
 #include <QCoreApplication>

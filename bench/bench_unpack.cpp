@@ -8,8 +8,8 @@
 
 #include "service/archiveunpacker.h"
 
-#include "sim/devicesimulator.h"
 #include "bench/standstill.h"
+#include "sim/devicesimulator.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "history/fetchhistory.h"
 
-#include "history/filedigest.h"
 #include "core/offthread.h"
+#include "history/filedigest.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,8 +1,8 @@
 #ifndef DOWNLOADSINK_H
 #define DOWNLOADSINK_H
 
-#include "rest/krestservice.h"
 #include "core/sha256.h"
+#include "rest/krestservice.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>

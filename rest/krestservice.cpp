@@ -1,9 +1,9 @@
 #include "rest/krestservice.h"
 
 #include "core/diskspace.h"
+#include "core/localpath.h"
 #include "rest/downloadreceiver.h"
 #include "rest/downloadsink.h"
-#include "core/localpath.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

@@ -1,12 +1,12 @@
 #include "service/httptransfer.h"
 
+#include "core/localpath.h"
+#include "core/tracelog.h"
+#include "rest/krestservice.h"
 #include "service/archiveunpacker.h"
 #include "service/dataparse.h"
 #include "service/folderopener.h"
-#include "rest/krestservice.h"
-#include "core/localpath.h"
 #include "service/network.h"
-#include "core/tracelog.h"
 #include "service/safefilename.h"
 #include "service/setting.h"
 
@@ -104,9 +104,12 @@ QString HttpTransfer::lastOutcome() const
 {
     QStringList words { QLatin1String(QMetaEnum::fromType<FetchResult>().valueToKey(int(m_fetchResult))) };
     if (m_fetchResult == FetchResult::Fetched || m_fetchResult == FetchResult::DownloadFailed)
-        words << QLatin1String(QMetaEnum::fromType<KRESTService::DownloadResult>().valueToKey(int(m_downloadResult)));
-    if (m_unpackResult != ArchiveUnpacker::Result::NotAnArchive || m_fetchResult == FetchResult::NothingToFetch)
-        words << QLatin1String(QMetaEnum::fromType<ArchiveUnpacker::Result>().valueToKey(int(m_unpackResult)));
+        words << QLatin1String(
+            QMetaEnum::fromType<KRESTService::DownloadResult>().valueToKey(int(m_downloadResult)));
+    if (m_unpackResult != ArchiveUnpacker::Result::NotAnArchive
+        || m_fetchResult == FetchResult::NothingToFetch)
+        words << QLatin1String(
+            QMetaEnum::fromType<ArchiveUnpacker::Result>().valueToKey(int(m_unpackResult)));
     return words.join(QLatin1Char(' '));
 }
 

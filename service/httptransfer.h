@@ -1,10 +1,10 @@
 #ifndef HTTPTRANSFER_H
 #define HTTPTRANSFER_H
 
-#include "service/archiveunpacker.h"
-#include "service/errorinfo.h"
 #include "history/fetchhistory.h"
 #include "rest/krestservice.h"
+#include "service/archiveunpacker.h"
+#include "service/errorinfo.h"
 
 #include <QObject>
 #include <QString>

@@ -56,7 +56,8 @@ void setup::on_pushButton_clicked()
 
     const bool saved = reply.value("status").toInt() != 0;
     qInfo().noquote() << "device settings" << name << (ownerOnly ? "owner only" : "everyone") << ":"
-                      << (saved ? QStringLiteral("saved") : QStringLiteral("not saved, ") + transfer.lastError().message());
+                      << (saved ? QStringLiteral("saved")
+                                : QStringLiteral("not saved, ") + transfer.lastError().message());
     if (!saved) {
         QMessageBox::critical(nullptr, QStringLiteral("fail"), tr("设置失败"));
         return;

@@ -1,11 +1,11 @@
 #include "tasks/historywindow.h"
 #include "ui_historywindow.h"
 
+#include "core/offthread.h"
 #include "history/historyconnection.h"
 #include "history/historycsv.h"
-#include "tasks/historymodel.h"
 #include "service/httptransfer.h"
-#include "core/offthread.h"
+#include "tasks/historymodel.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,15 +1,15 @@
 #include "tasks/information.h"
 #include "ui_information.h"
 
-#include "tasks/historywindow.h"
+#include "core/tracelog.h"
 #include "service/httptransfer.h"
 #include "service/network.h"
-#include "tasks/refreshschedule.h"
 #include "service/safefilename.h"
 #include "settings/setup.h"
+#include "tasks/historywindow.h"
+#include "tasks/refreshschedule.h"
 #include "tasks/statustext.h"
 #include "tasks/tasklistchange.h"
-#include "core/tracelog.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -116,7 +116,8 @@ void Information::showTasks(const QString &date, const QVariantList &tasks)
     const bool sameDay = date == shownDate && loadedAt.isValid();
     const bool unchanged = sameDay && tasks == taskList;
     if (failingSince.isValid())
-        qInfo().noquote() << "device service answers again, after failing since" << StatusText::clock(failingSince);
+        qInfo().noquote() << "device service answers again, after failing since"
+                          << StatusText::clock(failingSince);
     if (!unchanged)
         logTaskList(date, tasks, sameDay);
     shownDate = date;
@@ -155,7 +156,8 @@ void Information::showFailure(const QString &date, const ErrorInfo &failure)
 // brings the same list again.
 void Information::logTaskList(const QString &date, const QVariantList &tasks, bool sameDay) const
 {
-    const QString change = sameDay ? QStringLiteral(" (%1)").arg(TaskListChange::describe(taskList, tasks)) : QString();
+    const QString change
+        = sameDay ? QStringLiteral(" (%1)").arg(TaskListChange::describe(taskList, tasks)) : QString();
     qInfo().noquote() << "task list of" << date << ":" << tasks.size() << "tasks" + change;
 }
 
@@ -277,9 +279,9 @@ void Information::logFetch(
     const QString &taskNumber, bool pdf, const QString &address, const HttpTransfer &transfer, qint64 ms)
 {
     const QByteArray sha256 = transfer.lastFileSha256().toHex();
-    qInfo().noquote().nospace() << "fetch " << (pdf ? "label PDF" : "NC program") << " of task \"" << taskNumber
-                                << "\" from " << address << ": " << transfer.lastOutcome() << ", "
-                                << transfer.lastFileSize() << " bytes, SHA-256 "
+    qInfo().noquote().nospace() << "fetch " << (pdf ? "label PDF" : "NC program") << " of task \""
+                                << taskNumber << "\" from " << address << ": " << transfer.lastOutcome()
+                                << ", " << transfer.lastFileSize() << " bytes, SHA-256 "
                                 << (sha256.isEmpty() ? QByteArray("-") : sha256) << ", " << ms << " ms";
 }
 

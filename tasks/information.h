@@ -23,7 +23,8 @@ class Information;
 }
 
 // The task window: the signed-in user's tasks of one day, reloaded every five seconds (less
-// often while the service fails, see RefreshSchedule), with buttons to move between days and a status line that says what the table shows.
+// often while the service fails, see RefreshSchedule), with buttons to move between days and a status line
+// that says what the table shows.
 //
 // Requests to the device service wait in local event loops that handle every event, so
 // the operator's clicks are handled at once, on the rows as shown, while a load waits.

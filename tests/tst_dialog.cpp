@@ -1,9 +1,9 @@
-#include "sim/devicesimulator.h"
 #include "app/dialog.h"
-#include "tasks/information.h"
-#include "tests/support/messageboxcloser.h"
 #include "service/network.h"
 #include "service/setting.h"
+#include "sim/devicesimulator.h"
+#include "tasks/information.h"
+#include "tests/support/messageboxcloser.h"
 #include "tests/support/testfiles.h"
 
 #include <QApplication>
@@ -169,12 +169,15 @@ void tst_Dialog::signIn_data()
 
     const QString refused = QStringLiteral("用户名或密码被服务拒绝");
     const QString invalid = QStringLiteral("回复无效");
-    QTest::newRow("demo account") << QByteArray() << 200 << "demo123" << true << "1001" << "";
+    QTest::newRow("demo account") << QByteArray() << 200 << "demo123" << true << "1001"
+                                  << "";
     QTest::newRow("wrong password") << QByteArray() << 200 << "demo12" << false << "" << refused;
     QTest::newRow("status number 1") << QByteArray(R"({"status":1,"data":{"id":"42"}})") << 200 << "x" << true
-                                     << "42" << "";
+                                     << "42"
+                                     << "";
     QTest::newRow("status text 1") << QByteArray(R"({"status":"1","data":{"id":7}})") << 200 << "x" << true
-                                   << "7" << "";
+                                   << "7"
+                                   << "";
     QTest::newRow("status number 0") << QByteArray(R"({"status":0,"data":{"id":"42"}})") << 200 << "x"
                                      << false << "" << refused;
     QTest::newRow("status text 0") << QByteArray(R"({"status":"0","data":{"id":"42"}})") << 200 << "x"
@@ -183,10 +186,13 @@ void tst_Dialog::signIn_data()
         << QByteArray(R"({"status":"ok","data":{"id":"42"}})") << 200 << "x" << false << "" << refused;
     QTest::newRow("status absent") << QByteArray(R"({"data":{"id":"42"}})") << 200 << "x" << false << ""
                                    << invalid;
-    QTest::newRow("not json") << QByteArray("<html>maintenance</html>") << 200 << "x" << false << "" << invalid;
+    QTest::newRow("not json") << QByteArray("<html>maintenance</html>") << 200 << "x" << false << ""
+                              << invalid;
     QTest::newRow("server error") << QByteArray(R"({"status":1,"data":{"id":"42"}})") << 500 << "x" << false
-                                  << "" << "服务器错误 500";
-    QTest::newRow("success without data") << QByteArray(R"({"status":1})") << 200 << "x" << true << "" << "";
+                                  << ""
+                                  << "服务器错误 500";
+    QTest::newRow("success without data") << QByteArray(R"({"status":1})") << 200 << "x" << true << ""
+                                          << "";
 }
 
 void tst_Dialog::signIn()

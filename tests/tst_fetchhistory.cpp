@@ -1,8 +1,8 @@
 #include "history/fetchhistory.h"
 
-#include "sim/devicesimulator.h"
 #include "history/historyconnection.h"
 #include "service/httptransfer.h"
+#include "sim/devicesimulator.h"
 #include "tests/support/testfiles.h"
 
 #include <QCryptographicHash>

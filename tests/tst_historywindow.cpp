@@ -1,7 +1,7 @@
 #include "tasks/historywindow.h"
 
-#include "tasks/historymodel.h"
 #include "history/historystore.h"
+#include "tasks/historymodel.h"
 #include "tests/support/messageboxcloser.h"
 #include "tests/support/testfiles.h"
 

@@ -200,7 +200,8 @@ void tst_HttpTransferFiles::escapingArchiveUnpacksNothing()
     HttpTransfer transfer;
     QVERIFY(
         transfer.downloadNcFile(transferRequest(url("dl/7.zip"), path("work/nc/7.zip"), path("work/nc/7"))));
-    QCOMPARE(TestFiles::snapshot(m_work->path()).keys(), (QStringList { "work", "work/nc", "work/nc/7.zip" }));
+    QCOMPARE(
+        TestFiles::snapshot(m_work->path()).keys(), (QStringList { "work", "work/nc", "work/nc/7.zip" }));
 }
 
 // The fetch waits in a local event loop; a request for the same file that arrives meanwhile

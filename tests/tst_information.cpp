@@ -1,6 +1,6 @@
+#include "service/network.h"
 #include "sim/devicesimulator.h"
 #include "tasks/information.h"
-#include "service/network.h"
 #include "tasks/refreshschedule.h"
 
 #include <QAbstractItemView>

@@ -1,9 +1,9 @@
-#include "sim/devicesimulator.h"
-#include "service/folderopener.h"
-#include "tasks/information.h"
 #include "app/logfile.h"
-#include "tests/support/messageboxcloser.h"
+#include "service/folderopener.h"
 #include "service/network.h"
+#include "sim/devicesimulator.h"
+#include "tasks/information.h"
+#include "tests/support/messageboxcloser.h"
 #include "tests/support/testfiles.h"
 
 #include <QApplication>
@@ -614,7 +614,6 @@ void tst_InformationActions::clickDuringSlowReloadActsOnShownRow()
     QCOMPARE(m_window->findChild<QTableWidget *>("view")->item(0, 0)->text(), QStringLiteral("21"));
 }
 
-
 // A technician's log: nothing for reloads that bring the list already shown, one line for a
 // change, one when the service starts failing and one when it answers again, and a line
 // for each fetch with the SHA-256 of what was written.
@@ -661,7 +660,8 @@ void tst_InformationActions::logKeepsActionsAndChangesOnly()
     const QString sha256 = QCryptographicHash::hash(written, QCryptographicHash::Sha256).toHex();
     const QStringList fetchLines = lines().filter("fetch label PDF");
     QCOMPARE(fetchLines.size(), 1);
-    QVERIFY2(fetchLines.first().contains(QStringLiteral("%1 bytes, SHA-256 %2").arg(written.size()).arg(sha256)),
+    QVERIFY2(
+        fetchLines.first().contains(QStringLiteral("%1 bytes, SHA-256 %2").arg(written.size()).arg(sha256)),
         qPrintable(fetchLines.first()));
     QCOMPARE(lines().filter("opened folder").size(), 1);
 }

@@ -1,5 +1,5 @@
-#include "sim/devicesimulator.h"
 #include "rest/krestservice.h"
+#include "sim/devicesimulator.h"
 
 #include <QDateTime>
 #include <QMetaMethod>

@@ -1,6 +1,6 @@
+#include "rest/krestservice.h"
 #include "sim/devicesimulator.h"
 #include "tests/support/filesizelimit.h"
-#include "rest/krestservice.h"
 #include "tests/support/testfiles.h"
 
 #include <QDir>

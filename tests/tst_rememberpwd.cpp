@@ -1,6 +1,6 @@
 #include "credentials/aescipher.h"
-#include "tests/support/filesizelimit.h"
 #include "credentials/rememberpwd.h"
+#include "tests/support/filesizelimit.h"
 
 #include <QtTest>
 

@@ -1,10 +1,10 @@
 #include "settings/setup.h"
 
-#include "sim/devicesimulator.h"
 #include "service/httptransfer.h"
-#include "tests/support/messageboxcloser.h"
 #include "service/network.h"
 #include "service/setting.h"
+#include "sim/devicesimulator.h"
+#include "tests/support/messageboxcloser.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -1,5 +1,5 @@
-#include "sim/devicesimulator.h"
 #include "service/network.h"
+#include "sim/devicesimulator.h"
 #include "tests/shift/shift.h"
 #include "tests/support/testfiles.h"
 

@@ -1,7 +1,7 @@
 #include "app/dialog.h"
 #include "app/display.h"
-#include "tasks/information.h"
 #include "settings/setup.h"
+#include "tasks/information.h"
 
 #include <QAbstractButton>
 #include <QHeaderView>

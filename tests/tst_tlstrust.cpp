@@ -1,9 +1,9 @@
 #include "app/tlstrust.h"
 
-#include "sim/devicesimulator.h"
+#include "app/serverconfig.h"
 #include "service/httptransfer.h"
 #include "service/network.h"
-#include "app/serverconfig.h"
+#include "sim/devicesimulator.h"
 #include "tasks/statustext.h"
 #include "tests/support/testfiles.h"
 #include "tests/support/testpki.h"
@@ -107,7 +107,8 @@ void tst_TlsTrust::signInAndTaskListOverHttps()
     QCOMPARE(signedIn.value("status").toInt(), 1);
 
     const QDate today = QDate::currentDate();
-    const QVariantMap tasks = transfer.getTaskList({ { "uid", "1001" }, { "time", today.toString("yyyy-MM-dd") } });
+    const QVariantMap tasks
+        = transfer.getTaskList({ { "uid", "1001" }, { "time", today.toString("yyyy-MM-dd") } });
     QCOMPARE(tasks.value("data").toList(), m_sim->tasksFor(today));
 }
 

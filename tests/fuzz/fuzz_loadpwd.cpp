@@ -4,8 +4,8 @@
 // come back unchanged.
 
 #include "credentials/aescipher.h"
-#include "tests/fuzz/fuzzcheck.h"
 #include "credentials/rememberpwd.h"
+#include "tests/fuzz/fuzzcheck.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -4,9 +4,9 @@
 // leaves the network manager) holds its boundary only at the delimiters; and the
 // simulator's multipart parser reads back the same fields and contents.
 
+#include "rest/krestservice.h"
 #include "sim/devicesimulator.h"
 #include "tests/fuzz/fuzzcheck.h"
-#include "rest/krestservice.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>

@@ -3,10 +3,10 @@
 // column, whatever else the text holds.
 
 #include "service/dataparse.h"
-#include "sim/devicesimulator.h"
-#include "tests/fuzz/fuzzcheck.h"
-#include "tasks/information.h"
 #include "service/network.h"
+#include "sim/devicesimulator.h"
+#include "tasks/information.h"
+#include "tests/fuzz/fuzzcheck.h"
 
 #include <QApplication>
 #include <QMutexLocker>

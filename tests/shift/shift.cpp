@@ -1,13 +1,13 @@
 #include "tests/shift/shift.h"
 
-#include "sim/devicesimulator.h"
 #include "app/dialog.h"
-#include "tests/support/filesizelimit.h"
+#include "service/network.h"
+#include "sim/devicesimulator.h"
 #include "tasks/historymodel.h"
 #include "tasks/historywindow.h"
-#include "service/network.h"
 #include "tasks/refreshschedule.h"
 #include "tasks/statustext.h"
+#include "tests/support/filesizelimit.h"
 
 #include <QApplication>
 #include <QDateEdit>

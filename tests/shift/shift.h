@@ -1,8 +1,8 @@
 #ifndef SHIFT_H
 #define SHIFT_H
 
-#include "tests/support/messageboxcloser.h"
 #include "tests/shift/shiftinvariants.h"
+#include "tests/support/messageboxcloser.h"
 
 #include <QEventLoop>
 #include <QMap>

@@ -1,7 +1,7 @@
 #include "tests/shift/shiftinvariants.h"
 
-#include "sim/devicesimulator.h"
 #include "history/historystore.h"
+#include "sim/devicesimulator.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>

@@ -23,12 +23,12 @@ QMap<QString, QByteArray> TestFiles::snapshot(const QString &root)
 {
     QMap<QString, QByteArray> found;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
+        QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         const QFileInfo info = it.fileInfo();
         found.insert(QDir(root).relativeFilePath(path),
-                     info.isDir() && !info.isSymLink() ? QByteArray("<dir>") : read(path));
+            info.isDir() && !info.isSymLink() ? QByteArray("<dir>") : read(path));
     }
     return found;
 }

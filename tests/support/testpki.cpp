@@ -41,8 +41,8 @@ bool addExtension(X509 *certificate, X509 *issuer, int nid, const QByteArray &va
 }
 
 // The issuer is the certificate itself when issuer is null (a self-signed CA).
-Certificate makeCertificate(EVP_PKEY *key, const QByteArray &commonName, X509 *issuer, EVP_PKEY *issuerKey,
-    int fromDays, int toDays)
+Certificate makeCertificate(
+    EVP_PKEY *key, const QByteArray &commonName, X509 *issuer, EVP_PKEY *issuerKey, int fromDays, int toDays)
 {
     static long serial = 1;
     Certificate certificate(X509_new());
@@ -53,8 +53,8 @@ Certificate makeCertificate(EVP_PKEY *key, const QByteArray &commonName, X509 *i
     X509_time_adj_ex(X509_getm_notAfter(cert), toDays, 0, nullptr);
     X509_set_pubkey(cert, key);
     X509_NAME *name = X509_get_subject_name(cert);
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8,
-        reinterpret_cast<const unsigned char *>("Quillet test"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(
+        name, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char *>("Quillet test"), -1, -1, 0);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
         reinterpret_cast<const unsigned char *>(commonName.constData()), -1, -1, 0);
     X509_set_issuer_name(cert, issuer ? X509_get_subject_name(issuer) : name);
@@ -136,6 +136,7 @@ TestPki::Issued TestPki::issue(const QString &host, int validFromDays, int valid
 
 bool TestPki::save(const Issued &issued, const QString &folder, const QString &name)
 {
-    return !issued.certificatePem.isEmpty() && TestFiles::write(folder + '/' + name + ".pem", issued.certificatePem)
+    return !issued.certificatePem.isEmpty()
+        && TestFiles::write(folder + '/' + name + ".pem", issued.certificatePem)
         && TestFiles::write(folder + '/' + name + ".key", issued.keyPem);
 }
