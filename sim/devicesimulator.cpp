@@ -87,7 +87,8 @@ const QStringList Rooms = { "主卧", "次卧", "客厅", "厨房", "书房", "�
 
 // What one request is answered with: a status, a content type and a body that is either
 // held in memory or generated piece by piece (blob/<n>).
-struct SimReply {
+struct SimReply
+{
     int status = 200;
     std::string contentType = "application/json";
     QByteArray body;
@@ -147,21 +148,22 @@ public:
     void send(httplib::Response &res, const SimReply &reply, Fault fault);
     void trickle(httplib::Response &res, const SimReply &reply, int bytesPerSecond);
     static void applyBodyFault(SimReply &reply, Fault fault, int value);
-    void recordServed(const QByteArray &rawPath, const QByteArray &method, const SimReply &reply, Fault fault,
-                      int value);
+    void recordServed(
+        const QByteArray &rawPath, const QByteArray &method, const SimReply &reply, Fault fault, int value);
     bool sleepFor(int milliseconds);
     bool waitUntilReleased(quint64 generation);
     QString root() const
     {
-        return QStringLiteral("%1://127.0.0.1:%2/").arg(tls ? QStringLiteral("https") : QStringLiteral("http")).arg(port);
+        return QStringLiteral("%1://127.0.0.1:%2/")
+            .arg(tls ? QStringLiteral("https") : QStringLiteral("http"))
+            .arg(port);
     }
     bool serve(int port);
 };
 
 DeviceSimulator::DeviceSimulator()
     : d(new Private)
-{
-}
+{ }
 
 DeviceSimulator::~DeviceSimulator()
 {
@@ -392,13 +394,13 @@ QByteArray DeviceSimulator::makePdf(const QString &text)
 void DeviceSimulator::Private::handle(const httplib::Request &req, httplib::Response &res)
 {
     Request request { QByteArray::fromStdString(req.method), QByteArray::fromStdString(req.target).mid(1),
-                      QByteArray::fromStdString(req.body),
-                      QByteArray::fromStdString(req.get_header_value("Content-Type")), {} };
+        QByteArray::fromStdString(req.body), QByteArray::fromStdString(req.get_header_value("Content-Type")),
+        {} };
     // The server hands multipart bodies over already split into parts, keyed by field name.
     for (const auto &file : req.files) {
         const httplib::MultipartFormData &part = file.second;
         request.parts.append({ QByteArray::fromStdString(part.name), QByteArray::fromStdString(part.filename),
-                               QByteArray::fromStdString(part.content) });
+            QByteArray::fromStdString(part.content) });
     }
     const QByteArray &rawPath = request.rawPath;
 
@@ -468,25 +470,25 @@ void DeviceSimulator::Private::handle(const httplib::Request &req, httplib::Resp
         const qint64 length = reply.generatedLength >= 0 ? reply.generatedLength : reply.body.size();
         const QByteArray head = reply.generatedLength >= 0 ? QByteArray() : reply.body.left(int(length / 2));
         res.set_content_provider(size_t(std::max<qint64>(length, 1)), reply.contentType,
-                                 [this, head, length, stalledAt](size_t, size_t, httplib::DataSink &sink) {
-                                     if (!head.isEmpty())
-                                         sink.write(head.constData(), size_t(head.size()));
-                                     else if (length > 1) {
-                                         QByteArray part(int(std::min<qint64>(length / 2, BlobChunk)), '\0');
-                                         fillBlob(part.data(), 0, part.size());
-                                         sink.write(part.constData(), size_t(part.size()));
-                                     }
-                                     waitUntilReleased(stalledAt);
-                                     return false;
-                                 });
+            [this, head, length, stalledAt](size_t, size_t, httplib::DataSink &sink) {
+                if (!head.isEmpty())
+                    sink.write(head.constData(), size_t(head.size()));
+                else if (length > 1) {
+                    QByteArray part(int(std::min<qint64>(length / 2, BlobChunk)), '\0');
+                    fillBlob(part.data(), 0, part.size());
+                    sink.write(part.constData(), size_t(part.size()));
+                }
+                waitUntilReleased(stalledAt);
+                return false;
+            });
         return;
     }
     send(res, reply, activeFault);
 }
 
 // What the client should end up with, whatever the fault does to the way it travels.
-void DeviceSimulator::Private::recordServed(const QByteArray &rawPath, const QByteArray &method,
-                                            const SimReply &reply, Fault fault, int value)
+void DeviceSimulator::Private::recordServed(
+    const QByteArray &rawPath, const QByteArray &method, const SimReply &reply, Fault fault, int value)
 {
     if (method != "GET" || reply.status != 200)
         return;
@@ -534,13 +536,13 @@ void DeviceSimulator::Private::trickle(httplib::Response &res, const SimReply &r
     res.status = reply.status;
     const qint64 step = std::max(1, bytesPerSecond / 10);
     res.set_content_provider(size_t(reply.length()), reply.contentType,
-                             [this, reply, step](size_t offset, size_t, httplib::DataSink &sink) {
-                                 if (!sleepFor(100))
-                                     return false;
-                                 const qint64 left = reply.length() - qint64(offset);
-                                 const QByteArray piece = reply.piece(qint64(offset), std::min(step, left));
-                                 return sink.write(piece.constData(), size_t(piece.size()));
-                             });
+        [this, reply, step](size_t offset, size_t, httplib::DataSink &sink) {
+            if (!sleepFor(100))
+                return false;
+            const qint64 left = reply.length() - qint64(offset);
+            const QByteArray piece = reply.piece(qint64(offset), std::min(step, left));
+            return sink.write(piece.constData(), size_t(piece.size()));
+        });
 }
 
 void DeviceSimulator::Private::send(httplib::Response &res, const SimReply &reply, Fault fault)
@@ -557,16 +559,16 @@ void DeviceSimulator::Private::send(httplib::Response &res, const SimReply &repl
     const QByteArray body = reply.body;
     const bool generated = reply.generatedLength >= 0;
     res.set_content_provider(size_t(length), reply.contentType,
-                             [body, generated, cut](size_t offset, size_t, httplib::DataSink &sink) {
-                                 if (qint64(offset) >= cut)
-                                     return false; // closes the connection short of the announced length
-                                 const qint64 n = std::min<qint64>(BlobChunk, cut - qint64(offset));
-                                 if (!generated)
-                                     return sink.write(body.constData() + offset, size_t(n));
-                                 char chunk[BlobChunk];
-                                 fillBlob(chunk, qint64(offset), n);
-                                 return sink.write(chunk, size_t(n));
-                             });
+        [body, generated, cut](size_t offset, size_t, httplib::DataSink &sink) {
+            if (qint64(offset) >= cut)
+                return false; // closes the connection short of the announced length
+            const qint64 n = std::min<qint64>(BlobChunk, cut - qint64(offset));
+            if (!generated)
+                return sink.write(body.constData() + offset, size_t(n));
+            char chunk[BlobChunk];
+            fillBlob(chunk, qint64(offset), n);
+            return sink.write(chunk, size_t(n));
+        });
 }
 
 bool DeviceSimulator::Private::sleepFor(int milliseconds)
@@ -585,8 +587,9 @@ bool DeviceSimulator::Private::waitUntilReleased(quint64 generation)
 SimReply DeviceSimulator::Private::route(const Request &request)
 {
     const QByteArray &method = request.method;
-    const QByteArray rawPath
-        = request.rawPath.startsWith(RedirectedPrefix) ? request.rawPath.mid(RedirectedPrefix.size()) : request.rawPath;
+    const QByteArray rawPath = request.rawPath.startsWith(RedirectedPrefix)
+        ? request.rawPath.mid(RedirectedPrefix.size())
+        : request.rawPath;
     const QByteArray path = rawPath.left(rawPath.indexOf('?') < 0 ? rawPath.size() : rawPath.indexOf('?'));
     QList<QByteArray> segments;
     for (const QByteArray &segment : path.split('/'))
@@ -671,8 +674,11 @@ QVariantList DeviceSimulator::Private::tasks(const QDate &day, int revisionAsked
             { "task_num", number },
             { "buyer_address", Models.at(mix % Models.size()) },
             { "u_name", Customers.at(mix % Customers.size()) },
-            { "create_time", QStringLiteral("%1 %2:%3:00").arg(date).arg(7 + i % 10, 2, 10, QLatin1Char('0'))
-                                 .arg((i * 7) % 60, 2, 10, QLatin1Char('0')) },
+            { "create_time",
+                QStringLiteral("%1 %2:%3:00")
+                    .arg(date)
+                    .arg(7 + i % 10, 2, 10, QLatin1Char('0'))
+                    .arg((i * 7) % 60, 2, 10, QLatin1Char('0')) },
             { "name", Rooms.at(mix % Rooms.size()) },
             { "expand_area", 2.5 + (mix % 40) * 0.25 },
             { "piece", 4 + mix % 23 + revision },
@@ -721,7 +727,8 @@ SimReply DeviceSimulator::Private::upload(const QList<Part> &parts)
         return SimReply { 200, "application/json", jsonBytes(failure), -1 };
     }
     const QByteArray md5 = QCryptographicHash::hash(uploaded.content, QCryptographicHash::Md5).toBase64();
-    const QVariantMap success { { "result", 0 }, { "data", QVariantMap { { "file_md5", QString::fromLatin1(md5) } } } };
+    const QVariantMap success { { "result", 0 },
+        { "data", QVariantMap { { "file_md5", QString::fromLatin1(md5) } } } };
     return SimReply { 200, "application/json", jsonBytes(success), -1 };
 }
 
@@ -736,17 +743,19 @@ SimReply DeviceSimulator::Private::taskFile(const QList<QByteArray> &segments)
     }
     const QString version = revision > 0 ? QStringLiteral(" r%1").arg(revision) : QString();
     if (name.endsWith(".pdf"))
-        return SimReply { 200, "application/pdf", DeviceSimulator::makePdf("Panel labels " + number + version), -1 };
+        return SimReply { 200, "application/pdf",
+            DeviceSimulator::makePdf("Panel labels " + number + version), -1 };
     if (!name.endsWith(".zip"))
         return SimReply { 404, "text/plain", "not found", -1 };
 
     QList<QPair<QString, QByteArray>> entries;
     for (int part = 1; part <= 3; ++part) {
-        QByteArray program = "(" + number.toUtf8() + " panel " + QByteArray::number(part) + version.toUtf8() + ")\n"
-                             "G21 G90 G17\nG0 X0 Y0 Z5\nM3 S18000\n";
+        QByteArray program = "(" + number.toUtf8() + " panel " + QByteArray::number(part) + version.toUtf8()
+            + ")\n"
+              "G21 G90 G17\nG0 X0 Y0 Z5\nM3 S18000\n";
         for (int pass = 0; pass < 4; ++pass)
-            program += "G1 X" + QByteArray::number(100 * part + pass * 10) + " Y" + QByteArray::number(50 * pass)
-                + " Z-18 F6000\n";
+            program += "G1 X" + QByteArray::number(100 * part + pass * 10) + " Y"
+                + QByteArray::number(50 * pass) + " Z-18 F6000\n";
         program += "G0 Z5\nM5\nM30\n";
         entries.append({ QStringLiteral("panel-%1.nc").arg(part), program });
     }

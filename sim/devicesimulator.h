@@ -28,42 +28,46 @@
 class DeviceSimulator
 {
 public:
-    enum class Fault {
+    enum class Fault
+    {
         None,
-        Delay,       // value: milliseconds to wait before answering normally
-        HttpError,   // value: the HTTP status to answer with (body "error <status>")
-        NonJson,     // answers 200 with an HTML page instead of the normal body
-        EmptyBody,   // answers 200 with an empty body
+        Delay, // value: milliseconds to wait before answering normally
+        HttpError, // value: the HTTP status to answer with (body "error <status>")
+        NonJson, // answers 200 with an HTML page instead of the normal body
+        EmptyBody, // answers 200 with an empty body
         DropHalfway, // announces the full length, sends half the body, closes the connection
-        Stall,       // sends the headers and half the body, then hangs until clearFault()/stop()
-        Trickle,     // value: bytes per second; the body goes out that slowly, a piece every 100 ms
-        Redirect,    // value: the redirect status (301, 302, 307, 308); Location is the same path
-                     // under "redirected/", which is served normally
-        HugeBody,    // value: MiB; a successful answer's body becomes that much blob content
-        Gzip         // value 0: the body gzip-compressed; value n > 0: n MiB of zeros compressed
-                     // (a small body that inflates hugely); both with Content-Encoding: gzip
+        Stall, // sends the headers and half the body, then hangs until clearFault()/stop()
+        Trickle, // value: bytes per second; the body goes out that slowly, a piece every 100 ms
+        Redirect, // value: the redirect status (301, 302, 307, 308); Location is the same path
+                  // under "redirected/", which is served normally
+        HugeBody, // value: MiB; a successful answer's body becomes that much blob content
+        Gzip // value 0: the body gzip-compressed; value n > 0: n MiB of zeros compressed
+             // (a small body that inflates hugely); both with Content-Encoding: gzip
     };
 
     // One part of a multipart/form-data body, as the server's multipart parser read it.
-    struct Part {
+    struct Part
+    {
         QByteArray name;
         QByteArray fileName;
         QByteArray content;
     };
 
-    struct Request {
+    struct Request
+    {
         QByteArray method;
         QByteArray rawPath; // the request target as sent: percent-encoding and query kept
-        QByteArray body;    // empty for multipart bodies: see parts
+        QByteArray body; // empty for multipart bodies: see parts
         QByteArray contentType;
-        QList<Part> parts;  // multipart/form-data only, ordered by field name
+        QList<Part> parts; // multipart/form-data only, ordered by field name
     };
 
-    struct UploadedFile {
+    struct UploadedFile
+    {
         QByteArray fileName; // the filename the multipart "file" part announced
         QByteArray content;
-        QByteArray path;     // the "path" field
-        QByteArray token;    // the "token" field
+        QByteArray path; // the "path" field
+        QByteArray token; // the "token" field
     };
 
     DeviceSimulator();
