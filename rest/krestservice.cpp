@@ -439,24 +439,9 @@ QByteArray KRESTService::toJsonBytes(const QVariant &value)
     return QJsonDocument::fromVariant(value).toJson(QJsonDocument::Compact);
 }
 
-KRESTService::DownloadResult KRESTService::lastDownloadResult() const
+const KRESTService::DownloadReport &KRESTService::lastDownload() const
 {
-    return m_lastDownloadResult;
-}
-
-QString KRESTService::lastCertificateProblem() const
-{
-    return m_certificateProblem;
-}
-
-qint64 KRESTService::lastDownloadSize() const
-{
-    return m_downloadSize;
-}
-
-QByteArray KRESTService::lastDownloadSha256() const
-{
-    return m_downloadSha256;
+    return m_lastDownload;
 }
 
 void KRESTService::rememberCertificateProblem(QNetworkReply *reply, const QList<QSslError> &errors)
@@ -464,9 +449,9 @@ void KRESTService::rememberCertificateProblem(QNetworkReply *reply, const QList<
     QStringList reasons;
     for (const QSslError &error : errors)
         reasons << error.errorString();
-    m_certificateProblem = reasons.join(QStringLiteral("; "));
+    m_lastDownload.certificateProblem = reasons.join(QStringLiteral("; "));
     qDebug().noquote().nospace() << "certificate refused: " << reply->url().toString() << ' '
-                                 << m_certificateProblem;
+                                 << m_lastDownload.certificateProblem;
 }
 
 qint64 KRESTService::minimumRate() const
@@ -498,11 +483,6 @@ void KRESTService::setDiskReserve(qint64 bytes)
 void KRESTService::setKeepReplacedAt(const QString &path)
 {
     m_keepReplacedAt = path;
-}
-
-bool KRESTService::keptReplaced() const
-{
-    return m_keptReplaced;
 }
 
 QString KRESTService::md5Base64(const QByteArray &data)
@@ -565,9 +545,7 @@ bool KRESTService::downloadFile(const QString &src, const QString &dst, const QS
 {
     const QString path = LocalPath::fromFileUrl(dst);
     const QStringList madeDirs = createParentDirs(path);
-    m_certificateProblem.clear();
-    m_downloadSize = 0;
-    m_downloadSha256.clear();
+    m_lastDownload = DownloadReport();
     DownloadSink sink(path, md5 != noChecksum);
     DownloadResult result = DownloadResult::CannotWrite;
     if (sink.open()) {
@@ -592,11 +570,11 @@ bool KRESTService::downloadFile(const QString &src, const QString &dst, const QS
         sink.cancel();
         removeDirs(madeDirs);
     } else {
-        m_downloadSize = sink.size();
-        m_downloadSha256 = sink.sha256();
+        m_lastDownload.size = sink.size();
+        m_lastDownload.sha256 = sink.sha256();
     }
-    m_lastDownloadResult = result;
-    m_keptReplaced = sink.keptReplaced();
+    m_lastDownload.result = result;
+    m_lastDownload.keptReplaced = sink.keptReplaced();
     return result == DownloadResult::Saved;
 }
 

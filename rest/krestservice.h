@@ -66,6 +66,19 @@ public:
     };
     Q_ENUM(DownloadResult)
 
+    // How a downloadFile() ended and what it wrote.
+    struct DownloadReport
+    {
+        DownloadResult result = DownloadResult::Saved;
+        // Why the server's certificate was refused, in Qt's words.
+        QString certificateProblem;
+        // The size and SHA-256 of the file saved, computed while writing; 0 and empty otherwise.
+        qint64 size = 0;
+        QByteArray sha256;
+        // The file the download replaced was moved to setKeepReplacedAt()'s path.
+        bool keptReplaced = false;
+    };
+
     explicit KRESTService(QObject *parent = nullptr);
     ~KRESTService() override;
 
@@ -101,12 +114,8 @@ public:
 
     static QString md5Base64(const QByteArray &data);
 
-    DownloadResult lastDownloadResult() const;
-    // Why the last downloadFile()'s server certificate was refused, in Qt's words.
-    QString lastCertificateProblem() const;
-    // The size and SHA-256 of the file the last downloadFile() saved; 0 and empty otherwise.
-    qint64 lastDownloadSize() const;
-    QByteArray lastDownloadSha256() const;
+    // How the last downloadFile() ended.
+    const DownloadReport &lastDownload() const;
 
     qint64 minimumRate() const;
     int rateWindow() const;
@@ -116,8 +125,6 @@ public:
     // Where downloadFile() moves the file its download replaces, just before replacing it;
     // empty (the default) lets the old file go.
     void setKeepReplacedAt(const QString &path);
-    // The last downloadFile() moved the file it replaced there.
-    bool keptReplaced() const;
 
 signals:
     // Emitted by downloadFile() as the body arrives, at most every 100 ms and once at the
@@ -152,15 +159,11 @@ private:
     QString m_localRoot;
     QString m_constParams;
     mutable QMutex m_lock;
-    DownloadResult m_lastDownloadResult = DownloadResult::Saved;
-    QString m_certificateProblem;
-    qint64 m_downloadSize = 0;
-    QByteArray m_downloadSha256;
+    DownloadReport m_lastDownload;
     qint64 m_minimumRate = defaultMinimumRate;
     int m_rateWindow = defaultRateWindow;
     qint64 m_diskReserve = defaultDiskReserve;
     QString m_keepReplacedAt;
-    bool m_keptReplaced = false;
 };
 
 #endif // KRESTSERVICE_H

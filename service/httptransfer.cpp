@@ -14,7 +14,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QMetaEnum>
 #include <QScopeGuard>
 #include <QSet>
 #include <QUrl>
@@ -69,48 +68,9 @@ ErrorInfo HttpTransfer::lastError() const
     return m_lastError;
 }
 
-HttpTransfer::FetchResult HttpTransfer::lastFetchResult() const
+const FetchReport &HttpTransfer::lastFetch() const
 {
-    return m_fetchResult;
-}
-
-KRESTService::DownloadResult HttpTransfer::lastDownloadResult() const
-{
-    return m_downloadResult;
-}
-
-ArchiveUnpacker::Result HttpTransfer::lastUnpackResult() const
-{
-    return m_unpackResult;
-}
-
-QString HttpTransfer::lastCertificateProblem() const
-{
-    return m_certificateProblem;
-}
-
-qint64 HttpTransfer::lastFileSize() const
-{
-    return m_fileSize;
-}
-
-QByteArray HttpTransfer::lastFileSha256() const
-{
-    return m_fileSha256;
-}
-
-// The three results in their own names, for the log: "Fetched Saved Unpacked".
-QString HttpTransfer::lastOutcome() const
-{
-    QStringList words { QLatin1String(QMetaEnum::fromType<FetchResult>().valueToKey(int(m_fetchResult))) };
-    if (m_fetchResult == FetchResult::Fetched || m_fetchResult == FetchResult::DownloadFailed)
-        words << QLatin1String(
-            QMetaEnum::fromType<KRESTService::DownloadResult>().valueToKey(int(m_downloadResult)));
-    if (m_unpackResult != ArchiveUnpacker::Result::NotAnArchive
-        || m_fetchResult == FetchResult::NothingToFetch)
-        words << QLatin1String(
-            QMetaEnum::fromType<ArchiveUnpacker::Result>().valueToKey(int(m_unpackResult)));
-    return words.join(QLatin1Char(' '));
+    return m_lastFetch;
 }
 
 QVariantMap HttpTransfer::login(QVariantMap iDataMap)
@@ -158,36 +118,26 @@ bool HttpTransfer::downloadNcFile(QVariantMap iDataMap)
     entry.task = QFileInfo(localFile).completeBaseName();
     entry.source = remoteFile;
     entry.target = pdf ? localFile : localPath;
-    const QString keptPath = SafeFileName::isSafeComponent(entry.task)
-        ? history.versions().newVersionPath(entry.kind, entry.task, entry.time)
-        : QString();
-    const QString keepAt = keptPath.isEmpty() ? QString() : history.versions().absolutePath(keptPath);
-
-    const bool fetched = fetch(localFile, remoteFile, localPath, entry, keepAt);
-    entry.durationMs = clock.elapsed();
-    recordFetch(history, entry, keptPath, localFile, localPath);
-    return fetched;
+    m_lastFetch = fetch(localFile, remoteFile, localPath, entry, history.versions());
+    m_lastFetch.durationMs = clock.elapsed();
+    entry.durationMs = m_lastFetch.durationMs;
+    recordFetch(history, entry, localFile, localPath);
+    return m_lastFetch.succeeded();
 }
 
-bool HttpTransfer::fetch(const QString &localFile, const QString &remoteFile, const QString &localPath,
-    const HistoryEntry &entry, const QString &keepAt)
+// The version a fetch replaces is kept in the history, under a task name that is a safe
+// file name only.
+FetchReport HttpTransfer::fetch(const QString &localFile, const QString &remoteFile, const QString &localPath,
+    const HistoryEntry &entry, const VersionKeeper &versions)
 {
-    KRESTService rest;
-    connect(&rest, &KRESTService::downloadProgress, this, &HttpTransfer::fetchProgress);
-    m_unpackResult = ArchiveUnpacker::Result::NotAnArchive;
-    m_downloadRan = false;
-    m_keptReplaced = false;
-    m_certificateProblem.clear();
-    m_fileSize = 0;
-    m_fileSha256.clear();
-    const bool pdf = entry.kind == QLatin1String("pdf");
-
+    FetchReport report;
+    report.pdf = entry.kind == QLatin1String("pdf");
     const QStringList claimed = claimKeys({ localFile, localPath });
     for (const QString &key : claimed) {
         if (filesInUse().contains(key)) {
             qDebug() << "downloadNcFile: refused," << key << "is still being fetched";
-            m_fetchResult = FetchResult::InUse;
-            return false;
+            report.fetch = FetchReport::Fetch::InUse;
+            return report;
         }
     }
     for (const QString &key : claimed)
@@ -196,36 +146,48 @@ bool HttpTransfer::fetch(const QString &localFile, const QString &remoteFile, co
         for (const QString &key : claimed)
             filesInUse().remove(key);
     });
-
-    m_fetchResult = FetchResult::NothingToFetch;
+    if (!remoteFile.isEmpty() && !isWebAddress(remoteFile)) {
+        qDebug() << "downloadNcFile: not fetched, not an http address:" << remoteFile;
+        report.fetch = FetchReport::Fetch::NotWebAddress;
+        return report;
+    }
+    const QString keptPath = SafeFileName::isSafeComponent(entry.task)
+        ? versions.newVersionPath(entry.kind, entry.task, entry.time)
+        : QString();
+    const QString keepAt = keptPath.isEmpty() ? QString() : versions.absolutePath(keptPath);
     if (!remoteFile.isEmpty()) {
-        if (!isWebAddress(remoteFile)) {
-            qDebug() << "downloadNcFile: not fetched, not an http address:" << remoteFile;
-            m_fetchResult = FetchResult::NotWebAddress;
-            return false;
-        }
-        // A label PDF is replaced by the download itself, an NC program by its unpacking.
-        if (pdf)
-            rest.setKeepReplacedAt(keepAt);
-        m_downloadRan = true;
-        const bool saved = rest.downloadFile(remoteFile, localFile, QStringLiteral("none"));
-        m_downloadResult = rest.lastDownloadResult();
-        m_certificateProblem = rest.lastCertificateProblem();
-        m_fileSize = rest.lastDownloadSize();
-        m_fileSha256 = rest.lastDownloadSha256();
-        m_keptReplaced = rest.keptReplaced();
-        if (!saved) {
-            m_fetchResult = FetchResult::DownloadFailed;
-            return false;
-        }
-        m_fetchResult = FetchResult::Fetched;
+        if (download(report, remoteFile, localFile, keepAt))
+            report.keptPath = keptPath;
+        if (report.fetch == FetchReport::Fetch::DownloadFailed)
+            return report;
     }
     ArchiveUnpacker unpacker;
-    if (!pdf)
+    // A label PDF is replaced by the download itself, an NC program by its unpacking.
+    if (!report.pdf)
         unpacker.setKeepReplacedAt(keepAt);
-    m_unpackResult = unpacker.unpack(localFile, localPath);
-    m_keptReplaced = m_keptReplaced || unpacker.keptReplaced();
-    return true;
+    report.unpack = unpacker.unpack(localFile, localPath);
+    if (unpacker.keptReplaced())
+        report.keptPath = keptPath;
+    return report;
+}
+
+// Fills in the transfer's part of the report; true when the file replaced was kept.
+bool HttpTransfer::download(
+    FetchReport &report, const QString &remoteFile, const QString &localFile, const QString &keepAt)
+{
+    KRESTService rest;
+    connect(&rest, &KRESTService::downloadProgress, this, &HttpTransfer::fetchProgress);
+    if (report.pdf)
+        rest.setKeepReplacedAt(keepAt);
+    report.downloadRan = true;
+    const bool saved = rest.downloadFile(remoteFile, localFile, QStringLiteral("none"));
+    const KRESTService::DownloadReport &done = rest.lastDownload();
+    report.download = done.result;
+    report.certificateProblem = done.certificateProblem;
+    report.bytes = done.size;
+    report.sha256 = done.sha256;
+    report.fetch = saved ? FetchReport::Fetch::Fetched : FetchReport::Fetch::DownloadFailed;
+    return done.keptReplaced;
 }
 
 HistoryEntry HttpTransfer::newEntry(const char *action) const
@@ -239,32 +201,17 @@ HistoryEntry HttpTransfer::newEntry(const char *action) const
 }
 
 // A PDF counts as in place once it is saved, an NC program once it is unpacked.
-void HttpTransfer::recordFetch(FetchHistory &history, HistoryEntry &entry, const QString &keptPath,
-    const QString &localFile, const QString &localPath)
+void HttpTransfer::recordFetch(
+    FetchHistory &history, HistoryEntry &entry, const QString &localFile, const QString &localPath)
 {
-    const bool pdf = entry.kind == QLatin1String("pdf");
-    const bool unpacked = m_unpackResult == ArchiveUnpacker::Result::Unpacked;
-    entry.keptPath = m_keptReplaced ? keptPath : QString();
-    entry.outcome = fetchOutcome();
-    entry.ok = pdf ? m_fetchResult == FetchResult::Fetched : unpacked;
-    const bool wrote = m_fetchResult == FetchResult::Fetched || unpacked;
-    const bool recorded
-        = history.record(entry, wrote ? localFile : QString(), unpacked && !pdf ? localPath : QString());
+    const bool unpacked = m_lastFetch.unpack == ArchiveUnpacker::Result::Unpacked;
+    entry.keptPath = m_lastFetch.keptPath;
+    entry.outcome = m_lastFetch.historyOutcome();
+    entry.ok = m_lastFetch.inPlace();
+    const bool wrote = m_lastFetch.fetch == FetchReport::Fetch::Fetched || unpacked;
+    const bool recorded = history.record(
+        entry, wrote ? localFile : QString(), unpacked && !m_lastFetch.pdf ? localPath : QString());
     noteRecorded(recorded, history.lastError());
-}
-
-// The names of the results the client tells apart, in the order they happened.
-QString HttpTransfer::fetchOutcome() const
-{
-    QStringList steps { QString::fromLatin1(
-        QMetaEnum::fromType<FetchResult>().valueToKey(int(m_fetchResult))) };
-    if (m_downloadRan)
-        steps << QString::fromLatin1(
-            QMetaEnum::fromType<KRESTService::DownloadResult>().valueToKey(int(m_downloadResult)));
-    if (m_fetchResult == FetchResult::Fetched || m_fetchResult == FetchResult::NothingToFetch)
-        steps << QString::fromLatin1(
-            QMetaEnum::fromType<ArchiveUnpacker::Result>().valueToKey(int(m_unpackResult)));
-    return steps.join(QStringLiteral(" / "));
 }
 
 void HttpTransfer::noteRecorded(bool recorded, const QString &problem)

@@ -2,9 +2,8 @@
 #define HTTPTRANSFER_H
 
 #include "history/fetchhistory.h"
-#include "rest/krestservice.h"
-#include "service/archiveunpacker.h"
 #include "service/errorinfo.h"
+#include "service/fetchreport.h"
 
 #include <QObject>
 #include <QString>
@@ -19,34 +18,13 @@ class HttpTransfer : public QObject
     Q_OBJECT
 
 public:
-    // How the last downloadNcFile ended before any unpacking.
-    enum class FetchResult
-    {
-        Fetched,
-        NothingToFetch, // no "remoteFile": the local file was only unpacked
-        InUse, // another downloadNcFile is writing the same file or folder
-        NotWebAddress, // "remoteFile" is not an http or https address
-        DownloadFailed // the transfer failed; the old file is kept
-    };
-    Q_ENUM(FetchResult)
-
     HttpTransfer();
 
     // Why the last device-service request of this object failed, with the codes of
     // Network::Failure; no error when its reply was a JSON object.
     ErrorInfo lastError() const;
-    FetchResult lastFetchResult() const;
-    // How the transfer of the last downloadNcFile ended, when one ran.
-    KRESTService::DownloadResult lastDownloadResult() const;
-    // What the unpacking of the last downloadNcFile did; NotAnArchive when none ran.
-    ArchiveUnpacker::Result lastUnpackResult() const;
-    // Why the last downloadNcFile's server certificate was refused, in Qt's words.
-    QString lastCertificateProblem() const;
-    // The size and SHA-256 of the file the last downloadNcFile saved; 0 and empty otherwise.
-    qint64 lastFileSize() const;
-    QByteArray lastFileSha256() const;
-    // The last downloadNcFile's results by their names, for the log.
-    QString lastOutcome() const;
+    // How the last downloadNcFile ended, step by step.
+    const FetchReport &lastFetch() const;
 
     // Every fetch, restore and opened folder is recorded in the history in this folder
     // (HistoryStore::defaultFolder() unless set), and the versions that fetches and restores
@@ -73,7 +51,7 @@ public slots:
     // Fetches "remoteFile" (a full http or https address) into "localFile" unless it is
     // empty, then unpacks "localFile" into "localPath" when it is a zip archive. False when
     // the fetch failed or was refused; the unpacking does not change the result, which
-    // lastFetchResult() and lastUnpackResult() tell apart.
+    // lastFetch() tells apart.
     bool downloadNcFile(QVariantMap iDataMap);
     QVariantMap registraAndmodifica(QVariantMap iDataMap);
     // Shows the folder in the platform's file manager and returns at once.
@@ -83,26 +61,20 @@ public slots:
     FetchHistory::RestoreResult restoreVersion(qint64 entryId);
 
 private:
-    bool fetch(const QString &localFile, const QString &remoteFile, const QString &localPath,
-        const HistoryEntry &entry, const QString &keepAt);
+    FetchReport fetch(const QString &localFile, const QString &remoteFile, const QString &localPath,
+        const HistoryEntry &entry, const VersionKeeper &versions);
+    bool download(
+        FetchReport &report, const QString &remoteFile, const QString &localFile, const QString &keepAt);
     HistoryEntry newEntry(const char *action) const;
-    void recordFetch(FetchHistory &history, HistoryEntry &entry, const QString &keptPath,
-        const QString &localFile, const QString &localPath);
-    QString fetchOutcome() const;
+    void recordFetch(
+        FetchHistory &history, HistoryEntry &entry, const QString &localFile, const QString &localPath);
     static QString deviceName();
     void noteRecorded(bool recorded, const QString &problem);
     QString sendPath(const QString &pathTemplate, const QVariantMap &iDataMap, const QStringList &keys);
     QVariantMap toReplyMap(const QString &reply);
 
     ErrorInfo m_lastError;
-    FetchResult m_fetchResult = FetchResult::NothingToFetch;
-    KRESTService::DownloadResult m_downloadResult = KRESTService::DownloadResult::Saved;
-    ArchiveUnpacker::Result m_unpackResult = ArchiveUnpacker::Result::NotAnArchive;
-    QString m_certificateProblem;
-    qint64 m_fileSize = 0;
-    QByteArray m_fileSha256;
-    bool m_downloadRan = false;
-    bool m_keptReplaced = false;
+    FetchReport m_lastFetch;
     QString m_historyFolder;
     QString m_userId;
     bool m_historyRecorded = false;

@@ -15,7 +15,6 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QIcon>
 #include <QMessageBox>
@@ -255,52 +254,35 @@ void Information::cellClick(int row, int col)
 
     const QPointer<Information> alive(this);
     QApplication::setOverrideCursor(Qt::BusyCursor);
-    QElapsedTimer clock;
-    clock.start();
-    const bool fetched = transfer.downloadNcFile(request);
+    transfer.downloadNcFile(request);
     QApplication::restoreOverrideCursor();
-    logFetch(taskNumber, pdf, address, transfer, clock.elapsed());
-    if (!alive)
-        return;
+    logFetch(taskNumber, pdf, address, transfer.lastFetch());
+    if (alive)
+        finishFileAction(transfer, fileName, pdf ? folder : folder + taskNumber);
+}
+
+// The NC folder is opened only when it holds the program just fetched; anything else is
+// said out loud, since the old program there would be taken for the new one.
+void Information::finishFileAction(HttpTransfer &transfer, const QString &fileName, const QString &placedIn)
+{
+    const FetchReport &report = transfer.lastFetch();
     const QString historyNote = transfer.historyRecorded() ? QString() : StatusText::historyUnavailable();
-    if (!fetched) {
-        setFileStatus(StatusText::fetchFailed(fileName, transfer) + historyNote);
+    setFileStatus(StatusText::fetchEnded(fileName, placedIn, report) + historyNote);
+    if (!report.succeeded())
+        return;
+    if (!report.pdf && report.ncNotUpdated()) {
+        QMessageBox::warning(nullptr, QStringLiteral("warning"),
+            tr("NC程序未更新") + QLatin1Char('\n') + StatusText::unpackProblem(report.unpack));
         return;
     }
-    if (!pdf) {
-        finishNcAction(transfer, folder + taskNumber, historyNote);
-        return;
-    }
-    setFileStatus(StatusText::fetched(fileName, folder) + historyNote);
-    transfer.openLocalPath(folder);
+    transfer.openLocalPath(placedIn);
 }
 
 void Information::logFetch(
-    const QString &taskNumber, bool pdf, const QString &address, const HttpTransfer &transfer, qint64 ms)
+    const QString &taskNumber, bool pdf, const QString &address, const FetchReport &report)
 {
-    const QByteArray sha256 = transfer.lastFileSha256().toHex();
     qInfo().noquote().nospace() << "fetch " << (pdf ? "label PDF" : "NC program") << " of task \""
-                                << taskNumber << "\" from " << address << ": " << transfer.lastOutcome()
-                                << ", " << transfer.lastFileSize() << " bytes, SHA-256 "
-                                << (sha256.isEmpty() ? QByteArray("-") : sha256) << ", " << ms << " ms";
-}
-
-// The folder is opened only when it holds the program just fetched; anything else is
-// said out loud, since the old program there would be taken for the new one.
-void Information::finishNcAction(HttpTransfer &transfer, const QString &folder, const QString &historyNote)
-{
-    const ArchiveUnpacker::Result unpacked = transfer.lastUnpackResult();
-    const bool nothingToUnpack = transfer.lastFetchResult() == HttpTransfer::FetchResult::NothingToFetch
-        && unpacked == ArchiveUnpacker::Result::NotAnArchive;
-    if (unpacked != ArchiveUnpacker::Result::Unpacked && !nothingToUnpack) {
-        const QString why = StatusText::unpackProblem(unpacked);
-        setFileStatus(StatusText::ncNotUpdated(folder, why) + historyNote);
-        QMessageBox::warning(
-            nullptr, QStringLiteral("warning"), tr("NC程序未更新") + QLatin1Char('\n') + why);
-        return;
-    }
-    setFileStatus(StatusText::unpacked(folder) + historyNote);
-    transfer.openLocalPath(folder);
+                                << taskNumber << "\" from " << address << ": " << report.logText();
 }
 
 void Information::on_lastdayBtn_clicked()

@@ -13,6 +13,7 @@
 #include <memory>
 
 class ErrorInfo;
+class FetchReport;
 class HistoryWindow;
 class HttpTransfer;
 class QTimer;
@@ -60,14 +61,14 @@ private:
     void showFailure(const QString &date, const ErrorInfo &failure);
     void logTaskList(const QString &date, const QVariantList &tasks, bool sameDay) const;
     static void logFetch(
-        const QString &taskNumber, bool pdf, const QString &address, const HttpTransfer &transfer, qint64 ms);
+        const QString &taskNumber, bool pdf, const QString &address, const FetchReport &report);
     void rebuildTable();
     void fitColumns();
     void showDay(const QString &date);
     void setShownDate(const QDate &date);
     QIcon modelIcon() const;
     void fillRow(int row, const QVariantMap &task, const QIcon &icon);
-    void finishNcAction(HttpTransfer &transfer, const QString &folder, const QString &historyNote);
+    void finishFileAction(HttpTransfer &transfer, const QString &fileName, const QString &placedIn);
     void setTableStatus(const QString &text);
     void setFileStatus(const QString &text);
 

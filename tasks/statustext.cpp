@@ -88,23 +88,34 @@ QString StatusText::unpacked(const QString &folder)
     return QStringLiteral("NC程序已解压到 %1").arg(QDir::toNativeSeparators(folder));
 }
 
-QString StatusText::fetchFailed(const QString &fileName, const HttpTransfer &transfer)
+QString StatusText::fetchFailed(const QString &fileName, const FetchReport &report)
 {
     QString why;
-    switch (transfer.lastFetchResult()) {
-    case HttpTransfer::FetchResult::InUse:
+    switch (report.fetch) {
+    case FetchReport::Fetch::InUse:
         why = QStringLiteral("同一文件正在下载");
         break;
-    case HttpTransfer::FetchResult::NotWebAddress:
+    case FetchReport::Fetch::NotWebAddress:
         why = QStringLiteral("地址无效");
         break;
     default:
-        why = transfer.lastDownloadResult() == KRESTService::DownloadResult::CertificateRefused
-            ? certificateRefused(transfer.lastCertificateProblem())
-            : downloadProblem(transfer.lastDownloadResult());
+        why = report.download == KRESTService::DownloadResult::CertificateRefused
+            ? certificateRefused(report.certificateProblem)
+            : downloadProblem(report.download);
         break;
     }
     return QStringLiteral("%1 未下载：%2，原有文件未改动").arg(fileName, why);
+}
+
+QString StatusText::fetchEnded(const QString &fileName, const QString &placedIn, const FetchReport &report)
+{
+    if (!report.succeeded())
+        return fetchFailed(fileName, report);
+    if (report.pdf)
+        return fetched(fileName, placedIn);
+    if (report.ncNotUpdated())
+        return ncNotUpdated(placedIn, unpackProblem(report.unpack));
+    return unpacked(placedIn);
 }
 
 QString StatusText::downloadProblem(KRESTService::DownloadResult result)

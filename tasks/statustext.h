@@ -1,9 +1,10 @@
 #ifndef STATUSTEXT_H
 #define STATUSTEXT_H
 
+#include "rest/krestservice.h"
 #include "service/archiveunpacker.h"
 #include "service/errorinfo.h"
-#include "service/httptransfer.h"
+#include "service/fetchreport.h"
 
 #include <QDateTime>
 #include <QString>
@@ -27,7 +28,10 @@ public:
     static QString fetching(const QString &fileName, qint64 received, qint64 total);
     static QString fetched(const QString &fileName, const QString &folder);
     static QString unpacked(const QString &folder);
-    static QString fetchFailed(const QString &fileName, const HttpTransfer &transfer);
+    static QString fetchFailed(const QString &fileName, const FetchReport &report);
+    // How a fetch ended; placedIn is the folder a label PDF is saved in or the one an NC
+    // program is unpacked into.
+    static QString fetchEnded(const QString &fileName, const QString &placedIn, const FetchReport &report);
     static QString ncNotUpdated(const QString &folder, const QString &why);
     static QString downloadProblem(KRESTService::DownloadResult result);
     static QString unpackProblem(ArchiveUnpacker::Result result);

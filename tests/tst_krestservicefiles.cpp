@@ -278,7 +278,7 @@ void tst_KRESTServiceFiles::downloadServedOddly()
     const QString md5 = KRESTService::md5Base64(payload);
     QVERIFY2(
         service.downloadFile(sim.rootUrl() + "files/task.zip", target, md5), qPrintable(lines.join('\n')));
-    QCOMPARE(service.lastDownloadResult(), Result::Saved);
+    QCOMPARE(service.lastDownload().result, Result::Saved);
     QCOMPARE(TestFiles::read(target), payload);
 }
 
@@ -326,7 +326,7 @@ void tst_KRESTServiceFiles::failedDownloadKeepsFile()
     service.setRateFloor(1024, 1500);
     service.setDiskReserve(reserve);
     QVERIFY(!service.downloadFile(src, target, "none"));
-    QCOMPARE(service.lastDownloadResult(), result);
+    QCOMPARE(service.lastDownload().result, result);
     QCOMPARE(TestFiles::read(target), previous);
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList { "task.zip" });
 }
@@ -347,7 +347,7 @@ void tst_KRESTServiceFiles::writeFailingAtTheEndKeepsFile()
         saved = service.downloadFile(sim.rootUrl() + "files/11000.zip", target, "none");
     }
     QVERIFY(!saved);
-    QCOMPARE(service.lastDownloadResult(), Result::CannotWrite);
+    QCOMPARE(service.lastDownload().result, Result::CannotWrite);
     QCOMPARE(TestFiles::read(target), QByteArray("the good file"));
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList { "task.zip" });
 }
@@ -368,7 +368,7 @@ void tst_KRESTServiceFiles::downloadInterruptedByQuit()
 
     // Abandoned as the loops ended, not judged by what had arrived by then.
     QVERIFY(!result);
-    QCOMPARE(service.lastDownloadResult(), Result::NetworkError);
+    QCOMPARE(service.lastDownload().result, Result::NetworkError);
     QCOMPARE(TestFiles::read(target), QByteArray("the good file"));
 }
 

@@ -122,7 +122,7 @@ void tst_TlsTrust::taskFileOverHttps()
     QVERIFY(transfer.downloadNcFile(fetchRequest(address, "T-1")));
     const QByteArray written = TestFiles::read(m_dir.filePath("pdf/T-1.pdf"));
     QCOMPARE(written, DeviceSimulator::makePdf("Panel labels " + task.value("task_num").toString()));
-    QCOMPARE(transfer.lastFileSha256(), QCryptographicHash::hash(written, QCryptographicHash::Sha256));
+    QCOMPARE(transfer.lastFetch().sha256, QCryptographicHash::hash(written, QCryptographicHash::Sha256));
 }
 
 void tst_TlsTrust::badCertificateIsRefused_data()
@@ -159,9 +159,10 @@ void tst_TlsTrust::badCertificateIsRefused()
 
     const QString address = sim->tasksFor(QDate::currentDate()).value(0).toMap().value("pdf").toString();
     QVERIFY(!transfer.downloadNcFile(fetchRequest(address, "refused")));
-    QCOMPARE(transfer.lastDownloadResult(), KRESTService::DownloadResult::CertificateRefused);
-    QVERIFY(!transfer.lastCertificateProblem().isEmpty());
-    QVERIFY(StatusText::fetchFailed("refused.pdf", transfer).contains(transfer.lastCertificateProblem()));
+    QCOMPARE(transfer.lastFetch().download, KRESTService::DownloadResult::CertificateRefused);
+    QVERIFY(!transfer.lastFetch().certificateProblem.isEmpty());
+    QVERIFY(StatusText::fetchFailed("refused.pdf", transfer.lastFetch())
+                .contains(transfer.lastFetch().certificateProblem));
     QVERIFY(!QFileInfo::exists(m_dir.filePath("pdf/refused.pdf")));
     for (const DeviceSimulator::Request &request : sim->requests())
         QVERIFY2(false, "a request got past the refused handshake: " + request.rawPath);
@@ -181,7 +182,7 @@ void tst_TlsTrust::redirectFromHttpsToHttpIsRefused()
     const QString address = m_sim->tasksFor(QDate::currentDate()).value(0).toMap().value("pdf").toString();
     HttpTransfer transfer;
     QVERIFY(!transfer.downloadNcFile(fetchRequest(address, "redirected")));
-    QCOMPARE(transfer.lastDownloadResult(), KRESTService::DownloadResult::InsecureRedirect);
+    QCOMPARE(transfer.lastFetch().download, KRESTService::DownloadResult::InsecureRedirect);
     QVERIFY(plain.requests().isEmpty());
     QVERIFY(!QFileInfo::exists(m_dir.filePath("pdf/redirected.pdf")));
 }
