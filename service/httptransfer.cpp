@@ -5,6 +5,7 @@
 #include "rest/krestservice.h"
 #include "service/archiveunpacker.h"
 #include "service/dataparse.h"
+#include "service/fileclaim.h"
 #include "service/folderopener.h"
 #include "service/network.h"
 #include "service/safefilename.h"
@@ -14,8 +15,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QScopeGuard>
-#include <QSet>
 #include <QUrl>
 
 namespace {
@@ -30,25 +29,6 @@ Network *defaultClient()
 QString pathSegment(const QVariant &value)
 {
     return QString::fromLatin1(QUrl::toPercentEncoding(value.toString()));
-}
-
-// Files and folders that a running downloadNcFile is writing. The fetch waits in a local
-// event loop that still delivers clicks, so a second request for the same file can arrive
-// before the first has finished.
-QSet<QString> &filesInUse()
-{
-    static QSet<QString> inUse;
-    return inUse;
-}
-
-QStringList claimKeys(const QStringList &paths)
-{
-    QStringList keys;
-    for (const QString &path : paths) {
-        if (!path.isEmpty())
-            keys << QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    }
-    return keys;
 }
 
 bool isWebAddress(const QString &address)
@@ -132,20 +112,12 @@ FetchReport HttpTransfer::fetch(const QString &localFile, const QString &remoteF
 {
     FetchReport report;
     report.pdf = entry.kind == QLatin1String("pdf");
-    const QStringList claimed = claimKeys({ localFile, localPath });
-    for (const QString &key : claimed) {
-        if (filesInUse().contains(key)) {
-            qDebug() << "downloadNcFile: refused," << key << "is still being fetched";
-            report.fetch = FetchReport::Fetch::InUse;
-            return report;
-        }
+    const FileClaim claim({ localFile, localPath });
+    if (!claim.claimed()) {
+        qDebug() << "downloadNcFile: refused," << claim.conflict() << "is still being fetched";
+        report.fetch = FetchReport::Fetch::InUse;
+        return report;
     }
-    for (const QString &key : claimed)
-        filesInUse().insert(key);
-    const auto release = qScopeGuard([&claimed] {
-        for (const QString &key : claimed)
-            filesInUse().remove(key);
-    });
     if (!remoteFile.isEmpty() && !isWebAddress(remoteFile)) {
         qDebug() << "downloadNcFile: not fetched, not an http address:" << remoteFile;
         report.fetch = FetchReport::Fetch::NotWebAddress;
@@ -263,22 +235,14 @@ FetchHistory::RestoreResult HttpTransfer::restoreVersion(qint64 entryId)
         noteRecorded(false, history.lastError());
         return FetchHistory::RestoreResult::Unknown;
     }
-    const QStringList claimed = claimKeys({ entry.target });
-    for (const QString &key : claimed) {
-        if (filesInUse().contains(key)) {
-            qDebug() << "restoreVersion: refused," << key << "is being fetched";
-            HistoryEntry refused = FetchHistory::restoreEntry(entry, m_userId, deviceName());
-            refused.outcome = FetchHistory::outcomeName(FetchHistory::RestoreResult::InUse);
-            noteRecorded(history.record(refused, QString(), QString()), history.lastError());
-            return FetchHistory::RestoreResult::InUse;
-        }
+    const FileClaim claim({ entry.target });
+    if (!claim.claimed()) {
+        qDebug() << "restoreVersion: refused," << claim.conflict() << "is being fetched";
+        HistoryEntry refused = FetchHistory::restoreEntry(entry, m_userId, deviceName());
+        refused.outcome = FetchHistory::outcomeName(FetchHistory::RestoreResult::InUse);
+        noteRecorded(history.record(refused, QString(), QString()), history.lastError());
+        return FetchHistory::RestoreResult::InUse;
     }
-    for (const QString &key : claimed)
-        filesInUse().insert(key);
-    const auto release = qScopeGuard([&claimed] {
-        for (const QString &key : claimed)
-            filesInUse().remove(key);
-    });
     const FetchHistory::RestoreResult result = history.restore(entryId, m_userId, deviceName());
     noteRecorded(history.lastRestore().id != 0, history.lastError());
     return result;
