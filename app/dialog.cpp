@@ -1,16 +1,15 @@
 #include "app/dialog.h"
 #include "ui_dialog.h"
 
+#include "core/busycall.h"
 #include "service/httptransfer.h"
 #include "service/setting.h"
 #include "tasks/information.h"
 #include "tasks/statustext.h"
 
-#include <QApplication>
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QMessageBox>
-#include <QScopeGuard>
 
 Dialog::Dialog(QWidget *parent)
     : QDialog(parent)
@@ -48,12 +47,9 @@ void Dialog::on_loginBtn_clicked()
     // as the welcome box closes would open a second one). A window closed meanwhile shows
     // nothing more.
     HttpTransfer transfer;
-    ui->loginBtn->setEnabled(false);
-    const auto enableAgain = qScopeGuard([this] { ui->loginBtn->setEnabled(true); });
-    QApplication::setOverrideCursor(Qt::BusyCursor);
-    const QVariantMap reply = transfer.login(signInRequest(userName, password));
-    QApplication::restoreOverrideCursor();
-    if (!isVisible())
+    BusyCall busy(this, ui->loginBtn);
+    const QVariantMap reply = busy.run([&] { return transfer.login(signInRequest(userName, password)); });
+    if (!busy.windowAlive() || !isVisible())
         return;
     if (reply.value("status").toInt() == 0) {
         const QString why = signInProblem(transfer.lastError(), reply);

@@ -1,13 +1,12 @@
 #include "settings/setup.h"
 #include "ui_setup.h"
 
+#include "core/busycall.h"
 #include "service/httptransfer.h"
 #include "service/setting.h"
 
-#include <QApplication>
 #include <QDebug>
 #include <QMessageBox>
-#include <QPointer>
 #include <QVariantMap>
 
 setup::setup(QWidget *parent)
@@ -45,14 +44,10 @@ void setup::on_pushButton_clicked()
         { "status", QVariant(ownerOnly ? QStringLiteral("0") : QStringLiteral("1")) } };
     // The request waits in a local event loop that still takes clicks: a second save is
     // kept out by the disabled button, and the form must not be touched if it went away.
-    const QPointer<setup> alive(this);
-    ui->pushButton->setEnabled(false);
-    QApplication::setOverrideCursor(Qt::BusyCursor);
-    const QVariantMap reply = transfer.registraAndmodifica(record);
-    QApplication::restoreOverrideCursor();
-    if (!alive)
+    BusyCall busy(this, ui->pushButton);
+    const QVariantMap reply = busy.run([&] { return transfer.registraAndmodifica(record); });
+    if (!busy.windowAlive())
         return;
-    ui->pushButton->setEnabled(true);
 
     const bool saved = reply.value("status").toInt() != 0;
     qInfo().noquote() << "device settings" << name << (ownerOnly ? "owner only" : "everyone") << ":"
@@ -66,6 +61,6 @@ void setup::on_pushButton_clicked()
     Setting().setValue(HttpTransfer::deviceNameKey(), name);
     QMessageBox::about(nullptr, QStringLiteral("success"), tr("设置成功"));
     // Closing deletes the form, and ends the program if no other window is left.
-    if (alive)
+    if (busy.windowAlive())
         close();
 }

@@ -1,6 +1,7 @@
 #include "tasks/information.h"
 #include "ui_information.h"
 
+#include "core/busycall.h"
 #include "core/tracelog.h"
 #include "service/httptransfer.h"
 #include "service/network.h"
@@ -11,7 +12,7 @@
 #include "tasks/statustext.h"
 #include "tasks/tasklistchange.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
@@ -252,12 +253,10 @@ void Information::cellClick(int row, int col)
     });
     setFileStatus(StatusText::fetching(fileName, 0, -1));
 
-    const QPointer<Information> alive(this);
-    QApplication::setOverrideCursor(Qt::BusyCursor);
-    transfer.downloadNcFile(request);
-    QApplication::restoreOverrideCursor();
+    BusyCall busy(this);
+    busy.run([&] { return transfer.downloadNcFile(request); });
     logFetch(taskNumber, pdf, address, transfer.lastFetch());
-    if (alive)
+    if (busy.windowAlive())
         finishFileAction(transfer, fileName, pdf ? folder : folder + taskNumber);
 }
 
