@@ -90,10 +90,9 @@ DownloadReceiver::Result DownloadReceiver::receive()
     checkHeaders();
     step();
     if (!isDone())
-        m_loop.exec(QEventLoop::AllEvents);
-    // Quitting the application ends every event loop, this one included, before the
-    // transfer is done: it is abandoned, and the caller's cancel waits for the piece being
-    // written.
+        m_wait.exec();
+    // A wait interrupted by the application quitting ends before the transfer is done: it is
+    // abandoned, and the caller's cancel waits for the piece being written.
     if (!isDone()) {
         m_reply->abort();
         qDebug().noquote().nospace() << "download abandoned: " << m_reply->url().toString();
@@ -128,7 +127,7 @@ void DownloadReceiver::step()
         return;
     if (m_refusal != Result::Saved || m_sink.hasFailed() || !m_reply->isReadable()
         || m_reply->bytesAvailable() == 0)
-        m_loop.quit();
+        m_wait.end();
 }
 
 // Hands what has arrived to the sink, as far as its queue has room; the rest waits in the

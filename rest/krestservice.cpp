@@ -2,15 +2,14 @@
 
 #include "core/diskspace.h"
 #include "core/localpath.h"
+#include "core/localwait.h"
 #include "rest/downloadreceiver.h"
 #include "rest/downloadsink.h"
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -153,7 +152,7 @@ KRESTService::KRESTService(QObject *parent)
     : QNetworkAccessManager(parent)
 {
     qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
-    setTransferTimeout(defaultTransferTimeout);
+    setTransferTimeout(taskFileIdleTimeout);
     setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
     // Certificate errors are never ignored: they are only remembered to say why.
     connect(this, &QNetworkAccessManager::sslErrors, this, &KRESTService::rememberCertificateProblem);
@@ -371,11 +370,8 @@ void KRESTService::waitForReply(QNetworkReply *reply)
     // A finished reply will not signal again; waiting for it would never end.
     if (!reply || reply->isFinished())
         return;
-    QEventLoop loop;
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    if (QCoreApplication *app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::AllEvents);
+    // No deadline of its own: the inactivity time-out ends a stalled transfer.
+    LocalWait::until(reply, &QNetworkReply::finished);
 }
 
 QString KRESTService::waitForText(QNetworkReply *reply)
