@@ -192,10 +192,12 @@ QString Network::waitForBody(QNetworkReply *rawReply, const QString &path)
         fail(path, CannotConnect, QStringLiteral("redirect from https to http refused"));
         return QString();
     }
-    if (reply->error() != QNetworkReply::NoError) {
-        fail(path, isSuccessStatus(status) ? CannotConnect : status.toInt(), reply->errorString());
+    if (reply->error() != QNetworkReply::NoError && isSuccessStatus(status)) {
+        fail(path, CannotConnect, reply->errorString());
         return QString();
     }
+    // Qt's text for a failing status quotes the whole address, and a sign-in's holds the
+    // password's MD5, which the service accepts as the password: the reason goes to the log.
     if (!isSuccessStatus(status)) {
         fail(path, status.toInt(), QStringLiteral("HTTP status %1").arg(status.toInt()));
         return QString();
