@@ -8,6 +8,7 @@
 #include "service/folderopener.h"
 #include "service/network.h"
 #include "service/safefilename.h"
+#include "service/servicelog.h"
 #include "service/setting.h"
 
 #include <QDebug>
@@ -136,7 +137,7 @@ QVariantMap HttpTransfer::changeStatu(QVariantMap iDataMap)
 QVariantMap HttpTransfer::deleteStatu(QVariantMap iDataMap)
 {
     const QString reply = sendPath(QStringLiteral("device/dele/%1"), iDataMap, { QStringLiteral("id") });
-    qDebug() << "wqqqqqq" << reply;
+    qCDebug(traceLog) << "wqqqqqq" << reply;
     return toReplyMap(reply);
 }
 
@@ -185,7 +186,7 @@ bool HttpTransfer::fetch(const QString &localFile, const QString &remoteFile, co
     const QStringList claimed = claimKeys({ localFile, localPath });
     for (const QString &key : claimed) {
         if (filesInUse().contains(key)) {
-            qDebug() << "downloadNcFile: refused," << key << "is still being fetched";
+            qCDebug(serviceLog) << "downloadNcFile: refused," << key << "is still being fetched";
             m_fetchResult = FetchResult::InUse;
             return false;
         }
@@ -200,7 +201,7 @@ bool HttpTransfer::fetch(const QString &localFile, const QString &remoteFile, co
     m_fetchResult = FetchResult::NothingToFetch;
     if (!remoteFile.isEmpty()) {
         if (!isWebAddress(remoteFile)) {
-            qDebug() << "downloadNcFile: not fetched, not an http address:" << remoteFile;
+            qCDebug(serviceLog) << "downloadNcFile: not fetched, not an http address:" << remoteFile;
             m_fetchResult = FetchResult::NotWebAddress;
             return false;
         }
@@ -319,7 +320,7 @@ FetchHistory::RestoreResult HttpTransfer::restoreVersion(qint64 entryId)
     const QStringList claimed = claimKeys({ entry.target });
     for (const QString &key : claimed) {
         if (filesInUse().contains(key)) {
-            qDebug() << "restoreVersion: refused," << key << "is being fetched";
+            qCWarning(serviceLog) << "restoreVersion: refused," << key << "is being fetched";
             HistoryEntry refused = FetchHistory::restoreEntry(entry, m_userId, deviceName());
             refused.outcome = FetchHistory::outcomeName(FetchHistory::RestoreResult::InUse);
             noteRecorded(history.record(refused, QString(), QString()), history.lastError());
@@ -378,9 +379,12 @@ QString HttpTransfer::sendPath(
         segments << pathSegment(iDataMap.value(key));
     const QString path = segments.size() == 1 ? pathTemplate.arg(segments.at(0))
                                               : pathTemplate.arg(segments.at(0), segments.at(1));
-    for (const QString &segment : qAsConst(segments)) {
-        if (segment == QLatin1String(".") || segment == QLatin1String("..")) {
-            qDebug() << "HttpTransfer: not sent, a value is a dot segment:" << path;
+    for (int i = 0; i < segments.size(); ++i) {
+        if (segments.at(i) == QLatin1String(".") || segments.at(i) == QLatin1String("..")) {
+            // Named by its fixed part: a sign-in's path holds the password's MD5.
+            qCDebug(serviceLog).noquote()
+                << "HttpTransfer: not sent to" << pathTemplate.section('%', 0, 0) + QLatin1Char(',')
+                << "the value of" << keys.at(i) << "is a dot segment";
             m_lastError.set(Network::CannotConnect, QStringLiteral("not sent, a value is a dot segment"));
             return QString();
         }
