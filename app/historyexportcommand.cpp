@@ -1,5 +1,6 @@
 #include "app/historyexportcommand.h"
 
+#include "app/applog.h"
 #include "app/consoleoutput.h"
 
 #include "history/historyconnection.h"
@@ -22,7 +23,7 @@ const char *const exportOption = "--export-history";
 int fail(const QString &why)
 {
     QTextStream(stderr) << "quillet --export-history: " << why << '\n';
-    qDebug().noquote() << "history export failed:" << why;
+    qCWarning(appLog).noquote() << "history export failed:" << why;
     return 1;
 }
 

@@ -1,7 +1,5 @@
 #include "app/logfile.h"
 
-#include "core/tracelog.h"
-
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -64,16 +62,17 @@ void LogFile::install()
     m_installed = true;
 }
 
-// The trace category stays out of the file: it repeats with every reload.
-bool LogFile::belongsInFile(const QMessageLogContext &context)
+// Debug messages are detail for a console, whatever their category: the file keeps the
+// technician's lines.
+bool LogFile::belongsInFile(QtMsgType type)
 {
-    return !context.category || qstrcmp(context.category, traceLog().categoryName()) != 0;
+    return type != QtDebugMsg;
 }
 
 void LogFile::handleMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     LogFile *log = installedLog;
-    if (log && !writing && belongsInFile(context)) {
+    if (log && !writing && belongsInFile(type)) {
         writing = true;
         log->write(QLatin1String(typeName(type)) + QLatin1String(": ") + message);
         writing = false;

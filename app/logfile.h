@@ -6,8 +6,8 @@
 #include <QString>
 #include <QtGlobal>
 
-// A log a technician can read where no console shows the debug output: every message but
-// the trace category's goes, with a time stamp, to a file (normally "log/quillet.log" beside the program) and
+// A log a technician can read where no console shows the debug output: every message at
+// info level or above goes, with a time stamp, to a file (normally "log/quillet.log" beside the program) and
 // on to the message handler that was installed before. When the file would grow beyond maxBytes it becomes
 // "<name>.1", the older ones move up by one, and at most keptFiles files remain.
 class LogFile
@@ -25,7 +25,7 @@ public:
 
 private:
     static void handleMessage(QtMsgType type, const QMessageLogContext &context, const QString &message);
-    static bool belongsInFile(const QMessageLogContext &context);
+    static bool belongsInFile(QtMsgType type);
     bool openFile();
     void rotate();
     QString rotatedName(int index) const;

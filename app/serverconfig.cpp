@@ -1,5 +1,6 @@
 #include "app/serverconfig.h"
 
+#include "app/applog.h"
 #include "service/network.h"
 
 #include <QDebug>
@@ -57,8 +58,8 @@ QString ServerConfig::serverRoot(const QString &executableDir)
     if (root.isEmpty())
         return defaultRoot();
     if (!isServerUrl(root)) {
-        qDebug() << "quillet.ini: serverRoot is not an http address, using" << defaultRoot() << "instead of"
-                 << root;
+        qCWarning(appLog) << "quillet.ini: serverRoot is not an http address, using" << defaultRoot()
+                          << "instead of" << root;
         return defaultRoot();
     }
     return withTrailingSlash(root);

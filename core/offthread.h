@@ -1,14 +1,15 @@
 #ifndef OFFTHREAD_H
 #define OFFTHREAD_H
 
+#include "core/localwait.h"
+
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
 
 // Long file work (writing, syncing, unpacking) done for a caller that expects a plain
-// synchronous call: the work runs on a pool thread while the caller waits in a local event
-// loop, so the window goes on painting and its timers keep running meanwhile.
+// synchronous call: the work runs on a pool thread while the caller waits in a LocalWait, so
+// the window goes on painting and its timers keep running meanwhile.
 class OffThread
 {
 public:
@@ -21,13 +22,13 @@ public:
         using Result = decltype(work());
         if (!QCoreApplication::instance())
             return work();
+        // Work on a pool thread cannot be abandoned: no deadline, and when the application
+        // quits during the wait, result() blocks until the work is done.
         QFutureWatcher<Result> watcher;
-        QEventLoop loop;
-        QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
-        // The watcher reports a finished future through an event, so quit() cannot come
-        // before exec() has started.
+        LocalWait wait;
+        wait.endOn(&watcher, &QFutureWatcherBase::finished);
         watcher.setFuture(QtConcurrent::run(work));
-        loop.exec(QEventLoop::AllEvents);
+        wait.exec();
         return watcher.result();
     }
 };

@@ -3,9 +3,10 @@
 
 #include <QLoggingCategory>
 
-// Messages that help at a debugger or console but would bury the log file: what every
-// request sent and received, repeated with each reload. The log file leaves them out; the
-// message handler installed before it (a console, a debugger) still gets them.
+// What every request sent and received, and what each reload decided, at debug level only:
+// it repeats with every request, so it has a category of its own that a developer can
+// silence apart from the libraries' categories. The device-service client's labelled reply
+// dumps ("qqqqqqqqqqqqqqq", "wqqqqqq") go here.
 Q_DECLARE_LOGGING_CATEGORY(traceLog)
 
 #endif // TRACELOG_H

@@ -2,6 +2,7 @@
 
 #include "core/offthread.h"
 #include "history/filedigest.h"
+#include "history/historylog.h"
 
 #include <QDebug>
 #include <QDir>
@@ -139,7 +140,7 @@ FetchHistory::RestoreResult FetchHistory::restoreHere(const HistoryEntry &replac
     removePath(staging);
     QDir().mkpath(targetInfo.absolutePath());
     if (!copyPath(kept, staging)) {
-        qDebug() << "history: not restored, cannot copy" << kept << "to" << staging;
+        qCWarning(historyLog) << "history: not restored, cannot copy" << kept << "to" << staging;
         removePath(staging);
         return RestoreResult::Failed;
     }
@@ -149,7 +150,8 @@ FetchHistory::RestoreResult FetchHistory::restoreHere(const HistoryEntry &replac
         current = m_versions.absolutePath(relative);
         QDir().mkpath(QFileInfo(current).absolutePath());
         if (relative.isEmpty() || !QDir().rename(target, current)) {
-            qDebug() << "history: not restored," << target << "cannot be moved (a file in it may be in use)";
+            qCWarning(historyLog) << "history: not restored," << target
+                                  << "cannot be moved (a file in it may be in use)";
             removePath(staging);
             return RestoreResult::InUse;
         }
@@ -157,10 +159,10 @@ FetchHistory::RestoreResult FetchHistory::restoreHere(const HistoryEntry &replac
     }
     if (QDir().rename(staging, target))
         return RestoreResult::Restored;
-    qDebug() << "history: cannot move" << staging << "to" << target;
+    qCWarning(historyLog) << "history: cannot move" << staging << "to" << target;
     removePath(staging);
     if (!current.isEmpty() && !QDir().rename(current, target))
-        qDebug() << "history: the current version of" << target << "is at" << current;
+        qCWarning(historyLog) << "history: the current version of" << target << "is at" << current;
     else
         restore.keptPath.clear();
     return RestoreResult::Failed;

@@ -1,5 +1,6 @@
 #include "history/historyconnection.h"
 
+#include "history/historylog.h"
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
@@ -100,7 +101,7 @@ QString HistoryConnection::setAside(const QString &folder)
     const QString aside = file + QStringLiteral(".damaged-")
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
     if (!QFile::rename(file, aside)) {
-        qDebug() << "history: cannot set the damaged" << file << "aside";
+        qCWarning(historyLog) << "history: cannot set the damaged" << file << "aside";
         return QString();
     }
     // The log belongs to the damaged file; beside a new one it would be read as its own.
@@ -108,7 +109,8 @@ QString HistoryConnection::setAside(const QString &folder)
         if (QFile::exists(file + suffix))
             QFile::rename(file + suffix, aside + suffix);
     }
-    qDebug() << "history: the damaged" << file << "was set aside as" << aside << "and a new one started";
+    qCWarning(historyLog) << "history: the damaged" << file << "was set aside as" << aside
+                          << "and a new one started";
     return aside;
 }
 
@@ -125,7 +127,7 @@ bool HistoryConnection::open()
         if (!damaged || setAside(m_folder).isEmpty())
             break;
     }
-    qDebug().noquote() << "history: unavailable:" << m_error;
+    qCWarning(historyLog).noquote() << "history: unavailable:" << m_error;
     return false;
 }
 
@@ -160,8 +162,8 @@ bool HistoryConnection::upgradeSchema()
         return fail(QStringLiteral("cannot read the schema version"), query.lastError());
     const int version = query.value(0).toInt();
     if (version > schemaVersion())
-        qDebug() << "history: schema version" << version << "is newer than" << schemaVersion()
-                 << "; used as it is";
+        qCWarning(historyLog) << "history: schema version" << version << "is newer than" << schemaVersion()
+                              << "; used as it is";
     for (int step = version; step < schemaVersion(); ++step) {
         if (!db.transaction())
             return fail(QStringLiteral("cannot upgrade the schema"), db.lastError());

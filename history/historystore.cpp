@@ -1,6 +1,7 @@
 #include "history/historystore.h"
 
 #include "history/historyconnection.h"
+#include "history/historylog.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -219,6 +220,6 @@ HistoryEntry HistoryStore::fromQuery(const QSqlQuery &query)
 bool HistoryStore::fail(const QString &what, const QString &why)
 {
     m_error = QStringLiteral("cannot %1 the history in %2: %3").arg(what, m_folder, why);
-    qDebug().noquote() << "history:" << m_error;
+    qCWarning(historyLog).noquote() << "history:" << m_error;
     return false;
 }

@@ -1,5 +1,6 @@
 #include "history/versionkeeper.h"
 
+#include "history/historylog.h"
 #include <QDebug>
 #include <QDir>
 #include <QDirIterator>
@@ -185,7 +186,7 @@ bool VersionKeeper::remove(const QString &relative) const
     const bool removed
         = info.isDir() && !info.isSymLink() ? QDir(path).removeRecursively() : QFile::remove(path);
     if (!removed) {
-        qDebug() << "history: cannot remove the old version" << path;
+        qCWarning(historyLog) << "history: cannot remove the old version" << path;
         return false;
     }
     QDir().rmdir(info.absolutePath());

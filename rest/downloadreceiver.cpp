@@ -1,6 +1,7 @@
 #include "rest/downloadreceiver.h"
 
 #include "rest/downloadsink.h"
+#include "rest/restlog.h"
 
 #include <QDebug>
 #include <QNetworkReply>
@@ -90,13 +91,12 @@ DownloadReceiver::Result DownloadReceiver::receive()
     checkHeaders();
     step();
     if (!isDone())
-        m_loop.exec(QEventLoop::AllEvents);
-    // Quitting the application ends every event loop, this one included, before the
-    // transfer is done: it is abandoned, and the caller's cancel waits for the piece being
-    // written.
+        m_wait.exec();
+    // A wait interrupted by the application quitting ends before the transfer is done: it is
+    // abandoned, and the caller's cancel waits for the piece being written.
     if (!isDone()) {
         m_reply->abort();
-        qDebug().noquote().nospace() << "download abandoned: " << m_reply->url().toString();
+        qCWarning(restLog) << "download abandoned: the wait for it was interrupted";
         return Result::NetworkError;
     }
     emit progress(m_received, announcedLength(m_reply));
@@ -109,8 +109,7 @@ void DownloadReceiver::checkHeaders()
 {
     const int status = httpStatus(m_reply);
     if (status >= 400) {
-        qDebug().noquote().nospace() << "download refused: " << m_reply->url().toString() << " HTTP "
-                                     << status;
+        qCWarning(restLog).nospace() << "download refused: HTTP " << status;
         refuse(Result::HttpError);
         return;
     }
@@ -128,7 +127,7 @@ void DownloadReceiver::step()
         return;
     if (m_refusal != Result::Saved || m_sink.hasFailed() || !m_reply->isReadable()
         || m_reply->bytesAvailable() == 0)
-        m_loop.quit();
+        m_wait.end();
 }
 
 // Hands what has arrived to the sink, as far as its queue has room; the rest waits in the
@@ -138,7 +137,8 @@ void DownloadReceiver::pump()
     if (m_refusal != Result::Saved)
         return;
     if (m_sink.hasFailed()) {
-        qDebug().noquote().nospace() << "cannot write " << m_sink.fileName() << ": " << m_sink.errorString();
+        qCWarning(restLog).noquote().nospace()
+            << "cannot write " << m_sink.fileName() << ": " << m_sink.errorString();
         refuse(m_sink.failure());
         return;
     }
@@ -161,7 +161,7 @@ bool DownloadReceiver::knowEncoding()
     const QByteArray encoding = finalHeader(m_reply, "Content-Encoding");
     if (m_sink.setEncoding(encoding))
         return true;
-    qDebug().noquote().nospace() << "cannot decode " << encoding;
+    qCWarning(restLog).noquote().nospace() << "cannot decode " << encoding;
     refuse(Result::NetworkError);
     return false;
 }
@@ -184,8 +184,8 @@ void DownloadReceiver::checkRate()
     m_rateWindow.removeFirst();
     if (moved * 1000 >= m_limits.minimumRate * m_limits.rateWindowMs)
         return;
-    qDebug().noquote().nospace() << "download too slow: " << m_reply->url().toString() << ' ' << moved
-                                 << " BYTES in " << m_limits.rateWindowMs << " ms";
+    qCWarning(restLog).nospace() << "download too slow: " << moved << " BYTES in " << m_limits.rateWindowMs
+                                 << " ms";
     refuse(Result::TooSlow);
 }
 
@@ -210,8 +210,7 @@ DownloadReceiver::Result DownloadReceiver::outcome() const
         return m_sink.failure();
     const Result transferred = transferOutcome();
     if (transferred == Result::Saved && !m_sink.isComplete()) {
-        qDebug().noquote().nospace() << "download incomplete: " << m_reply->url().toString()
-                                     << " the gzip body ends early";
+        qCWarning(restLog) << "download incomplete: the gzip body ends early";
         return Result::Incomplete;
     }
     return transferred;
@@ -220,22 +219,21 @@ DownloadReceiver::Result DownloadReceiver::outcome() const
 // How a reply that the client did not give up on ended.
 DownloadReceiver::Result DownloadReceiver::transferOutcome() const
 {
-    const QString url = m_reply->url().toString();
     // The redirect's own status stays on a reply whose redirect was refused.
     if (m_reply->error() == QNetworkReply::InsecureRedirectError) {
-        qDebug().noquote().nospace() << "download refused: " << url << " redirects from https to http";
+        qCWarning(restLog) << "download refused: it redirects from https to http";
         return Result::InsecureRedirect;
     }
     const int status = httpStatus(m_reply);
     if (status != 0 && status / 100 != 2) {
-        qDebug().noquote().nospace() << "download refused: " << url << " HTTP " << status;
+        qCWarning(restLog).nospace() << "download refused: HTTP " << status;
         return Result::HttpError;
     }
     const qint64 expected = announcedLength(m_reply);
     const bool cutShort = expected >= 0 && expected != m_received;
     if (cutShort)
-        qDebug().noquote().nospace() << "download incomplete: " << url << ' ' << m_received << " of "
-                                     << expected << " BYTES";
+        qCWarning(restLog).nospace() << "download incomplete: " << m_received << " of " << expected
+                                     << " BYTES";
     // Transport errors have been logged by onError. Only the transfer time-out aborts a
     // reply that the client did not abort itself.
     switch (m_reply->error()) {

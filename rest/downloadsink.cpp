@@ -1,6 +1,7 @@
 #include "rest/downloadsink.h"
 
 #include "core/offthread.h"
+#include "rest/restlog.h"
 
 #include <QDebug>
 #include <QDir>
@@ -227,7 +228,7 @@ bool DownloadSink::commit(const QString &keepReplacedAt)
         if (m_file.commit())
             return true;
         if (m_keptReplaced && !QFile::rename(keepReplacedAt, m_file.fileName()))
-            qDebug().noquote().nospace()
+            qCWarning(restLog).noquote().nospace()
                 << "cannot put " << m_file.fileName() << " back from " << keepReplacedAt;
         m_keptReplaced = false;
         return false;
@@ -253,7 +254,7 @@ bool DownloadSink::moveReplacedAside(const QString &keepAt)
     QDir().mkpath(QFileInfo(keepAt).absolutePath());
     if (QFile::rename(destination, keepAt))
         return true;
-    qDebug().noquote().nospace() << "cannot keep " << destination << " as " << keepAt;
+    qCWarning(restLog).noquote().nospace() << "cannot keep " << destination << " as " << keepAt;
     return false;
 }
 

@@ -2,15 +2,16 @@
 
 #include "core/diskspace.h"
 #include "core/localpath.h"
+#include "core/localwait.h"
+#include "core/tracelog.h"
 #include "rest/downloadreceiver.h"
 #include "rest/downloadsink.h"
+#include "rest/restlog.h"
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -130,18 +131,19 @@ bool readWhole(const QString &path, QByteArray &content)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        qDebug().noquote().nospace() << "cannot read " << path << ": " << file.errorString();
+        qCWarning(restLog).noquote().nospace() << "cannot read " << path << ": " << file.errorString();
         return false;
     }
     const qint64 size = file.size();
     if (size > maxBodySize) {
-        qDebug().noquote().nospace() << "cannot upload " << path << ": " << size << " BYTES is too large";
+        qCWarning(restLog).noquote().nospace()
+            << "cannot upload " << path << ": " << size << " BYTES is too large";
         return false;
     }
     content = file.readAll();
     if (file.error() != QFileDevice::NoError || content.size() != size) {
-        qDebug().noquote().nospace() << "cannot read " << path << ": " << file.errorString() << ", "
-                                     << content.size() << " of " << size << " BYTES";
+        qCWarning(restLog).noquote().nospace() << "cannot read " << path << ": " << file.errorString() << ", "
+                                               << content.size() << " of " << size << " BYTES";
         return false;
     }
     return true;
@@ -153,7 +155,7 @@ KRESTService::KRESTService(QObject *parent)
     : QNetworkAccessManager(parent)
 {
     qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
-    setTransferTimeout(defaultTransferTimeout);
+    setTransferTimeout(taskFileIdleTimeout);
     setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
     // Certificate errors are never ignored: they are only remembered to say why.
     connect(this, &QNetworkAccessManager::sslErrors, this, &KRESTService::rememberCertificateProblem);
@@ -243,7 +245,7 @@ QNetworkReply *KRESTService::headData(const QString &path, const QString &simple
 {
     const QString target = simpleParams.isEmpty() ? path : path + QLatin1Char('?') + simpleParams;
     const QUrl url = composeUrl(target);
-    qDebug().noquote().nospace() << "headData http request: " << url.path(QUrl::FullyDecoded);
+    qCDebug(traceLog).noquote().nospace() << "headData http request: " << url.path(QUrl::FullyDecoded);
     return watch(head(makeRequest(url)));
 }
 
@@ -257,7 +259,7 @@ QNetworkReply *KRESTService::getData(
 {
     const QString target = simpleParams.isEmpty() ? path : path + QLatin1Char('/') + simpleParams;
     const QUrl url = composeUrl(target);
-    qDebug().noquote().nospace() << "getData http request: " << url.path(QUrl::FullyDecoded);
+    qCDebug(traceLog).noquote().nospace() << "getData http request: " << url.path(QUrl::FullyDecoded);
     return watch(get(makeRequest(url, acceptEncoding)));
 }
 
@@ -274,9 +276,10 @@ QNetworkReply *KRESTService::postData(const QString &path, const QByteArray &bod
     const QUrl url = composeUrl(path);
     const QString shownPath = url.path(QUrl::FullyDecoded);
     if (body.size() > 999)
-        qDebug().noquote().nospace() << "REST POST : " << shownPath << ' ' << body.size() << " BYTES";
+        qCDebug(traceLog).noquote().nospace()
+            << "REST POST : " << shownPath << ' ' << body.size() << " BYTES";
     else
-        qDebug().noquote().nospace() << "REST POST : " << shownPath << ' ' << body;
+        qCDebug(traceLog).noquote().nospace() << "REST POST : " << shownPath << ' ' << body;
 
     QNetworkRequest request = makeRequest(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
@@ -371,11 +374,8 @@ void KRESTService::waitForReply(QNetworkReply *reply)
     // A finished reply will not signal again; waiting for it would never end.
     if (!reply || reply->isFinished())
         return;
-    QEventLoop loop;
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    if (QCoreApplication *app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::AllEvents);
+    // No deadline of its own: the inactivity time-out ends a stalled transfer.
+    LocalWait::until(reply, &QNetworkReply::finished);
 }
 
 QString KRESTService::waitForText(QNetworkReply *reply)
@@ -386,7 +386,7 @@ QString KRESTService::waitForText(QNetworkReply *reply)
     if (nul >= 0)
         bytes.truncate(nul);
     const QString text = QString::fromUtf8(bytes);
-    qDebug().noquote().nospace() << "REST RESULT : " << text;
+    qCDebug(traceLog).noquote().nospace() << "REST RESULT : " << text;
     return text;
 }
 
@@ -407,7 +407,7 @@ QVariantMap KRESTService::readJsonMap(QNetworkReply *reply)
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(remainingBytes(reply), &error);
     if (error.error != QJsonParseError::NoError) {
-        qDebug().noquote() << error.errorString();
+        qCDebug(restLog).noquote() << error.errorString();
         return QVariantMap();
     }
     return document.toVariant().toMap();
@@ -426,7 +426,8 @@ QVariant KRESTService::parseJson(const QString &text)
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
     if (error.error != QJsonParseError::NoError) {
-        qDebug().noquote().nospace() << "JSON ERROR: " << error.errorString() << "\n & json is: " << text;
+        qCDebug(restLog).noquote().nospace()
+            << "JSON ERROR: " << error.errorString() << "\n & json is: " << text;
         return QVariant();
     }
     return document.toVariant();
@@ -450,8 +451,8 @@ void KRESTService::rememberCertificateProblem(QNetworkReply *reply, const QList<
     for (const QSslError &error : errors)
         reasons << error.errorString();
     m_lastDownload.certificateProblem = reasons.join(QStringLiteral("; "));
-    qDebug().noquote().nospace() << "certificate refused: " << reply->url().toString() << ' '
-                                 << m_lastDownload.certificateProblem;
+    qCWarning(restLog).noquote().nospace()
+        << "certificate of " << reply->url().host() << " refused: " << m_lastDownload.certificateProblem;
 }
 
 qint64 KRESTService::minimumRate() const
@@ -494,12 +495,12 @@ void KRESTService::onError(QNetworkReply::NetworkError err)
 {
     if (auto *reply = qobject_cast<QNetworkReply *>(sender())) {
         const QString url = reply->url().toString();
-        qDebug().noquote().nospace() << "error request: " << url;
-        qDebug().noquote() << remainingBytes(reply);
+        qCDebug(restLog).noquote().nospace() << "error request: " << url;
+        qCDebug(restLog).noquote() << remainingBytes(reply);
         if (url.isEmpty())
             return;
     }
-    qDebug().noquote() << errorDescription(err);
+    qCDebug(restLog).noquote() << errorDescription(err);
 }
 
 QString KRESTService::getCommand(const QString &path, const QString &simpleParams)
@@ -523,7 +524,8 @@ bool KRESTService::checkFile(const QString &remotePath)
     waitForReply(reply);
     if (reply->isFinished() && reply->error() == QNetworkReply::NoError)
         return true;
-    qDebug().noquote().nospace() << "file not found: " << errorName(reply->error()) << ' ' << remotePath;
+    qCDebug(restLog).noquote().nospace()
+        << "file not found: " << errorName(reply->error()) << ' ' << remotePath;
     return false;
 }
 
@@ -555,15 +557,15 @@ bool KRESTService::downloadFile(const QString &src, const QString &dst, const QS
         reply->setReadBufferSize(downloadReadBufferSize);
         result = receiveBody(reply, sink);
     } else {
-        qDebug().noquote().nospace() << "cannot write " << path << ": " << sink.errorString();
+        qCWarning(restLog).noquote().nospace() << "cannot write " << path << ": " << sink.errorString();
     }
     if (result == DownloadResult::Saved && md5 != noChecksum
         && QString::fromLatin1(sink.md5().toBase64()).compare(md5, Qt::CaseInsensitive) != 0) {
-        qDebug() << "md5校验出错";
+        qCDebug(restLog) << "md5校验出错";
         result = DownloadResult::ChecksumMismatch;
     }
     if (result == DownloadResult::Saved && !sink.commit(m_keepReplacedAt)) {
-        qDebug().noquote().nospace() << "cannot write " << path << ": " << sink.errorString();
+        qCWarning(restLog).noquote().nospace() << "cannot write " << path << ": " << sink.errorString();
         result = sink.failure();
     }
     if (result != DownloadResult::Saved) {
@@ -595,13 +597,13 @@ QString KRESTService::uploadFile(const QString &src, const QString &dst, const Q
 
     const QJsonObject object = QJsonDocument::fromJson(answer).object();
     if (object.value(QStringLiteral("result")).toInt(0) != 0) {
-        qDebug().noquote() << object.value(QStringLiteral("error")).toString();
+        qCDebug(restLog).noquote() << object.value(QStringLiteral("error")).toString();
         return failed;
     }
     const QString storedMd5
         = object.value(QStringLiteral("data")).toObject().value(QStringLiteral("file_md5")).toString();
     if (md5Base64(content).compare(storedMd5, Qt::CaseInsensitive) != 0) {
-        qDebug() << "md5校验出错";
+        qCDebug(restLog) << "md5校验出错";
         return failed;
     }
     return storedMd5;

@@ -18,13 +18,13 @@ class DownloadSink;
 
 // HTTP client for the REST file and command service. Relative paths are joined to the
 // server root, the constant parameters are added to the next composed URL only, and every
-// reply reports transport errors to onError(). The synchronous operations wait in a local
-// event loop, so the thread keeps dispatching its other events meanwhile.
+// reply reports transport errors to onError(). The synchronous operations wait in a
+// LocalWait, so the thread keeps dispatching its other events meanwhile.
 //
 // Every request carries an inactivity time-out: a transfer that moves no data for
-// transferTimeout() milliseconds (30 s unless changed with setTransferTimeout()) is
-// aborted and fails like any other transport error. Redirects are followed unless they
-// lead from https to http.
+// transferTimeout() milliseconds (taskFileIdleTimeout unless changed with
+// setTransferTimeout()) is aborted and fails like any other transport error. Redirects are followed unless
+// they lead from https to http.
 //
 // downloadFile() streams the body to disk: it keeps no copy in memory, refuses a body that
 // would leave its volume with less than diskReserve() free, and abandons a download whose
@@ -41,7 +41,10 @@ class KRESTService : public QNetworkAccessManager
             DESIGNABLE true SCRIPTABLE true STORED true)
 
 public:
-    static constexpr int defaultTransferTimeout = 30000;
+    // A task-file transfer that moves no data for this long is abandoned. Task files are
+    // large and fetched on the operator's request with their progress shown, so a file
+    // server's pause is waited out longer than a device-service request's.
+    static constexpr int taskFileIdleTimeout = 30000;
     static constexpr qint64 defaultMinimumRate = 1024;
     static constexpr int defaultRateWindow = 60000;
     static constexpr qint64 defaultDiskReserve = DiskSpace::defaultReserve;

@@ -3,6 +3,7 @@
 #include "core/diskspace.h"
 #include "core/offthread.h"
 #include "service/safefilename.h"
+#include "service/servicelog.h"
 
 #include <JlCompress.h>
 #include <quazip.h>
@@ -117,7 +118,8 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpackHere(const QString &archivePath, 
     if (!zip.open(QuaZip::mdUnzip))
         return Result::NotAnArchive;
     if (isInside(archive, target) || target == QDir::rootPath()) {
-        qDebug() << "ArchiveUnpacker: not unpacked, replacing" << target << "would remove" << archive;
+        qCWarning(serviceLog) << "ArchiveUnpacker: not unpacked, replacing" << target << "would remove"
+                              << archive;
         return Result::ArchiveInsideFolder;
     }
 
@@ -132,7 +134,7 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpackHere(const QString &archivePath, 
 
     const QString staging = makeStagingFolder(target);
     if (staging.isEmpty()) {
-        qDebug() << "ArchiveUnpacker: no staging folder beside" << target;
+        qCWarning(serviceLog) << "ArchiveUnpacker: no staging folder beside" << target;
         return Result::ExtractFailed;
     }
     auto removeStaging = qScopeGuard([&staging] { QDir(staging).removeRecursively(); });
@@ -143,7 +145,8 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpackHere(const QString &archivePath, 
     zip.close();
     const QStringList extracted = JlCompress::extractDir(zip, staging);
     if (extracted.size() != entryCount || !sizesMatch(staging, sizes)) {
-        qDebug() << "ArchiveUnpacker: extracting" << archive << "failed," << target << "left as it was";
+        qCWarning(serviceLog) << "ArchiveUnpacker: extracting" << archive << "failed," << target
+                              << "left as it was";
         return Result::ExtractFailed;
     }
 
@@ -161,17 +164,18 @@ ArchiveUnpacker::Result ArchiveUnpacker::checkEntries(
     qint64 total = 0;
     for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
         if (++entryCount > m_maxEntries) {
-            qDebug() << "ArchiveUnpacker: not unpacked," << archive << "has more than" << m_maxEntries
-                     << "entries";
+            qCWarning(serviceLog) << "ArchiveUnpacker: not unpacked," << archive << "has more than"
+                                  << m_maxEntries << "entries";
             return Result::TooLarge;
         }
         if (!zip.getCurrentFileInfo(&info)) {
-            qDebug() << "ArchiveUnpacker: not unpacked, unreadable entry" << entryCount << "in" << archive;
+            qCWarning(serviceLog) << "ArchiveUnpacker: not unpacked, unreadable entry" << entryCount << "in"
+                                  << archive;
             return Result::ExtractFailed;
         }
         if (isSymbolicLink(info.externalAttr) || !isSafeEntryName(info.name)) {
-            qDebug() << "ArchiveUnpacker: not unpacked, entry" << info.name << "of" << archive
-                     << "could land outside its folder";
+            qCWarning(serviceLog) << "ArchiveUnpacker: not unpacked, entry" << info.name << "of" << archive
+                                  << "could land outside its folder";
             return Result::UnsafeEntry;
         }
         if (!info.name.endsWith(QLatin1Char('/'))) {
@@ -180,12 +184,12 @@ ArchiveUnpacker::Result ArchiveUnpacker::checkEntries(
         }
     }
     if (zip.getZipError() != UNZ_OK) {
-        qDebug() << "ArchiveUnpacker: not unpacked, cannot list" << archive;
+        qCWarning(serviceLog) << "ArchiveUnpacker: not unpacked, cannot list" << archive;
         return Result::ExtractFailed;
     }
     if (total > spareBytes(QFileInfo(target).absolutePath())) {
-        qDebug() << "ArchiveUnpacker: not unpacked, the" << total << "bytes of" << archive
-                 << "would not fit beside" << target;
+        qCWarning(serviceLog) << "ArchiveUnpacker: not unpacked, the" << total << "bytes of" << archive
+                              << "would not fit beside" << target;
         return Result::TooLarge;
     }
     return Result::Unpacked;
@@ -196,8 +200,8 @@ bool ArchiveUnpacker::sizesMatch(const QString &staging, const EntrySizes &sizes
     for (const auto &entry : sizes) {
         const QFileInfo file(staging + QLatin1Char('/') + entry.first);
         if (file.size() != entry.second) {
-            qDebug() << "ArchiveUnpacker:" << entry.first << "was extracted with" << file.size() << "of"
-                     << entry.second << "bytes";
+            qCWarning(serviceLog) << "ArchiveUnpacker:" << entry.first << "was extracted with" << file.size()
+                                  << "of" << entry.second << "bytes";
             return false;
         }
     }
@@ -226,7 +230,7 @@ ArchiveUnpacker::Result ArchiveUnpacker::swapIn(const QString &staging, const QS
     if (!old.exists() && !old.isSymLink()) {
         if (moveEntry(staging, target))
             return Result::Unpacked;
-        qDebug() << "ArchiveUnpacker: could not move the unpacked files to" << target;
+        qCWarning(serviceLog) << "ArchiveUnpacker: could not move the unpacked files to" << target;
         return Result::FolderKept;
     }
 
@@ -234,17 +238,17 @@ ArchiveUnpacker::Result ArchiveUnpacker::swapIn(const QString &staging, const QS
     // one of its files open, and then nothing of it has changed yet.
     const QString aside = staging + QStringLiteral(".old");
     if (!moveEntry(target, aside)) {
-        qDebug() << "ArchiveUnpacker: kept the old" << target
-                 << "unchanged, it cannot be replaced (a file in it may be in use)";
+        qCWarning(serviceLog) << "ArchiveUnpacker: kept the old" << target
+                              << "unchanged, it cannot be replaced (a file in it may be in use)";
         return Result::FolderKept;
     }
     if (!moveEntry(staging, target)) {
         if (moveEntry(aside, target))
-            qDebug() << "ArchiveUnpacker: could not move the unpacked files to" << target
-                     << "; kept the old folder";
+            qCWarning(serviceLog) << "ArchiveUnpacker: could not move the unpacked files to" << target
+                                  << "; kept the old folder";
         else
-            qDebug() << "ArchiveUnpacker: could not move the unpacked files to" << target
-                     << "; the old folder is at" << aside;
+            qCWarning(serviceLog) << "ArchiveUnpacker: could not move the unpacked files to" << target
+                                  << "; the old folder is at" << aside;
         return Result::FolderKept;
     }
     putAside(aside);
@@ -260,10 +264,10 @@ void ArchiveUnpacker::putAside(const QString &aside)
         m_keptReplaced = moveEntry(aside, m_keepReplacedAt);
         if (m_keptReplaced)
             return;
-        qDebug() << "ArchiveUnpacker: could not keep the replaced files as" << m_keepReplacedAt;
+        qCWarning(serviceLog) << "ArchiveUnpacker: could not keep the replaced files as" << m_keepReplacedAt;
     }
     if (!removeEntry(aside))
-        qDebug() << "ArchiveUnpacker: could not remove the replaced files in" << aside;
+        qCWarning(serviceLog) << "ArchiveUnpacker: could not remove the replaced files in" << aside;
 }
 
 bool ArchiveUnpacker::moveEntry(const QString &from, const QString &to)

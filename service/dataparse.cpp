@@ -1,6 +1,7 @@
 #include "service/dataparse.h"
 
 #include "service/errorinfo.h"
+#include "service/servicelog.h"
 
 #include <QDebug>
 #include <QJsonArray>
@@ -58,7 +59,8 @@ QVariant DataParse::jsonToVariant(const QString &json, ErrorInfo *error)
     if (parseError.error == QJsonParseError::NoError)
         return scalar;
 
-    qDebug() << "DataParse: not JSON:" << documentError.errorString() << "at" << documentError.offset;
+    qCDebug(serviceLog) << "DataParse: not JSON:" << documentError.errorString() << "at"
+                        << documentError.offset;
     if (error)
         error->set(documentError.error, documentError.errorString(), documentError.offset);
     return QVariant();

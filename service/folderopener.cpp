@@ -1,5 +1,6 @@
 #include "service/folderopener.h"
 
+#include "service/servicelog.h"
 #include <QDebug>
 #include <QDir>
 #include <QProcess>
@@ -24,6 +25,6 @@ bool FolderOpener::open(const QString &absoluteFolder)
     const QString path = nativePath(absoluteFolder);
     if (QProcess::startDetached(program(), { path }))
         return true;
-    qDebug() << "FolderOpener: could not start" << program() << "on" << path;
+    qCWarning(serviceLog) << "FolderOpener: could not start" << program() << "on" << path;
     return false;
 }

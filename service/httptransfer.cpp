@@ -9,6 +9,7 @@
 #include "service/folderopener.h"
 #include "service/network.h"
 #include "service/safefilename.h"
+#include "service/servicelog.h"
 #include "service/setting.h"
 
 #include <QDebug>
@@ -76,7 +77,7 @@ QVariantMap HttpTransfer::changeStatu(QVariantMap iDataMap)
 QVariantMap HttpTransfer::deleteStatu(QVariantMap iDataMap)
 {
     const QString reply = sendPath(QStringLiteral("device/dele/%1"), iDataMap, { QStringLiteral("id") });
-    qDebug() << "wqqqqqq" << reply;
+    qCDebug(traceLog) << "wqqqqqq" << reply;
     return toReplyMap(reply);
 }
 
@@ -114,12 +115,12 @@ FetchReport HttpTransfer::fetch(const QString &localFile, const QString &remoteF
     report.pdf = entry.kind == QLatin1String("pdf");
     const FileClaim claim({ localFile, localPath });
     if (!claim.claimed()) {
-        qDebug() << "downloadNcFile: refused," << claim.conflict() << "is still being fetched";
+        qCDebug(serviceLog) << "downloadNcFile: refused," << claim.conflict() << "is still being fetched";
         report.fetch = FetchReport::Fetch::InUse;
         return report;
     }
     if (!remoteFile.isEmpty() && !isWebAddress(remoteFile)) {
-        qDebug() << "downloadNcFile: not fetched, not an http address:" << remoteFile;
+        qCDebug(serviceLog) << "downloadNcFile: not fetched, not an http address:" << remoteFile;
         report.fetch = FetchReport::Fetch::NotWebAddress;
         return report;
     }
@@ -237,7 +238,7 @@ FetchHistory::RestoreResult HttpTransfer::restoreVersion(qint64 entryId)
     }
     const FileClaim claim({ entry.target });
     if (!claim.claimed()) {
-        qDebug() << "restoreVersion: refused," << claim.conflict() << "is being fetched";
+        qCWarning(serviceLog) << "restoreVersion: refused," << claim.conflict() << "is being fetched";
         HistoryEntry refused = FetchHistory::restoreEntry(entry, m_userId, deviceName());
         refused.outcome = FetchHistory::outcomeName(FetchHistory::RestoreResult::InUse);
         noteRecorded(history.record(refused, QString(), QString()), history.lastError());
@@ -289,9 +290,12 @@ QString HttpTransfer::sendPath(
         segments << pathSegment(iDataMap.value(key));
     const QString path = segments.size() == 1 ? pathTemplate.arg(segments.at(0))
                                               : pathTemplate.arg(segments.at(0), segments.at(1));
-    for (const QString &segment : qAsConst(segments)) {
-        if (segment == QLatin1String(".") || segment == QLatin1String("..")) {
-            qDebug() << "HttpTransfer: not sent, a value is a dot segment:" << path;
+    for (int i = 0; i < segments.size(); ++i) {
+        if (segments.at(i) == QLatin1String(".") || segments.at(i) == QLatin1String("..")) {
+            // Named by its fixed part: a sign-in's path holds the password's MD5.
+            qCDebug(serviceLog).noquote()
+                << "HttpTransfer: not sent to" << pathTemplate.section('%', 0, 0) + QLatin1Char(',')
+                << "the value of" << keys.at(i) << "is a dot segment";
             m_lastError.set(Network::CannotConnect, QStringLiteral("not sent, a value is a dot segment"));
             return QString();
         }

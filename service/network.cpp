@@ -1,17 +1,16 @@
 #include "service/network.h"
 
+#include "core/localwait.h"
 #include "core/tracelog.h"
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QEventLoop>
 #include <QMutexLocker>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslError>
 #include <QThread>
-#include <QTimer>
 #include <QUrl>
 
 #include <map>
@@ -39,40 +38,19 @@ bool isSuccessStatus(const QVariant &status)
     return code >= 200 && code < 300;
 }
 
-enum class WaitResult
-{
-    Finished,
-    PastDeadline,
-    Interrupted
-};
-
-// Waits with all events delivered. The deadline ends the wait through an abort, as the
-// inactivity time-out does. Interrupted when the wait was ended from outside (quitting
-// the application ends every event loop) before the reply finished.
-WaitResult waitForFinished(QNetworkReply *reply, int deadlineMs)
+// Waits with all events delivered. The deadline abandons the reply at once, as the
+// inactivity time-out does.
+LocalWait::Ended waitForFinished(QNetworkReply *reply, int deadlineMs)
 {
     if (reply->isFinished())
-        return WaitResult::Finished;
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    // A reply that finished while a deeper event loop kept this one from returning is not
-    // late.
-    QObject::connect(reply, &QNetworkReply::finished, &deadline, &QTimer::stop);
-    bool pastDeadline = false;
-    QObject::connect(&deadline, &QTimer::timeout, reply, [reply, &pastDeadline] {
-        pastDeadline = true;
+        return LocalWait::Ended::Signalled;
+    LocalWait wait(deadlineMs);
+    wait.endOn(reply, &QNetworkReply::finished);
+    QObject::connect(&wait, &LocalWait::deadlinePassed, reply, &QNetworkReply::abort);
+    const LocalWait::Ended ended = wait.exec();
+    if (ended == LocalWait::Ended::Interrupted)
         reply->abort();
-    });
-    if (deadlineMs > 0)
-        deadline.start(deadlineMs);
-    loop.exec(QEventLoop::AllEvents);
-    if (!reply->isFinished()) {
-        reply->abort();
-        return WaitResult::Interrupted;
-    }
-    return pastDeadline ? WaitResult::PastDeadline : WaitResult::Finished;
+    return ended;
 }
 
 // Qt's own words for why a certificate was refused, kept on the reply until it finishes.
@@ -190,12 +168,12 @@ bool Network::makeRequest(const QString &path, QNetworkRequest *request)
 QString Network::waitForBody(QNetworkReply *rawReply, const QString &path)
 {
     const std::unique_ptr<QNetworkReply> reply(rawReply);
-    const WaitResult waited = waitForFinished(reply.get(), m_deadlineMs);
-    if (waited == WaitResult::Interrupted) {
+    const LocalWait::Ended waited = waitForFinished(reply.get(), m_deadlineMs);
+    if (waited == LocalWait::Ended::Interrupted) {
         fail(path, Interrupted, QStringLiteral("interrupted, the application is quitting"));
         return QString();
     }
-    if (waited == WaitResult::PastDeadline) {
+    if (waited == LocalWait::Ended::PastDeadline) {
         fail(path, TimedOut, QStringLiteral("no reply within %1 ms").arg(m_deadlineMs));
         return QString();
     }
@@ -214,10 +192,12 @@ QString Network::waitForBody(QNetworkReply *rawReply, const QString &path)
         fail(path, CannotConnect, QStringLiteral("redirect from https to http refused"));
         return QString();
     }
-    if (reply->error() != QNetworkReply::NoError) {
-        fail(path, isSuccessStatus(status) ? CannotConnect : status.toInt(), reply->errorString());
+    if (reply->error() != QNetworkReply::NoError && isSuccessStatus(status)) {
+        fail(path, CannotConnect, reply->errorString());
         return QString();
     }
+    // Qt's text for a failing status quotes the whole address, and a sign-in's holds the
+    // password's MD5, which the service accepts as the password: the reason goes to the log.
     if (!isSuccessStatus(status)) {
         fail(path, status.toInt(), QStringLiteral("HTTP status %1").arg(status.toInt()));
         return QString();

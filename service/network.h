@@ -14,7 +14,7 @@ class QNetworkReply;
 class QNetworkRequest;
 
 // A named HTTP client bound to a server root. Requests are synchronous for the caller:
-// they wait in a local event loop that keeps handling every event, user input included,
+// they wait in a LocalWait that keeps handling every event, user input included,
 // so a window stays usable while the service is slow. Callers must therefore expect
 // their own slots to run during the wait.
 class Network : public QObject
@@ -34,8 +34,10 @@ public:
         CertificateRefused = 5, // the server's TLS certificate is not trusted; the message says why
     };
 
-    // A request that moves no data for this long is abandoned.
-    static constexpr int DefaultTimeoutMs = 10000;
+    // A device-service request that moves no data for this long is abandoned: the task
+    // window reloads every 5 s and says when the service fails, so a longer silence is
+    // better reported than waited out.
+    static constexpr int DeviceRequestIdleTimeoutMs = 10000;
     // No request, however steadily it trickles, takes longer than this.
     static constexpr int DefaultDeadlineMs = 30000;
 
@@ -70,7 +72,7 @@ private:
     void fail(const QString &path, int code, const QString &reason);
 
     const QString m_name;
-    int m_timeoutMs = DefaultTimeoutMs;
+    int m_timeoutMs = DeviceRequestIdleTimeoutMs;
     int m_deadlineMs = DefaultDeadlineMs;
     ErrorInfo m_lastError;
     QPointer<QNetworkAccessManager> m_manager;

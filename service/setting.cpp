@@ -1,5 +1,6 @@
 #include "service/setting.h"
 
+#include "service/servicelog.h"
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -27,7 +28,7 @@ void Setting::setValue(QString key, QVariant value)
     m_settings.setValue(key, value);
     m_settings.sync();
     if (m_settings.status() != QSettings::NoError)
-        qDebug() << "Setting: could not write" << fileName();
+        qCWarning(serviceLog) << "Setting: could not write" << fileName();
     restrictFile();
 }
 
@@ -66,5 +67,5 @@ void Setting::restrictFile()
 {
     QFile file(fileName());
     if (isFile() && file.exists() && !file.setPermissions(OwnerOnly))
-        qDebug() << "Setting: could not restrict" << fileName();
+        qCWarning(serviceLog) << "Setting: could not restrict" << fileName();
 }

@@ -1,5 +1,6 @@
 #include "tasks/historymodel.h"
 
+#include "tasks/taskslog.h"
 #include <QDebug>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -33,7 +34,7 @@ bool HistoryModel::load(const QSqlDatabase &db, const HistoryStore::Filter &filt
     for (const QVariant &value : qAsConst(values))
         query.addBindValue(value);
     if (!query.exec()) {
-        qDebug().noquote() << "history: cannot list the entries:" << query.lastError().text();
+        qCWarning(tasksLog).noquote() << "history: cannot list the entries:" << query.lastError().text();
         clear();
         return false;
     }

@@ -6,6 +6,7 @@
 #include "history/historycsv.h"
 #include "service/httptransfer.h"
 #include "tasks/historymodel.h"
+#include "tasks/taskslog.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -205,7 +206,7 @@ bool HistoryWindow::exportTo(const QString &fileName)
         return HistoryCsv::write(store, wanted, fileName, &error, &count);
     });
     if (!written) {
-        qDebug().noquote() << "history: export failed:" << error;
+        qCWarning(tasksLog).noquote() << "history: export failed:" << error;
         QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("导出失败"));
         return false;
     }

@@ -11,6 +11,7 @@
 #include "tasks/refreshschedule.h"
 #include "tasks/statustext.h"
 #include "tasks/tasklistchange.h"
+#include "tasks/taskslog.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -237,7 +238,8 @@ void Information::cellClick(int row, int col)
     const QString taskNumber = task.value("task_num").toString();
     // The task number names a file and a folder beside the program; an empty one is allowed.
     if (!taskNumber.isEmpty() && !SafeFileName::isSafeComponent(taskNumber)) {
-        qDebug() << "file action refused: the task number" << taskNumber << "is not a plain file name";
+        qCWarning(tasksLog) << "file action refused: the task number" << taskNumber
+                            << "is not a plain file name";
         return;
     }
 

@@ -237,7 +237,8 @@ void tst_Information::failedReloadKeepsRows()
     QFETCH(QString, reason);
     Network *network = Network::getInstance("defalut");
     network->setTransferTimeout(300);
-    const auto restore = qScopeGuard([network] { network->setTransferTimeout(Network::DefaultTimeoutMs); });
+    const auto restore
+        = qScopeGuard([network] { network->setTransferTimeout(Network::DeviceRequestIdleTimeoutMs); });
 
     startWindow();
     const QStringList firstRow = rowTexts(0);

@@ -1,0 +1,3 @@
+#include "core/corelog.h"
+
+Q_LOGGING_CATEGORY(coreLog, "quillet.core")

@@ -1,0 +1,3 @@
+#include "rest/restlog.h"
+
+Q_LOGGING_CATEGORY(restLog, "quillet.rest")
