@@ -1,24 +1,21 @@
 #include "app/historyexportcommand.h"
 
 #include "app/applog.h"
-#include "app/consoleoutput.h"
 
 #include "history/historyconnection.h"
 #include "history/historycsv.h"
 #include "history/historystore.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QDate>
 #include <QDebug>
 #include <QFileInfo>
 #include <QTextStream>
 
-#include <cstring>
-
 namespace {
 
-const char *const exportOption = "--export-history";
+const QString exportOption = QStringLiteral("export-history");
+const QString sinceOption = QStringLiteral("since");
 
 int fail(const QString &why)
 {
@@ -29,35 +26,28 @@ int fail(const QString &why)
 
 } // namespace
 
-bool HistoryExportCommand::isRequested(int argc, char *argv[])
+QList<QCommandLineOption> HistoryExportCommand::options()
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], exportOption) == 0 || std::strncmp(argv[i], "--export-history=", 17) == 0)
-            return true;
-    }
-    return false;
+    return { QCommandLineOption(exportOption,
+                 QStringLiteral("Writes the fetch history to FILE.csv (UTF-8 with BOM) and exits."),
+                 QStringLiteral("FILE.csv")),
+        QCommandLineOption(sinceOption,
+            QStringLiteral("With --export-history: only entries from that day on."),
+            QStringLiteral("yyyy-MM-dd")) };
 }
 
-int HistoryExportCommand::run(int argc, char *argv[])
+int HistoryExportCommand::run(const QCommandLineParser &parser)
 {
-    ConsoleOutput::attach();
-    QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    const QCommandLineOption exportTo(
-        QStringLiteral("export-history"), QString(), QStringLiteral("FILE.csv"));
-    const QCommandLineOption since(QStringLiteral("since"), QString(), QStringLiteral("yyyy-MM-dd"));
-    parser.addOptions({ exportTo, since });
-    if (!parser.parse(app.arguments()))
-        return fail(parser.errorText());
-    const QString fileName = parser.value(exportTo);
+    const QString fileName = parser.value(exportOption);
     if (fileName.isEmpty() || !parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("usage: quillet --export-history FILE.csv [--since yyyy-MM-dd]"));
 
     HistoryStore::Filter filter;
-    if (parser.isSet(since)) {
-        filter.since = QDate::fromString(parser.value(since), QStringLiteral("yyyy-MM-dd"));
+    if (parser.isSet(sinceOption)) {
+        filter.since = QDate::fromString(parser.value(sinceOption), QStringLiteral("yyyy-MM-dd"));
         if (!filter.since.isValid())
-            return fail(QStringLiteral("\"%1\" is no date of the form yyyy-MM-dd").arg(parser.value(since)));
+            return fail(
+                QStringLiteral("\"%1\" is no date of the form yyyy-MM-dd").arg(parser.value(sinceOption)));
     }
     // Exporting never starts a history of its own.
     const QString folder = HistoryStore::defaultFolder();
@@ -70,5 +60,6 @@ int HistoryExportCommand::run(int argc, char *argv[])
     if (!HistoryCsv::write(store, filter, fileName, &error, &count))
         return fail(error);
     QTextStream(stdout) << count << " entries written to " << fileName << '\n';
+    qCInfo(appLog).noquote() << "history exported:" << count << "entries to" << fileName;
     return 0;
 }

@@ -1,6 +1,6 @@
+#include "app/commandline.h"
 #include "app/dialog.h"
 #include "app/display.h"
-#include "app/historyexportcommand.h"
 #include "app/logfile.h"
 #include "app/serverconfig.h"
 #include "app/tlstrust.h"
@@ -23,10 +23,11 @@ int main(int argc, char *argv[])
     const EmbeddedResources resources;
     const QString programDir = ServerConfig::executableDir(argc > 0 ? argv[0] : nullptr);
     LogFile log(programDir + QStringLiteral("/log/quillet.log"));
+    CommandLine commandLine(argc, argv);
+    if (!commandLine.opensWindow())
+        return commandLine.run(log);
     log.install();
     qInfo().noquote() << "Quillet started in" << programDir;
-    if (HistoryExportCommand::isRequested(argc, argv))
-        return HistoryExportCommand::run(argc, argv);
     const QString root = ServerConfig::serverRoot(programDir);
     ServerConfig::bind(Network::getInstance("defalut"), root);
 
