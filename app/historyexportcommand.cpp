@@ -5,6 +5,7 @@
 #include "history/historyconnection.h"
 #include "history/historycsv.h"
 #include "history/historystore.h"
+#include "tasks/historymodel.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -66,7 +67,7 @@ int HistoryExportCommand::run(int argc, char *argv[])
     HistoryStore store(folder);
     QString error;
     int count = 0;
-    if (!HistoryCsv::write(store, filter, fileName, &error, &count))
+    if (!HistoryCsv::write(store, filter, fileName, &error, &count, &HistoryModel::outcomeText))
         return fail(error);
     QTextStream(stdout) << count << " entries written to " << fileName << '\n';
     return 0;

@@ -90,21 +90,43 @@ QString StatusText::unpacked(const QString &folder)
 
 QString StatusText::fetchFailed(const QString &fileName, const HttpTransfer &transfer)
 {
-    QString why;
-    switch (transfer.lastFetchResult()) {
-    case HttpTransfer::FetchResult::InUse:
-        why = QStringLiteral("同一文件正在下载");
-        break;
-    case HttpTransfer::FetchResult::NotWebAddress:
-        why = QStringLiteral("地址无效");
-        break;
-    default:
+    QString why = fetchProblem(transfer.lastFetchResult());
+    if (why.isEmpty())
         why = transfer.lastDownloadResult() == KRESTService::DownloadResult::CertificateRefused
             ? certificateRefused(transfer.lastCertificateProblem())
             : downloadProblem(transfer.lastDownloadResult());
+    return QStringLiteral("%1 未下载：%2，原有文件未改动").arg(fileName, why);
+}
+
+QString StatusText::fetchProblem(HttpTransfer::FetchResult result)
+{
+    switch (result) {
+    case HttpTransfer::FetchResult::InUse:
+        return QStringLiteral("同一文件正在下载");
+    case HttpTransfer::FetchResult::NotWebAddress:
+        return QStringLiteral("地址无效");
+    default:
+        return QString();
+    }
+}
+
+QString StatusText::restoreOutcome(FetchHistory::RestoreResult result)
+{
+    using Result = FetchHistory::RestoreResult;
+    switch (result) {
+    case Result::Restored:
+        return QStringLiteral("已恢复旧版本");
+    case Result::InUse:
+        return QStringLiteral("文件正被占用，未恢复，当前版本保持不变");
+    case Result::NotKept:
+        return QStringLiteral("旧版本已不存在，未恢复");
+    case Result::Altered:
+        return QStringLiteral("旧版本的文件与记录的 SHA-256 不符，未恢复，当前版本保持不变");
+    case Result::Unknown:
+    case Result::Failed:
         break;
     }
-    return QStringLiteral("%1 未下载：%2，原有文件未改动").arg(fileName, why);
+    return QStringLiteral("未恢复，当前版本保持不变");
 }
 
 QString StatusText::downloadProblem(KRESTService::DownloadResult result)

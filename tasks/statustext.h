@@ -28,6 +28,9 @@ public:
     static QString fetched(const QString &fileName, const QString &folder);
     static QString unpacked(const QString &folder);
     static QString fetchFailed(const QString &fileName, const HttpTransfer &transfer);
+    // Why a fetch did not even start writing; empty for a fetch that did.
+    static QString fetchProblem(HttpTransfer::FetchResult result);
+    static QString restoreOutcome(FetchHistory::RestoreResult result);
     static QString ncNotUpdated(const QString &folder, const QString &why);
     static QString downloadProblem(KRESTService::DownloadResult result);
     static QString unpackProblem(ArchiveUnpacker::Result result);
