@@ -170,6 +170,8 @@ bool HistoryConnection::upgradeSchema()
     if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
         return fail(QStringLiteral("cannot read the schema version"), query.lastError());
     const int version = query.value(0).toInt();
+    // VACUUM INTO refuses to run beside a statement still open.
+    query.finish();
     if (version > schemaVersion())
         qDebug() << "history: schema version" << version << "is newer than" << schemaVersion()
                  << "; used as it is";

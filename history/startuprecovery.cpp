@@ -64,10 +64,11 @@ StartupRecovery::Result StartupRecovery::run()
 {
     const QString folder = m_history.folder() + QLatin1Char('/') + instancesFolder;
     QDir().mkpath(folder);
-    m_lock.reset(newLock(folder
+    m_lockName = folder
         + QStringLiteral("/%1-%2.lock")
               .arg(QCoreApplication::applicationPid())
-              .arg(QRandomGenerator::global()->generate(), 0, 36)));
+              .arg(QRandomGenerator::global()->generate(), 0, 36);
+    m_lock.reset(newLock(m_lockName));
     if (!m_lock->tryLock(0))
         qWarning() << "history: cannot hold" << m_lockName;
     if (otherInstanceRuns()) {
