@@ -5,6 +5,7 @@
 #include "history/historyconnection.h"
 #include "history/historycsv.h"
 #include "history/historystore.h"
+#include "tasks/historymodel.h"
 
 #include <QCommandLineParser>
 #include <QDate>
@@ -57,7 +58,7 @@ int HistoryExportCommand::run(const QCommandLineParser &parser)
     HistoryStore store(folder);
     QString error;
     int count = 0;
-    if (!HistoryCsv::write(store, filter, fileName, &error, &count))
+    if (!HistoryCsv::write(store, filter, fileName, &error, &count, &HistoryModel::outcomeText))
         return fail(error);
     QTextStream(stdout) << count << " entries written to " << fileName << '\n';
     qCInfo(appLog).noquote() << "history exported:" << count << "entries to" << fileName;

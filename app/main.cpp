@@ -4,6 +4,7 @@
 #include "app/logfile.h"
 #include "app/serverconfig.h"
 #include "app/tlstrust.h"
+#include "history/startuprecovery.h"
 #include "service/network.h"
 
 #include <QApplication>
@@ -34,6 +35,7 @@ int main(int argc, char *argv[])
     Display::enableHighDpiScaling();
     QApplication app(argc, argv);
     Display::substituteFormFont();
+    StartupRecovery::runAtStartUp();
     // Before any request, so that every connection trusts the same certificates.
     const QString trustProblem = TlsTrust::addCompanyCa(ServerConfig::caFile(programDir));
     Dialog dialog;

@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
@@ -38,6 +39,16 @@ const QList<QStringList> &schemaSteps()
                            " fetch_id INTEGER NOT NULL REFERENCES fetch(id),"
                            " path TEXT NOT NULL, size INTEGER, sha256 TEXT)"),
             QStringLiteral("CREATE INDEX fetch_file_fetch ON fetch_file(fetch_id)"),
+        },
+        // Times in UTC with their offset, so that neither a clock set back nor a change of
+        // time zone reorders them; each row keeps the local text it was written with. A
+        // completion row names its start row.
+        {
+            QStringLiteral("ALTER TABLE fetch ADD COLUMN original_time TEXT"),
+            QStringLiteral("ALTER TABLE fetch ADD COLUMN start_id INTEGER"),
+            QStringLiteral("UPDATE fetch SET original_time = time,"
+                           " time = COALESCE(strftime('%Y-%m-%dT%H:%M:%fZ', time, 'utc'), time)"),
+            QStringLiteral("CREATE INDEX fetch_start ON fetch(start_id)"),
         },
     };
     return steps;
@@ -161,10 +172,14 @@ bool HistoryConnection::upgradeSchema()
     if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
         return fail(QStringLiteral("cannot read the schema version"), query.lastError());
     const int version = query.value(0).toInt();
+    // VACUUM INTO refuses to run beside a statement still open.
+    query.finish();
     if (version > schemaVersion())
         qCWarning(historyLog) << "history: schema version" << version << "is newer than" << schemaVersion()
                               << "; used as it is";
     for (int step = version; step < schemaVersion(); ++step) {
+        if (version > 0 && !copyBeforeUpgrade(step + 1))
+            return false;
         if (!db.transaction())
             return fail(QStringLiteral("cannot upgrade the schema"), db.lastError());
         for (const QString &statement : schemaSteps().at(step)) {
@@ -181,6 +196,28 @@ bool HistoryConnection::upgradeSchema()
             return fail(QStringLiteral("cannot upgrade the schema to version %1").arg(step + 1), error);
         }
     }
+    return true;
+}
+
+QString HistoryConnection::copyBeforeUpgradeName(const QString &folder, int version)
+{
+    return fileName(folder) + QStringLiteral(".before-v%1").arg(version);
+}
+
+// VACUUM INTO copies what the log holds as well, in one consistent snapshot. A copy left by
+// an upgrade that failed after making it is the file as it was then, and is kept.
+bool HistoryConnection::copyBeforeUpgrade(int version)
+{
+    const QString copy = copyBeforeUpgradeName(m_folder, version);
+    if (QFileInfo::exists(copy))
+        return true;
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("VACUUM INTO ?"));
+    query.addBindValue(copy);
+    if (!query.exec())
+        return fail(QStringLiteral("cannot copy the history before upgrading it to version %1").arg(version),
+            query.lastError());
+    qInfo().noquote() << "history: copied" << fileName(m_folder) << "to" << copy << "before upgrading it";
     return true;
 }
 

@@ -12,8 +12,8 @@
 //
 // Opening creates the folder and the file, turns the write-ahead log on, makes every
 // commit reach the disk before it returns, and brings the schema up to date one version
-// at a time (PRAGMA user_version). A file that is no database or is damaged is renamed
-// with a time stamp, never deleted, and a new one is started.
+// at a time (PRAGMA user_version), copying an existing file aside before each step. A file that is no
+// database or is damaged is renamed with a time stamp, never deleted, and a new one is started.
 class HistoryConnection
 {
 public:
@@ -31,6 +31,8 @@ public:
     static int schemaVersion();
     // The file is no database or is damaged.
     static bool isCorruption(const QSqlError &error);
+    // The copy of the file made before upgrading it to version.
+    static QString copyBeforeUpgradeName(const QString &folder, int version);
     // Renames the history file (and its log) aside; the new name, or empty when it failed.
     static QString setAside(const QString &folder);
 
@@ -38,6 +40,7 @@ private:
     bool open();
     bool prepareFile();
     bool upgradeSchema();
+    bool copyBeforeUpgrade(int version);
     bool fail(const QString &what, const QSqlError &error);
     void close();
 

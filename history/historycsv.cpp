@@ -6,15 +6,17 @@
 QString HistoryCsv::header()
 {
     return QStringLiteral(
-        "时间,操作,用户,设备,任务,类型,来源,本地路径,字节,SHA-256,结果,成功,耗时(毫秒),保留的旧版本");
+        "时间,操作,用户,设备,任务,类型,来源,本地路径,字节,SHA-256,结果,成功,耗时(毫秒),保留的旧版本,"
+        "结果说明,时间(UTC)");
 }
 
-QString HistoryCsv::line(const HistoryEntry &entry)
+QString HistoryCsv::line(const HistoryEntry &entry, const Words &words)
 {
-    const QStringList fields { HistoryStore::timeText(entry), entry.action, entry.userId, entry.device,
+    const QStringList fields { HistoryStore::localTimeText(entry), entry.action, entry.userId, entry.device,
         entry.task, entry.kind, entry.source, entry.target, QString::number(entry.bytes), entry.sha256,
         entry.outcome, entry.ok ? QStringLiteral("1") : QStringLiteral("0"),
-        QString::number(entry.durationMs), entry.keptPath };
+        QString::number(entry.durationMs), entry.keptPath, words ? words(entry) : QString(),
+        HistoryStore::timeText(entry) };
     QStringList quoted;
     for (const QString &value : fields)
         quoted << field(value);
@@ -35,7 +37,7 @@ QString HistoryCsv::field(const QString &text)
 }
 
 bool HistoryCsv::write(HistoryStore &store, const HistoryStore::Filter &filter, const QString &fileName,
-    QString *error, int *count)
+    QString *error, int *count, const Words &words)
 {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -46,7 +48,7 @@ bool HistoryCsv::write(HistoryStore &store, const HistoryStore::Filter &filter, 
     int lines = 0;
     QByteArray buffer = QByteArrayLiteral("\xEF\xBB\xBF") + header().toUtf8() + "\r\n";
     const bool read = store.forEach(filter, [&](const HistoryEntry &entry) {
-        buffer += line(entry).toUtf8();
+        buffer += line(entry, words).toUtf8();
         buffer += "\r\n";
         ++lines;
         if (buffer.size() >= (1 << 20)) {

@@ -11,6 +11,11 @@ struct HistoryFile
     QString path;
     qint64 size = 0;
     QString sha256;
+
+    bool operator==(const HistoryFile &other) const
+    {
+        return path == other.path && size == other.size && sha256 == other.sha256;
+    }
 };
 
 // One row of the history: a fetch, a restore, an opened folder or a pruned version.
@@ -20,10 +25,22 @@ struct HistoryEntry
     static constexpr const char *restoreAction = "restore";
     static constexpr const char *openAction = "open";
     static constexpr const char *pruneAction = "prune";
+    // Something an interrupted fetch or restore left beside the task files, moved into the
+    // history at start-up.
+    static constexpr const char *recoverAction = "recover";
+
+    // The outcome of a row written before a fetch or restore sets anything aside; the row
+    // that completes it names it in startId.
+    static constexpr const char *startedOutcome = "Started";
+    // The completion written at start-up for a start that never completed.
+    static constexpr const char *interruptedOutcome = "Interrupted";
+    // A fetch whose file or archive was the version already in place: nothing was swapped.
+    static constexpr const char *identicalOutcome = "Identical";
 
     qint64 id = 0;
     QDateTime time; // when it happened, for an entry being added
-    QString timeText; // as stored ("yyyy-MM-dd HH:mm:ss.zzz", local time), for an entry read back
+    QString timeText; // as stored (ISO 8601 in UTC, "2026-03-02T02:00:00.000Z"), for an entry read back
+    QString localTimeText; // the same in local time ("yyyy-MM-dd HH:mm:ss.zzz"), for an entry read back
     QString action;
     QString userId;
     QString device;
@@ -37,6 +54,7 @@ struct HistoryEntry
     bool ok = false; // the new version is in place
     qint64 durationMs = 0;
     QString keptPath; // where the version it replaced was kept, inside the history folder
+    qint64 startId = 0; // for a completion, the start row it completes
     QList<HistoryFile> files;
 };
 

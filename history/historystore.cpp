@@ -5,19 +5,19 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <algorithm>
+
+// SQLite turns the stored UTC time into local time as the rows are read: converting 100,000
+// texts into local date-times in Qt would take seconds.
 const QString HistoryStore::listColumns
     = QStringLiteral("id, time, action, user_id, device, task, kind, source, target, bytes, sha256, outcome, "
-                     "ok, duration_ms, kept_path");
+                     "ok, duration_ms, kept_path, start_id, %1")
+          .arg(localTimeSql(QStringLiteral("%Y-%m-%d %H:%M:%f")));
 const QString HistoryStore::timeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
-
-namespace {
-
-const QString dayFormat = QStringLiteral("yyyy-MM-dd");
-
-} // namespace
 
 HistoryStore::HistoryStore(const QString &folder)
     : m_folder(folder)
@@ -71,14 +71,15 @@ bool HistoryStore::write(QList<HistoryEntry> &entries, bool &damaged)
     QSqlQuery row(db);
     row.prepare(
         QStringLiteral("INSERT INTO fetch (time, action, user_id, device, task, kind, source, target, "
-                       "bytes, sha256, outcome, ok, duration_ms, kept_path) "
-                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+                       "bytes, sha256, outcome, ok, duration_ms, kept_path, start_id) "
+                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     QSqlQuery file(db);
     file.prepare(QStringLiteral("INSERT INTO fetch_file (fetch_id, path, size, sha256) VALUES (?, ?, ?, ?)"));
     for (HistoryEntry &entry : entries) {
         const QVariantList values { timeText(entry), entry.action, entry.userId, entry.device, entry.task,
             entry.kind, entry.source, entry.target, entry.bytes, entry.sha256, entry.outcome,
-            entry.ok ? 1 : 0, entry.durationMs, entry.keptPath };
+            entry.ok ? 1 : 0, entry.durationMs, entry.keptPath,
+            entry.startId > 0 ? QVariant(entry.startId) : QVariant(QVariant::LongLong) };
         for (int i = 0; i < values.size(); ++i)
             row.bindValue(i, values.at(i));
         if (!row.exec()) {
@@ -148,6 +149,63 @@ bool HistoryStore::lastInstalled(
     return true;
 }
 
+bool HistoryStore::files(qint64 id, QList<HistoryFile> &found)
+{
+    HistoryConnection connection(m_folder);
+    if (!connection.isOpen())
+        return fail(QStringLiteral("open"), connection.errorString());
+    QSqlQuery query(connection.database());
+    query.prepare(QStringLiteral("SELECT path, size, sha256 FROM fetch_file WHERE fetch_id = ?"));
+    query.addBindValue(id);
+    if (!query.exec())
+        return fail(QStringLiteral("read"), query.lastError().text());
+    found.clear();
+    while (query.next())
+        found << HistoryFile { query.value(0).toString(), query.value(1).toLongLong(),
+            query.value(2).toString() };
+    // In the order FileDigest lists a folder, so that the two compare.
+    std::sort(found.begin(), found.end(),
+        [](const HistoryFile &a, const HistoryFile &b) { return a.path < b.path; });
+    return true;
+}
+
+// A name pruned once may be given again; the newest row that set it aside counts.
+bool HistoryStore::keptSequence(QHash<QString, qint64> &sequence)
+{
+    HistoryConnection connection(m_folder);
+    if (!connection.isOpen())
+        return fail(QStringLiteral("open"), connection.errorString());
+    QSqlQuery query(connection.database());
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT kept_path, MAX(id) FROM fetch WHERE kept_path <> '' AND action <> ? "
+                                 "GROUP BY kept_path"));
+    query.addBindValue(QString::fromLatin1(HistoryEntry::pruneAction));
+    if (!query.exec())
+        return fail(QStringLiteral("read"), query.lastError().text());
+    sequence.clear();
+    while (query.next())
+        sequence.insert(query.value(0).toString(), query.value(1).toLongLong());
+    return true;
+}
+
+bool HistoryStore::unfinished(QList<HistoryEntry> &starts)
+{
+    HistoryConnection connection(m_folder);
+    if (!connection.isOpen())
+        return fail(QStringLiteral("open"), connection.errorString());
+    QSqlQuery query(connection.database());
+    query.prepare(QStringLiteral("SELECT %1 FROM fetch WHERE outcome = ? AND start_id IS NULL AND NOT EXISTS "
+                                 "(SELECT 1 FROM fetch AS done WHERE done.start_id = fetch.id) ORDER BY id")
+                      .arg(listColumns));
+    query.addBindValue(QString::fromLatin1(HistoryEntry::startedOutcome));
+    if (!query.exec())
+        return fail(QStringLiteral("read"), query.lastError().text());
+    starts.clear();
+    while (query.next())
+        starts << fromQuery(query);
+    return true;
+}
+
 bool HistoryStore::forEach(const Filter &filter, const std::function<void(const HistoryEntry &)> &visit)
 {
     m_error.clear();
@@ -170,29 +228,50 @@ bool HistoryStore::forEach(const Filter &filter, const std::function<void(const 
     return true;
 }
 
-// Times are stored as local "yyyy-MM-dd HH:mm:ss.zzz" texts, which sort as they read.
+// Times are stored as UTC texts of one length, which sort as they read; a day is the
+// operator's local day. A start row that has been completed is left out: its completion
+// stands for the whole fetch.
 QString HistoryStore::whereClause(const Filter &filter, QVariantList &values)
 {
-    QStringList conditions;
+    QStringList conditions { QStringLiteral("NOT EXISTS (SELECT 1 FROM fetch AS done WHERE done.start_id = "
+                                            "fetch.id)") };
     if (filter.since.isValid()) {
         conditions << QStringLiteral("time >= ?");
-        values << filter.since.toString(dayFormat);
+        values << utcText(filter.since.startOfDay());
     }
     if (filter.day.isValid()) {
         conditions << QStringLiteral("time >= ? AND time < ?");
-        values << filter.day.toString(dayFormat) << filter.day.addDays(1).toString(dayFormat);
+        values << utcText(filter.day.startOfDay()) << utcText(filter.day.addDays(1).startOfDay());
     }
     if (!filter.task.isEmpty()) {
         conditions << QStringLiteral("task = ?");
         values << filter.task;
     }
-    return conditions.isEmpty() ? QString()
-                                : QStringLiteral("WHERE ") + conditions.join(QStringLiteral(" AND "));
+    return QStringLiteral("WHERE ") + conditions.join(QStringLiteral(" AND "));
+}
+
+QString HistoryStore::utcText(const QDateTime &time)
+{
+    return time.toUTC().toString(Qt::ISODateWithMs);
+}
+
+QString HistoryStore::localTimeSql(const QString &format)
+{
+    return QStringLiteral("strftime('%1', time, 'localtime')").arg(format);
 }
 
 QString HistoryStore::timeText(const HistoryEntry &entry)
 {
-    return entry.timeText.isEmpty() ? entry.time.toString(timeFormat) : entry.timeText;
+    return entry.timeText.isEmpty() ? utcText(entry.time) : entry.timeText;
+}
+
+QString HistoryStore::localTimeText(const HistoryEntry &entry)
+{
+    if (!entry.localTimeText.isEmpty())
+        return entry.localTimeText;
+    const QDateTime time
+        = entry.timeText.isEmpty() ? entry.time : QDateTime::fromString(entry.timeText, Qt::ISODateWithMs);
+    return time.toLocalTime().toString(timeFormat);
 }
 
 HistoryEntry HistoryStore::fromQuery(const QSqlQuery &query)
@@ -214,6 +293,8 @@ HistoryEntry HistoryStore::fromQuery(const QSqlQuery &query)
     entry.ok = query.value(12).toInt() != 0;
     entry.durationMs = query.value(13).toLongLong();
     entry.keptPath = query.value(14).toString();
+    entry.startId = query.value(15).toLongLong();
+    entry.localTimeText = query.value(16).toString();
     return entry;
 }
 

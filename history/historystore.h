@@ -4,6 +4,8 @@
 #include "history/historyentry.h"
 
 #include <QDate>
+#include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <QVariantList>
 
@@ -45,13 +47,26 @@ public:
     // The newest entry before beforeId that put a version of the task's file or folder in
     // place (a fetch or a restore that succeeded); false when there is none.
     bool lastInstalled(const QString &kind, const QString &task, qint64 beforeId, HistoryEntry &found);
+    // The files recorded for entry id, by path.
+    bool files(qint64 id, QList<HistoryFile> &found);
+    // For every kept path the rows name, the id of the newest row that set it aside: the
+    // order in which the versions were kept, whatever the clock said.
+    bool keptSequence(QHash<QString, qint64> &sequence);
+    // The start rows no completion names yet, oldest first.
+    bool unfinished(QList<HistoryEntry> &starts);
     // Calls visit with each entry the filter lets through, oldest first.
     bool forEach(const Filter &filter, const std::function<void(const HistoryEntry &)> &visit);
 
-    // The WHERE clause for filter, with its values to bind in order ("" when it takes all).
+    // The WHERE clause for filter, with its values to bind in order. It leaves out the start
+    // rows of fetches that have completed, so that every fetch is one row.
     static QString whereClause(const Filter &filter, QVariantList &values);
-    // The entry's time as stored.
+    // The entry's time as stored: ISO 8601 in UTC, with milliseconds.
     static QString timeText(const HistoryEntry &entry);
+    static QString utcText(const QDateTime &time);
+    // The entry's time in local time, as timeFormat.
+    static QString localTimeText(const HistoryEntry &entry);
+    // The SQL expression of the stored time in local time, in strftime's format.
+    static QString localTimeSql(const QString &format);
     // An entry from a query that selected listColumns.
     static HistoryEntry fromQuery(const QSqlQuery &query);
 

@@ -13,7 +13,13 @@
 namespace {
 
 const QString stampFormat = QStringLiteral("yyyyMMdd-hhmmss");
-const QStringList kinds { QStringLiteral("nc"), QStringLiteral("pdf") };
+const QStringList kinds { QStringLiteral("nc"), QStringLiteral("pdf"),
+    QString::fromLatin1(VersionKeeper::interruptedKind) };
+
+bool isInterrupted(const QString &kind)
+{
+    return kind == QLatin1String(VersionKeeper::interruptedKind);
+}
 
 // Versions of all tasks sort by the time stamp their names start with, then by the counter
 // of a second one set aside within the same second ("20261209-101500-2.pdf").
@@ -68,7 +74,7 @@ bool VersionKeeper::isUsableTask(const QString &task)
 // when the first ones have gone: entries point to their versions by name.
 QString VersionKeeper::newVersionPath(const QString &kind, const QString &task, const QDateTime &when) const
 {
-    if (!isUsableTask(task) || !kinds.contains(kind))
+    if ((!isUsableTask(task) && !isInterrupted(kind)) || !kinds.contains(kind))
         return QString();
     const QString stamp = when.toString(stampFormat);
     int last = 0;
@@ -79,7 +85,7 @@ QString VersionKeeper::newVersionPath(const QString &kind, const QString &task, 
     }
     const QString name = last == 0 ? stamp : stamp + QLatin1Char('-') + QString::number(last + 1);
     const QString suffix = kind == QLatin1String("pdf") ? QStringLiteral(".pdf") : QString();
-    return kind + QLatin1Char('/') + task + QLatin1Char('/') + name + suffix;
+    return taskFolder(kind, task) + QLatin1Char('/') + name + suffix;
 }
 
 QString VersionKeeper::absolutePath(const QString &relative) const
@@ -89,12 +95,12 @@ QString VersionKeeper::absolutePath(const QString &relative) const
 
 QString VersionKeeper::taskFolder(const QString &kind, const QString &task) const
 {
-    return kind + QLatin1Char('/') + task;
+    return isInterrupted(kind) ? kind : kind + QLatin1Char('/') + task;
 }
 
 QStringList VersionKeeper::versions(const QString &kind, const QString &task) const
 {
-    if (!isUsableTask(task))
+    if (!isUsableTask(task) && !isInterrupted(kind))
         return QStringList();
     const QString folder = taskFolder(kind, task);
     QStringList found;
@@ -111,38 +117,64 @@ QStringList VersionKeeper::allVersions() const
 {
     QStringList found;
     for (const QString &kind : kinds) {
+        if (isInterrupted(kind)) {
+            found << versions(kind, QString());
+            continue;
+        }
         const QStringList tasks = QDir(absolutePath(kind)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         for (const QString &task : tasks)
             found << versions(kind, task);
     }
-    std::sort(found.begin(), found.end(),
-        [](const QString &a, const QString &b) { return stampOf(a) < stampOf(b); });
     return found;
 }
 
-QStringList VersionKeeper::prune(const QString &kind, const QString &task) const
+void VersionKeeper::sortOldestFirst(QStringList &versions, const Order &order)
+{
+    std::sort(versions.begin(), versions.end(), [&order](const QString &a, const QString &b) {
+        const qint64 first = order.sequence.value(a, -1);
+        const qint64 second = order.sequence.value(b, -1);
+        if (first != second)
+            return first < second;
+        return stampOf(a) < stampOf(b);
+    });
+}
+
+QStringList VersionKeeper::prune(const QString &kind, const QString &task, const Order &order) const
 {
     QStringList removed;
     QStringList ofTask = versions(kind, task);
-    while (ofTask.size() > m_maxVersions) {
-        if (remove(ofTask.first()))
-            removed << ofTask.first();
-        ofTask.removeFirst();
+    sortOldestFirst(ofTask, order);
+    QStringList spare = order.spare;
+    if (!ofTask.isEmpty())
+        spare << ofTask.last();
+    int over = ofTask.size() - m_maxVersions;
+    for (const QString &version : qAsConst(ofTask)) {
+        if (over <= 0)
+            break;
+        if (spare.contains(version))
+            continue;
+        if (remove(version))
+            removed << version;
+        --over;
     }
 
     QStringList all = allVersions();
+    sortOldestFirst(all, order);
     qint64 total = 0;
     for (const QString &version : qAsConst(all))
-        total += keptSize(version);
+        total += removed.contains(version) ? 0 : keptSize(version);
     for (const QFileInfo &file : QDir(m_folder).entryInfoList(QDir::Files | QDir::Hidden))
         total += file.size();
-    while (total > m_maxBytes && !all.isEmpty()) {
-        const qint64 size = keptSize(all.first());
-        if (remove(all.first())) {
-            removed << all.first();
+    for (const QString &version : qAsConst(all)) {
+        if (total <= m_maxBytes)
+            break;
+        if (spare.contains(version) || removed.contains(version))
+            continue;
+        const qint64 size = keptSize(version);
+        if (remove(version)) {
+            removed << version;
             total -= size;
         }
-        all.removeFirst();
     }
     return removed;
 }

@@ -1,5 +1,6 @@
 #include "rest/downloadsink.h"
 
+#include "core/hiddenfile.h"
 #include "core/offthread.h"
 #include "rest/restlog.h"
 
@@ -39,10 +40,13 @@ DownloadSink::~DownloadSink()
 }
 
 // Unbuffered: every write reaches the file at once, so its result is the file's result and
-// no failure is left for a final flush to meet.
+// no failure is left for a final flush to meet. The temporary file is hidden until commit.
 bool DownloadSink::open()
 {
-    return m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    HiddenFile::hide(m_file);
+    return true;
 }
 
 QString DownloadSink::fileName() const
@@ -225,6 +229,7 @@ bool DownloadSink::commit(const QString &keepReplacedAt)
         if (!m_file.flush())
             return false;
         m_keptReplaced = moveReplacedAside(keepReplacedAt);
+        HiddenFile::reveal(m_file);
         if (m_file.commit())
             return true;
         if (m_keptReplaced && !QFile::rename(keepReplacedAt, m_file.fileName()))

@@ -1,6 +1,7 @@
 #include "service/archiveunpacker.h"
 
 #include "core/diskspace.h"
+#include "core/hiddenfile.h"
 #include "core/offthread.h"
 #include "service/safefilename.h"
 #include "service/servicelog.h"
@@ -218,8 +219,10 @@ QString ArchiveUnpacker::makeStagingFolder(const QString &target)
         + QStringLiteral(".unpack-");
     for (int attempt = 0; attempt < 16; ++attempt) {
         const QString candidate = prefix + QString::number(QRandomGenerator::global()->generate(), 36);
-        if (QDir().mkdir(candidate))
+        if (QDir().mkdir(candidate)) {
+            HiddenFile::hide(candidate);
             return candidate;
+        }
     }
     return QString();
 }
@@ -270,9 +273,20 @@ void ArchiveUnpacker::putAside(const QString &aside)
         qCWarning(serviceLog) << "ArchiveUnpacker: could not remove the replaced files in" << aside;
 }
 
+// A staging name is hidden, and what leaves it must not be; what takes one is hidden.
 bool ArchiveUnpacker::moveEntry(const QString &from, const QString &to)
 {
-    return QDir().rename(from, to);
+    const bool toStaging = QFileInfo(to).fileName().startsWith(QLatin1Char('.'));
+    if (!toStaging)
+        HiddenFile::reveal(from);
+    if (!QDir().rename(from, to)) {
+        if (!toStaging)
+            HiddenFile::hide(from);
+        return false;
+    }
+    if (toStaging)
+        HiddenFile::hide(to);
+    return true;
 }
 
 qint64 ArchiveUnpacker::spareBytes(const QString &folder) const

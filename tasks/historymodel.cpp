@@ -1,7 +1,10 @@
 #include "tasks/historymodel.h"
 
+#include "tasks/statustext.h"
 #include "tasks/taskslog.h"
+
 #include <QDebug>
+#include <QMetaEnum>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -11,14 +14,22 @@ namespace {
 // What the operator reads for the stored names; the names themselves stay in the file for
 // the export.
 const QString listSql = QStringLiteral(
-    "SELECT id, substr(time, 1, 19),"
+    "SELECT id, %1,"
     " task,"
     " CASE kind WHEN 'pdf' THEN 'PDF ' WHEN 'nc' THEN 'NC ' ELSE '' END"
     " || CASE action WHEN 'fetch' THEN '下载' WHEN 'restore' THEN '恢复' WHEN 'open' THEN '打开文件夹'"
-    " WHEN 'prune' THEN '清理旧版本' ELSE action END,"
-    " CASE ok WHEN 1 THEN '成功' ELSE '失败' END || '（' || outcome || '）',"
-    " bytes, sha256, kept_path"
-    " FROM fetch %1 ORDER BY id DESC");
+    " WHEN 'prune' THEN '清理旧版本' WHEN 'recover' THEN '启动时整理' ELSE action END,"
+    " outcome, bytes, sha256, kept_path, action, kind, ok"
+    " FROM fetch %2 ORDER BY id DESC");
+
+// The step names of a fetch's outcome ("Fetched / Saved / Unpacked") as their enums.
+template <typename Enum>
+Enum step(const QStringList &steps, int at, Enum otherwise)
+{
+    bool known = false;
+    const int value = QMetaEnum::fromType<Enum>().keyToValue(steps.value(at).toLatin1().constData(), &known);
+    return known ? Enum(value) : otherwise;
+}
 
 } // namespace
 
@@ -30,7 +41,8 @@ bool HistoryModel::load(const QSqlDatabase &db, const HistoryStore::Filter &filt
 {
     QVariantList values;
     QSqlQuery query(db);
-    query.prepare(listSql.arg(HistoryStore::whereClause(filter, values)));
+    query.prepare(listSql.arg(HistoryStore::localTimeSql(QStringLiteral("%Y-%m-%d %H:%M:%S")),
+        HistoryStore::whereClause(filter, values)));
     for (const QVariant &value : qAsConst(values))
         query.addBindValue(value);
     if (!query.exec()) {
@@ -54,6 +66,14 @@ void HistoryModel::setHeaders()
 
 QVariant HistoryModel::data(const QModelIndex &index, int role) const
 {
+    if (index.column() == OutcomeColumn && role == Qt::DisplayRole) {
+        HistoryEntry entry;
+        entry.action = rawText(index.row(), ActionColumn);
+        entry.kind = rawText(index.row(), KindNameColumn);
+        entry.outcome = rawText(index.row(), OutcomeColumn);
+        entry.ok = rawText(index.row(), OkColumn) == QLatin1String("1");
+        return outcomeText(entry);
+    }
     if (index.column() != ShaColumn || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return QSqlQueryModel::data(index, role);
     const QString sha = QSqlQueryModel::data(index, Qt::DisplayRole).toString();
@@ -78,4 +98,48 @@ QString HistoryModel::sha256(int row) const
 QString HistoryModel::keptPath(int row) const
 {
     return rawText(row, KeptColumn);
+}
+
+QString HistoryModel::outcomeText(const HistoryEntry &entry)
+{
+    if (entry.outcome == QLatin1String(HistoryEntry::startedOutcome))
+        return tr("未完成（正在进行，或被中断，下次启动时补记）");
+    if (entry.outcome == QLatin1String(HistoryEntry::interruptedOutcome))
+        return tr("被中断（程序被关闭或断电），记录的是启动时的文件");
+    if (entry.outcome == QLatin1String(HistoryEntry::identicalOutcome))
+        return tr("与当前版本相同，未替换");
+    if (entry.action == QLatin1String(HistoryEntry::pruneAction))
+        return tr("已清理旧版本");
+    if (entry.action == QLatin1String(HistoryEntry::openAction))
+        return tr("已打开文件夹");
+    if (entry.action == QLatin1String(HistoryEntry::recoverAction))
+        return entry.ok ? tr("中断时留下的文件，已移到 history\\interrupted")
+                        : tr("中断时留下的文件，无法移走");
+    if (entry.action == QLatin1String(HistoryEntry::restoreAction))
+        return StatusText::restoreOutcome(
+            step(QStringList { entry.outcome }, 0, FetchHistory::RestoreResult::Failed));
+    return fetchOutcomeText(entry);
+}
+
+// The first step that went wrong says why; the status line's words for each.
+QString HistoryModel::fetchOutcomeText(const HistoryEntry &entry)
+{
+    const QStringList steps = entry.outcome.split(QStringLiteral(" / "));
+    const auto fetch = step(steps, 0, FetchReport::Fetch::DownloadFailed);
+    const QString notFetched = StatusText::fetchProblem(fetch);
+    if (!notFetched.isEmpty())
+        return tr("未下载：%1，原有文件未改动").arg(notFetched);
+    const bool downloaded = fetch != FetchReport::Fetch::NothingToFetch;
+    if (downloaded) {
+        const auto download = step(steps, 1, KRESTService::DownloadResult::Incomplete);
+        if (download != KRESTService::DownloadResult::Saved)
+            return tr("未下载：%1，原有文件未改动").arg(StatusText::downloadProblem(download));
+    }
+    const bool pdf = entry.kind == QLatin1String("pdf");
+    const auto unpack = step(steps, downloaded ? 2 : 1, ArchiveUnpacker::Result::ExtractFailed);
+    if (!pdf && unpack != ArchiveUnpacker::Result::Unpacked)
+        return tr("NC程序未更新：%1").arg(StatusText::unpackProblem(unpack));
+    if (pdf)
+        return tr("已下载");
+    return downloaded ? tr("已下载并解压") : tr("已解压");
 }

@@ -9,7 +9,8 @@ class QSqlDatabase;
 
 // The history's entries for the history window, newest first. The rows are fetched from
 // the database as the view scrolls to them, so even a long history opens at once. A
-// SHA-256 shows its first 12 characters, the whole one as its tooltip.
+// fetch is one row (its completion), its time is shown in local time, its outcome in
+// words; a SHA-256 shows its first 12 characters, the whole one as its tooltip.
 class HistoryModel : public QSqlQueryModel
 {
     Q_OBJECT
@@ -25,6 +26,10 @@ public:
         BytesColumn,
         ShaColumn,
         KeptColumn,
+        // Hidden: what the outcome's words are made of.
+        ActionColumn,
+        KindNameColumn,
+        OkColumn,
         ColumnCount
     };
     static constexpr int shownShaLength = 12;
@@ -36,12 +41,17 @@ public:
     bool load(const QSqlDatabase &db, const HistoryStore::Filter &filter);
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
+    // The operator's words for an entry's outcome, those of the status line: for the
+    // window and the export alike.
+    static QString outcomeText(const HistoryEntry &entry);
+
     qint64 entryId(int row) const;
     QString sha256(int row) const;
     QString keptPath(int row) const;
 
 private:
     QString rawText(int row, int column) const;
+    static QString fetchOutcomeText(const HistoryEntry &entry);
     void setHeaders();
 };
 

@@ -6,6 +6,7 @@
 #include "history/historycsv.h"
 #include "service/httptransfer.h"
 #include "tasks/historymodel.h"
+#include "tasks/statustext.h"
 #include "tasks/taskslog.h"
 
 #include <QApplication>
@@ -94,7 +95,8 @@ void HistoryWindow::reload()
         showStatus(QString());
     }
     ui->table->setColumnHidden(HistoryModel::IdColumn, true);
-    ui->table->setColumnHidden(HistoryModel::KeptColumn, true);
+    for (int column = HistoryModel::KeptColumn; column < HistoryModel::ColumnCount; ++column)
+        ui->table->setColumnHidden(column, true);
     // Only the rows in view are measured, however many there are.
     ui->table->resizeColumnsToContents();
     connect(ui->table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -160,20 +162,10 @@ void HistoryWindow::restoreRow(int row)
     if (!alive)
         return;
     reload();
-    switch (result) {
-    case FetchHistory::RestoreResult::Restored:
+    if (result == FetchHistory::RestoreResult::Restored)
         showStatus(tr("已恢复任务 %1 的旧版本").arg(entry.task));
-        return;
-    case FetchHistory::RestoreResult::InUse:
-        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("文件正被占用，未恢复，当前版本保持不变"));
-        return;
-    case FetchHistory::RestoreResult::NotKept:
-        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("旧版本已不存在，未恢复"));
-        return;
-    default:
-        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("未恢复，当前版本保持不变"));
-        return;
-    }
+    else
+        QMessageBox::warning(nullptr, QStringLiteral("fail"), StatusText::restoreOutcome(result));
 }
 
 QString HistoryWindow::versionText(const QString &kind, const QString &task, qint64 beforeId)
@@ -183,7 +175,8 @@ QString HistoryWindow::versionText(const QString &kind, const QString &task, qin
     if (!store.lastInstalled(kind, task, beforeId, installed))
         return tr("记录之前的版本（SHA-256 未知）");
     return tr("%1，SHA-256 %2")
-        .arg(installed.timeText.left(19), installed.sha256.isEmpty() ? tr("未知") : installed.sha256);
+        .arg(HistoryStore::localTimeText(installed).left(19),
+            installed.sha256.isEmpty() ? tr("未知") : installed.sha256);
 }
 
 void HistoryWindow::on_exportBtn_clicked()
@@ -203,7 +196,7 @@ bool HistoryWindow::exportTo(const QString &fileName)
     int count = 0;
     const bool written = OffThread::run([&] {
         HistoryStore store(m_folder);
-        return HistoryCsv::write(store, wanted, fileName, &error, &count);
+        return HistoryCsv::write(store, wanted, fileName, &error, &count, &HistoryModel::outcomeText);
     });
     if (!written) {
         qCWarning(tasksLog).noquote() << "history: export failed:" << error;

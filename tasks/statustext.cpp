@@ -90,21 +90,43 @@ QString StatusText::unpacked(const QString &folder)
 
 QString StatusText::fetchFailed(const QString &fileName, const FetchReport &report)
 {
-    QString why;
-    switch (report.fetch) {
-    case FetchReport::Fetch::InUse:
-        why = QStringLiteral("同一文件正在下载");
-        break;
-    case FetchReport::Fetch::NotWebAddress:
-        why = QStringLiteral("地址无效");
-        break;
-    default:
+    QString why = fetchProblem(report.fetch);
+    if (why.isEmpty())
         why = report.download == KRESTService::DownloadResult::CertificateRefused
             ? certificateRefused(report.certificateProblem)
             : downloadProblem(report.download);
+    return QStringLiteral("%1 未下载：%2，原有文件未改动").arg(fileName, why);
+}
+
+QString StatusText::fetchProblem(FetchReport::Fetch result)
+{
+    switch (result) {
+    case FetchReport::Fetch::InUse:
+        return QStringLiteral("同一文件正在下载");
+    case FetchReport::Fetch::NotWebAddress:
+        return QStringLiteral("地址无效");
+    default:
+        return QString();
+    }
+}
+
+QString StatusText::restoreOutcome(FetchHistory::RestoreResult result)
+{
+    using Result = FetchHistory::RestoreResult;
+    switch (result) {
+    case Result::Restored:
+        return QStringLiteral("已恢复旧版本");
+    case Result::InUse:
+        return QStringLiteral("文件正被占用，未恢复，当前版本保持不变");
+    case Result::NotKept:
+        return QStringLiteral("旧版本已不存在，未恢复");
+    case Result::Altered:
+        return QStringLiteral("旧版本的文件与记录的 SHA-256 不符，未恢复，当前版本保持不变");
+    case Result::Unknown:
+    case Result::Failed:
         break;
     }
-    return QStringLiteral("%1 未下载：%2，原有文件未改动").arg(fileName, why);
+    return QStringLiteral("未恢复，当前版本保持不变");
 }
 
 QString StatusText::fetchEnded(const QString &fileName, const QString &placedIn, const FetchReport &report)

@@ -1,6 +1,7 @@
 #ifndef STATUSTEXT_H
 #define STATUSTEXT_H
 
+#include "history/fetchhistory.h"
 #include "rest/krestservice.h"
 #include "service/archiveunpacker.h"
 #include "service/errorinfo.h"
@@ -32,6 +33,9 @@ public:
     // How a fetch ended; placedIn is the folder a label PDF is saved in or the one an NC
     // program is unpacked into.
     static QString fetchEnded(const QString &fileName, const QString &placedIn, const FetchReport &report);
+    // Why a fetch did not even start writing; empty for a fetch that did.
+    static QString fetchProblem(FetchReport::Fetch result);
+    static QString restoreOutcome(FetchHistory::RestoreResult result);
     static QString ncNotUpdated(const QString &folder, const QString &why);
     static QString downloadProblem(KRESTService::DownloadResult result);
     static QString unpackProblem(ArchiveUnpacker::Result result);

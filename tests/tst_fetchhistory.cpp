@@ -1,6 +1,7 @@
 #include "history/fetchhistory.h"
 
 #include "history/historyconnection.h"
+#include "history/startuprecovery.h"
 #include "service/httptransfer.h"
 #include "sim/devicesimulator.h"
 #include "tests/support/testfiles.h"
@@ -11,7 +12,9 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
+
 #include <QtTest>
+#include <ctime>
 
 namespace {
 
@@ -41,6 +44,15 @@ private slots:
     void brokenStoreNeverStopsFetch_data();
     void brokenStoreNeverStopsFetch();
     void entrySurvivesKilledProcess();
+    void pruningFollowsTheHistoryNotTheClock();
+    void upgradeStoresUtcTimes();
+    void interruptedFetchIsCompletedAtStartUp_data();
+    void interruptedFetchIsCompletedAtStartUp();
+    void leftoversMoveAsideWhenNoOtherInstanceRuns();
+    void restoreRefusesAlteredVersion_data();
+    void restoreRefusesAlteredVersion();
+    void versionInPlaceIsKnown_data();
+    void versionInPlaceIsKnown();
 
 private:
     QString url(const QString &path) const { return m_sim.rootUrl() + path; }
@@ -56,8 +68,15 @@ private:
     std::unique_ptr<QTemporaryDir> m_work;
 };
 
+// Local time is eight hours ahead of UTC here, wherever the tests run.
 void tst_FetchHistory::initTestCase()
 {
+    qputenv("TZ", "CST-8");
+#ifdef Q_OS_WIN
+    _tzset();
+#else
+    tzset();
+#endif
     QVERIFY(m_sim.start(0));
 }
 
@@ -365,6 +384,179 @@ void tst_FetchHistory::entrySurvivesKilledProcess()
     const QList<HistoryEntry> found = entries();
     QCOMPARE(found.size(), 1);
     QCOMPARE(found.first().sha256, sha256("killed"));
+}
+
+// A clock set back two years names the version a fetch sets aside as the oldest; the
+// history's own order keeps it.
+void tst_FetchHistory::pruningFollowsTheHistoryNotTheClock()
+{
+    FetchHistory history(historyFolder());
+    QStringList kept;
+    for (int i = 0; i < 6; ++i) {
+        HistoryEntry entry;
+        entry.time
+            = i < 5 ? QDateTime::currentDateTime().addSecs(i) : QDateTime::currentDateTime().addYears(-2);
+        entry.action = "fetch";
+        entry.kind = "pdf";
+        entry.task = "7";
+        entry.keptPath = history.versions().newVersionPath("pdf", "7", entry.time);
+        QVERIFY(TestFiles::write(historyFolder() + "/" + entry.keptPath, QByteArray::number(i)));
+        QVERIFY(history.record(entry, QString(), QString()));
+        kept << entry.keptPath;
+    }
+    QCOMPARE(history.versions().versions("pdf", "7").size(), 5);
+    QVERIFY(!QFileInfo::exists(historyFolder() + "/" + kept.first()));
+    QVERIFY(QFileInfo::exists(historyFolder() + "/" + kept.last()));
+}
+
+void tst_FetchHistory::upgradeStoresUtcTimes()
+{
+    QVERIFY(QDir().mkpath(historyFolder()));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "v1");
+        db.setDatabaseName(HistoryConnection::fileName(historyFolder()));
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec(
+            "CREATE TABLE fetch (id INTEGER PRIMARY KEY, time TEXT NOT NULL, action TEXT NOT NULL, "
+            "user_id TEXT, device TEXT, task TEXT, kind TEXT, source TEXT, target TEXT, bytes "
+            "INTEGER, sha256 TEXT, outcome TEXT, ok INTEGER, duration_ms INTEGER, kept_path TEXT)"));
+        QVERIFY(
+            query.exec("CREATE TABLE fetch_file (fetch_id INTEGER, path TEXT, size INTEGER, sha256 TEXT)"));
+        QVERIFY(query.exec("INSERT INTO fetch (time, action) VALUES ('2026-03-02 07:00:00.000', 'fetch')"));
+        QVERIFY(query.exec("PRAGMA user_version = 1"));
+    }
+    QSqlDatabase::removeDatabase("v1");
+
+    HistoryStore store(historyFolder());
+    QList<HistoryEntry> found;
+    QVERIFY(store.forEach({ QDate(2026, 3, 2), {}, {} }, [&](const HistoryEntry &entry) { found << entry; }));
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(found.first().timeText, QString("2026-03-01T23:00:00.000Z"));
+    QCOMPARE(HistoryStore::localTimeText(found.first()), QString("2026-03-02 07:00:00.000"));
+    HistoryConnection connection(historyFolder());
+    QSqlQuery query("SELECT original_time FROM fetch", connection.database());
+    QVERIFY(query.next());
+    QCOMPARE(query.value(0).toString(), QString("2026-03-02 07:00:00.000"));
+    QVERIFY(QFileInfo::exists(HistoryConnection::copyBeforeUpgradeName(historyFolder(), 2)));
+}
+
+void tst_FetchHistory::interruptedFetchIsCompletedAtStartUp_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("aside"); // where the old version was when the process died
+    QTest::addColumn<QByteArray>("inPlace"); // what the task's file holds after recovery
+
+    QTest::newRow("pdf-replaced-before-its-row") << "pdf"
+                                                 << "kept" << QByteArray("new");
+    QTest::newRow("pdf-set-aside-not-replaced") << "pdf"
+                                                << "kept-only" << QByteArray("old");
+    QTest::newRow("nc-moved-aside-by-unpacking") << "nc"
+                                                 << "nc/.7.unpack-ab12.old" << QByteArray("old");
+}
+
+void tst_FetchHistory::interruptedFetchIsCompletedAtStartUp()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, aside);
+    QFETCH(QByteArray, inPlace);
+    const QString target = path(kind == "pdf" ? "pdf/7.pdf" : "nc/7");
+    const QString file = kind == "pdf" ? target : target + "/panel-1.nc";
+    QVERIFY(TestFiles::write(file, "old"));
+    FetchHistory history(historyFolder());
+    HistoryEntry entry;
+    entry.time = QDateTime::currentDateTime();
+    entry.action = "fetch";
+    entry.task = "7";
+    entry.kind = kind;
+    entry.target = target;
+    const qint64 startId = history.beginFetch(entry);
+    QVERIFY(startId > 0);
+    const QString kept = history.versions().absolutePath(entry.keptPath);
+    QVERIFY(QDir().mkpath(QFileInfo(kept).absolutePath()));
+    QVERIFY(QDir().rename(target, aside.startsWith("kept") ? kept : path(aside)));
+    if (aside == "kept")
+        QVERIFY(TestFiles::write(target, "new"));
+
+    QCOMPARE(StartupRecovery(historyFolder()).run(), StartupRecovery::Result::Recovered);
+    QCOMPARE(TestFiles::read(file), inPlace);
+    const QList<HistoryEntry> found = entries();
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(found.first().outcome + " " + QString::number(found.first().startId),
+        "Interrupted " + QString::number(startId));
+    QCOMPARE(found.first().keptPath.isEmpty(), !aside.startsWith("kept"));
+    if (aside == "kept") {
+        QCOMPARE(history.restore(found.first().id, "1001", QString()), FetchHistory::RestoreResult::Restored);
+        QCOMPARE(TestFiles::read(file), QByteArray("old"));
+    }
+}
+
+void tst_FetchHistory::leftoversMoveAsideWhenNoOtherInstanceRuns()
+{
+    const QStringList leftovers { "nc/.7.restoring/panel-1.nc", "nc/.8.unpack-x1y2/a.nc",
+        "pdf/9.pdf.Ab12Cd" };
+    std::unique_ptr<StartupRecovery> running(new StartupRecovery(historyFolder()));
+    QCOMPARE(running->run(), StartupRecovery::Result::Recovered);
+    for (const QString &leftover : leftovers)
+        QVERIFY(TestFiles::write(path(leftover), leftover.toUtf8()));
+    QCOMPARE(StartupRecovery(historyFolder()).run(), StartupRecovery::Result::OtherInstance);
+    QVERIFY(QFileInfo::exists(path(leftovers.first())));
+    running.reset();
+
+    QCOMPARE(StartupRecovery(historyFolder()).run(), StartupRecovery::Result::Recovered);
+    const QList<HistoryEntry> found = entries();
+    QCOMPARE(found.size(), leftovers.size());
+    for (int i = 0; i < found.size(); ++i) {
+        QCOMPARE(found.at(i).action + " " + found.at(i).source,
+            "recover " + path(leftovers.at(i).section('/', 0, 1)));
+        const QString moved
+            = historyFolder() + "/" + found.at(i).keptPath + "/" + leftovers.at(i).section('/', 1);
+        QCOMPARE(TestFiles::read(moved), leftovers.at(i).toUtf8());
+    }
+}
+
+void tst_FetchHistory::restoreRefusesAlteredVersion_data()
+{
+    replacedVersionIsKeptAndRestored_data();
+}
+
+void tst_FetchHistory::restoreRefusesAlteredVersion()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, current);
+    const QString remote = kind == "pdf" ? "dl/7.pdf" : "dl/7.zip";
+    for (const QByteArray &text : { QByteArray("first"), QByteArray("second") }) {
+        m_sim.setFile(remote, kind == "pdf" ? text : DeviceSimulator::makeZip({ { "panel-1.nc", text } }));
+        QVERIFY(fetch(kind));
+    }
+    const HistoryEntry second = entries().last();
+    const QString kept = historyFolder() + "/" + second.keptPath;
+    QVERIFY(TestFiles::write(kind == "pdf" ? kept : kept + "/panel-1.nc", "altered"));
+
+    FetchHistory history(historyFolder());
+    QCOMPARE(history.restore(second.id, "1001", QString()), FetchHistory::RestoreResult::Altered);
+    QCOMPARE(TestFiles::read(path(current)), QByteArray("second"));
+    QCOMPARE(entries().last().outcome, QString("Altered"));
+}
+
+void tst_FetchHistory::versionInPlaceIsKnown_data()
+{
+    replacedVersionIsKeptAndRestored_data();
+}
+
+// A fetch compares its download with this to keep no copy of the same version.
+void tst_FetchHistory::versionInPlaceIsKnown()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, current);
+    m_sim.setFile("dl/7.pdf", "first");
+    m_sim.setFile("dl/7.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "first" } }));
+    QVERIFY(fetch(kind));
+    FetchHistory history(historyFolder());
+    const QString target = entries().last().target;
+    QCOMPARE(history.sha256InPlace(kind, "7", target), entries().last().sha256);
+    QVERIFY(TestFiles::write(path(current), "changed by hand"));
+    QVERIFY(history.sha256InPlace(kind, "7", target) != entries().last().sha256);
 }
 
 QTEST_GUILESS_MAIN(tst_FetchHistory)

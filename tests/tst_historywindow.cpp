@@ -5,6 +5,7 @@
 #include "tests/support/messageboxcloser.h"
 #include "tests/support/testfiles.h"
 
+#include <QCryptographicHash>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -20,11 +21,18 @@ private slots:
     void filters_data();
     void filters();
     void restoreAsksThenPutsBack();
+    void outcomeInWords_data();
+    void outcomeInWords();
 
 private:
     HistoryEntry add(
         const QString &time, const QString &task, const QString &sha, const QString &keptPath = QString());
     QString folder() const { return m_dir->filePath("history"); }
+    // T-2's first version is a kept file that a restore checks against this.
+    static QString olderSha()
+    {
+        return QCryptographicHash::hash("older", QCryptographicHash::Sha256).toHex();
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
@@ -34,7 +42,7 @@ void tst_HistoryWindow::init()
     m_dir.reset(new QTemporaryDir);
     QVERIFY(m_dir->isValid());
     add("2026-03-01T08:00:00", "T-1", QString(64, '1'));
-    add("2026-03-02T09:00:00", "T-2", QString(64, '2'));
+    add("2026-03-02T09:00:00", "T-2", olderSha());
     add("2026-03-02T10:00:00", "T-1", QString(64, '3'));
 }
 
@@ -71,6 +79,7 @@ void tst_HistoryWindow::showsNewestFirst()
     QCOMPARE(model->rowCount(), 3);
     QCOMPARE(model->index(0, HistoryModel::TimeColumn).data().toString(), QString("2026-03-02 10:00:00"));
     QCOMPARE(model->index(0, HistoryModel::ShaColumn).data().toString(), QString(12, '3'));
+    QCOMPARE(model->index(0, HistoryModel::OutcomeColumn).data().toString(), QString("已下载"));
     QCOMPARE(model->index(0, HistoryModel::ShaColumn).data(Qt::ToolTipRole).toString(), QString(64, '3'));
     QCOMPARE(model->index(2, HistoryModel::TaskColumn).data().toString(), QString("T-1"));
 }
@@ -83,7 +92,7 @@ void tst_HistoryWindow::filters_data()
 
     QTest::newRow("task") << "T-1" << QDate() << QStringList { QString(12, '3'), QString(12, '1') };
     QTest::newRow("day") << QString() << QDate(2026, 3, 2)
-                         << QStringList { QString(12, '3'), QString(12, '2') };
+                         << QStringList { QString(12, '3'), olderSha().left(12) };
     QTest::newRow("task-and-day") << "T-1" << QDate(2026, 3, 1) << QStringList { QString(12, '1') };
     QTest::newRow("unknown-task") << "T-9" << QDate() << QStringList();
 }
@@ -104,7 +113,11 @@ void tst_HistoryWindow::filters()
     QCOMPARE(shown, shas);
     const QString csv = m_dir->filePath("out.csv");
     QVERIFY(window.exportTo(csv));
-    QCOMPARE(TestFiles::read(csv).count("\r\n"), shas.size() + 1);
+    const QList<QByteArray> lines = TestFiles::read(csv).split('\n');
+    QCOMPARE(lines.size(), shas.size() + 2);
+    // New columns are appended: the words, then the UTC time.
+    for (int line = 1; line <= shas.size(); ++line)
+        QVERIFY(lines.at(line).contains(",已下载,2026-03-0"));
 }
 
 void tst_HistoryWindow::restoreAsksThenPutsBack()
@@ -121,10 +134,45 @@ void tst_HistoryWindow::restoreAsksThenPutsBack()
     QCOMPARE(TestFiles::read(m_dir->filePath("pdf/T-2.pdf")), QByteArray("older"));
     QCOMPARE(closer.seen.size(), 1);
     // The question names the version put back and the one it replaces.
-    QVERIFY(closer.seen.first().contains(QString(64, '2')));
+    QVERIFY(closer.seen.first().contains(olderSha()));
     QVERIFY(closer.seen.first().contains(QString(64, '4')));
     QCOMPARE(window.model()->rowCount(), 3);
     QCOMPARE(window.model()->index(0, HistoryModel::KindColumn).data().toString(), QString("PDF 恢复"));
+}
+
+void tst_HistoryWindow::outcomeInWords_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QString>("words");
+
+    QTest::newRow("nc-unpacked") << "fetch"
+                                 << "nc"
+                                 << "Fetched / Saved / Unpacked" << QString("已下载并解压");
+    QTest::newRow("nc-unsafe-entry") << "fetch"
+                                     << "nc"
+                                     << "Fetched / Saved / UnsafeEntry"
+                                     << QString("NC程序未更新：压缩包里有不安全的文件名，已拒绝");
+    QTest::newRow("pdf-timed-out") << "fetch"
+                                   << "pdf"
+                                   << "DownloadFailed / TimedOut" << QString("未下载：超时，原有文件未改动");
+    QTest::newRow("restore-in-use") << "restore"
+                                    << "nc"
+                                    << "InUse" << QString("文件正被占用，未恢复，当前版本保持不变");
+}
+
+void tst_HistoryWindow::outcomeInWords()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, kind);
+    QFETCH(QString, outcome);
+    QFETCH(QString, words);
+    HistoryEntry entry;
+    entry.action = action;
+    entry.kind = kind;
+    entry.outcome = outcome;
+    QCOMPARE(HistoryModel::outcomeText(entry), words);
 }
 
 QTEST_MAIN(tst_HistoryWindow)
