@@ -1,5 +1,6 @@
 #include "history/historyconnection.h"
 
+#include <QAtomicInteger>
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
@@ -42,11 +43,15 @@ const QList<QStringList> &schemaSteps()
     return steps;
 }
 
+// Each connection gets a name of its own: Qt SQL replaces a connection added under a name in
+// use, and the older object would then remove the newer one's connection with its own.
 QString connectionName(const QString &purpose)
 {
-    return QStringLiteral("quillet-history-%1-%2")
+    static QAtomicInteger<quint64> made;
+    return QStringLiteral("quillet-history-%1-%2-%3")
         .arg(purpose)
-        .arg(quintptr(QThread::currentThreadId()), 0, 16);
+        .arg(quintptr(QThread::currentThreadId()), 0, 16)
+        .arg(++made);
 }
 
 } // namespace

@@ -6,9 +6,9 @@
 #include <QString>
 
 // An open connection to the history file "history.sqlite" in a folder, for the calling
-// thread only. Qt SQL connections belong to the thread that made them, so every thread
-// opens its own under a name of its own and closes it again when done: nothing holds the
-// file between uses, so a damaged one can be set aside and another process can read it.
+// thread only. Qt SQL connections belong to the thread that made them, so every connection
+// is opened under a name of its own and closed again when done: nothing holds the file
+// between uses, so a damaged one can be set aside and another process can read it.
 //
 // Opening creates the folder and the file, turns the write-ahead log on, makes every
 // commit reach the disk before it returns, and brings the schema up to date one version

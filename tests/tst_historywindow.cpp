@@ -5,6 +5,7 @@
 #include "tests/support/messageboxcloser.h"
 #include "tests/support/testfiles.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -20,6 +21,7 @@ private slots:
     void filters_data();
     void filters();
     void restoreAsksThenPutsBack();
+    void reopensOnceAvailable();
 
 private:
     HistoryEntry add(
@@ -125,6 +127,23 @@ void tst_HistoryWindow::restoreAsksThenPutsBack()
     QVERIFY(closer.seen.first().contains(QString(64, '4')));
     QCOMPARE(window.model()->rowCount(), 3);
     QCOMPARE(window.model()->index(0, HistoryModel::KindColumn).data().toString(), QString("PDF 恢复"));
+}
+
+// A history file that cannot be opened (here a folder in its place) is opened again at the
+// next reload once it can be.
+void tst_HistoryWindow::reopensOnceAvailable()
+{
+    const QString file = folder() + "/history.sqlite";
+    QVERIFY(QFile::rename(file, file + ".away"));
+    QVERIFY(QDir().mkpath(file));
+    HistoryWindow window(folder());
+    QCOMPARE(window.findChild<QLabel *>("statusLbl")->text(), QString("下载记录暂不可用"));
+
+    QVERIFY(QDir(file).removeRecursively());
+    QVERIFY(QFile::rename(file + ".away", file));
+    window.reload();
+    QCOMPARE(window.findChild<QLabel *>("statusLbl")->text(), QString());
+    QCOMPARE(window.model()->rowCount(), 3);
 }
 
 QTEST_MAIN(tst_HistoryWindow)
