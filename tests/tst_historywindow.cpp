@@ -7,7 +7,9 @@
 
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 class tst_HistoryWindow : public QObject
@@ -21,6 +23,7 @@ private slots:
     void filters_data();
     void filters();
     void restoreAsksThenPutsBack();
+    void closedDuringExport();
     void reopensOnceAvailable();
 
 private:
@@ -127,6 +130,19 @@ void tst_HistoryWindow::restoreAsksThenPutsBack()
     QVERIFY(closer.seen.first().contains(QString(64, '4')));
     QCOMPARE(window.model()->rowCount(), 3);
     QCOMPARE(window.model()->index(0, HistoryModel::KindColumn).data().toString(), QString("PDF 恢复"));
+}
+
+// The window deletes itself when closed, here inside the export's wait.
+void tst_HistoryWindow::closedDuringExport()
+{
+    const QPointer<HistoryWindow> window = new HistoryWindow(folder());
+    window->show();
+    QTimer::singleShot(0, window, [window] { window->close(); });
+
+    const QString csv = m_dir->filePath("out.csv");
+    QVERIFY(window->exportTo(csv));
+    QVERIFY(!window);
+    QCOMPARE(TestFiles::read(csv).count("\r\n"), 4);
 }
 
 // A history file that cannot be opened (here a folder in its place) is opened again at the
