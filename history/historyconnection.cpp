@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
@@ -56,11 +57,14 @@ QString connectionName(const QString &purpose)
 
 } // namespace
 
-HistoryConnection::HistoryConnection(const QString &folder, const QString &purpose)
+HistoryConnection::HistoryConnection(const QString &folder, const QString &purpose, Access access)
     : m_folder(folder)
     , m_name(connectionName(purpose))
 {
-    open();
+    if (access == Access::ReadOnly)
+        m_open = openReadOnly();
+    else
+        open();
 }
 
 HistoryConnection::~HistoryConnection()
@@ -155,6 +159,24 @@ bool HistoryConnection::prepareFile()
             return fail(pragma, query.lastError());
     }
     return upgradeSchema();
+}
+
+// The schema version is read only to learn that the file is a database at all.
+bool HistoryConnection::openReadOnly()
+{
+    if (!QFileInfo(fileName(m_folder)).isFile()) {
+        m_error = QStringLiteral("there is no history file %1").arg(fileName(m_folder));
+        return false;
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+    db.setDatabaseName(fileName(m_folder));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY"));
+    if (!db.open())
+        return fail(QStringLiteral("cannot open"), db.lastError());
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
+        return fail(QStringLiteral("cannot read"), query.lastError());
+    return true;
 }
 
 bool HistoryConnection::upgradeSchema()

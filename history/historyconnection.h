@@ -14,11 +14,21 @@
 // commit reach the disk before it returns, and brings the schema up to date one version
 // at a time (PRAGMA user_version). A file that is no database or is damaged is renamed
 // with a time stamp, never deleted, and a new one is started.
+//
+// Opened ReadOnly (for readers outside the client, such as the export), it does none of
+// that: a history that is missing, damaged or not readable as it is fails to open.
 class HistoryConnection
 {
 public:
+    enum class Access
+    {
+        ReadWrite,
+        ReadOnly
+    };
+
     // purpose tells apart connections that one thread keeps open side by side.
-    explicit HistoryConnection(const QString &folder, const QString &purpose = QStringLiteral("rw"));
+    explicit HistoryConnection(const QString &folder, const QString &purpose = QStringLiteral("rw"),
+        Access access = Access::ReadWrite);
     ~HistoryConnection();
     HistoryConnection(const HistoryConnection &) = delete;
     HistoryConnection &operator=(const HistoryConnection &) = delete;
@@ -37,6 +47,7 @@ public:
 private:
     bool open();
     bool prepareFile();
+    bool openReadOnly();
     bool upgradeSchema();
     bool fail(const QString &what, const QSqlError &error);
     void close();

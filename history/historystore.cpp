@@ -18,8 +18,9 @@ const QString dayFormat = QStringLiteral("yyyy-MM-dd");
 
 } // namespace
 
-HistoryStore::HistoryStore(const QString &folder)
+HistoryStore::HistoryStore(const QString &folder, HistoryConnection::Access access)
     : m_folder(folder)
+    , m_access(access)
 { }
 
 QString HistoryStore::defaultFolder()
@@ -52,14 +53,15 @@ bool HistoryStore::add(QList<HistoryEntry> &entries)
     bool damaged = false;
     if (write(entries, damaged))
         return true;
-    if (!damaged || HistoryConnection::setAside(m_folder).isEmpty())
+    if (!damaged || m_access == HistoryConnection::Access::ReadOnly
+        || HistoryConnection::setAside(m_folder).isEmpty())
         return false;
     return write(entries, damaged);
 }
 
 bool HistoryStore::write(QList<HistoryEntry> &entries, bool &damaged)
 {
-    HistoryConnection connection(m_folder);
+    HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
     if (!connection.isOpen())
         return fail(QStringLiteral("open"), connection.errorString());
     QSqlDatabase db = connection.database();
@@ -111,7 +113,7 @@ bool HistoryStore::write(QList<HistoryEntry> &entries, bool &damaged)
 
 bool HistoryStore::find(qint64 id, HistoryEntry &found)
 {
-    HistoryConnection connection(m_folder);
+    HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
     if (!connection.isOpen())
         return fail(QStringLiteral("open"), connection.errorString());
     QSqlQuery query(connection.database());
@@ -128,7 +130,7 @@ bool HistoryStore::find(qint64 id, HistoryEntry &found)
 bool HistoryStore::lastInstalled(
     const QString &kind, const QString &task, qint64 beforeId, HistoryEntry &found)
 {
-    HistoryConnection connection(m_folder);
+    HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
     if (!connection.isOpen())
         return fail(QStringLiteral("open"), connection.errorString());
     QSqlQuery query(connection.database());
@@ -150,7 +152,7 @@ bool HistoryStore::lastInstalled(
 bool HistoryStore::forEach(const Filter &filter, const std::function<void(const HistoryEntry &)> &visit)
 {
     m_error.clear();
-    HistoryConnection connection(m_folder);
+    HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
     if (!connection.isOpen())
         return fail(QStringLiteral("open"), connection.errorString());
     QVariantList values;

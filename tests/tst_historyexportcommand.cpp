@@ -151,27 +151,35 @@ void tst_HistoryExportCommand::exportRoundTrips()
 
 void tst_HistoryExportCommand::refusesWithReason_data()
 {
-    QTest::addColumn<bool>("withHistory");
+    QTest::addColumn<QString>("history");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("no-history") << false << QStringList { "--export-history", "<out>" } << "no history";
-    QTest::newRow("bad-date") << true << QStringList { "--export-history", "<out>", "--since", "2026-13-01" }
+    QTest::newRow("no-history") << "none" << QStringList { "--export-history", "<out>" } << "no history";
+    QTest::newRow("bad-date") << "good"
+                              << QStringList { "--export-history", "<out>", "--since", "2026-13-01" }
                               << "no date";
-    QTest::newRow("no-file-name") << true << QStringList { "--export-history" } << "Missing value";
-    QTest::newRow("unwritable") << true << QStringList { "--export-history", "<out>/missing/x.csv" }
+    QTest::newRow("no-file-name") << "good" << QStringList { "--export-history" } << "Missing value";
+    QTest::newRow("unwritable") << "good" << QStringList { "--export-history", "<out>/missing/x.csv" }
                                 << "cannot write";
+    QTest::newRow("damaged-history-left-as-it-is")
+        << "damaged" << QStringList { "--export-history", "<out>" } << "not a database";
 }
 
 void tst_HistoryExportCommand::refusesWithReason()
 {
-    QFETCH(bool, withHistory);
+    QFETCH(QString, history);
     QFETCH(QStringList, arguments);
     QFETCH(QString, reason);
-    if (withHistory) {
+    const QByteArray damaged(4096, 'x');
+    if (history == "good") {
         HistoryStore store(m_history);
         HistoryEntry one = entry("2026-03-01T08:00:00", "T-1", "http://x/1.zip");
         QVERIFY(store.add(one));
+    } else if (history == "damaged") {
+        QVERIFY(QDir().mkpath(m_history));
+        QFile file(HistoryConnection::fileName(m_history));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(damaged) == damaged.size());
     }
     arguments.replaceInStrings("<out>", m_out.filePath("refused"));
 
@@ -179,7 +187,13 @@ void tst_HistoryExportCommand::refusesWithReason()
     QCOMPARE(runExport(arguments, &output), 1);
     QVERIFY2(output.contains(reason), qPrintable(output));
     QVERIFY(!QFileInfo::exists(m_out.filePath("refused")));
-    QCOMPARE(QFileInfo::exists(HistoryConnection::fileName(m_history)), withHistory);
+    QCOMPARE(QFileInfo::exists(HistoryConnection::fileName(m_history)), history != "none");
+    if (history == "damaged") {
+        QCOMPARE(QDir(m_history).entryList(QDir::Files), QStringList { "history.sqlite" });
+        QFile file(HistoryConnection::fileName(m_history));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), damaged);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_HistoryExportCommand)
