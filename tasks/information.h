@@ -55,6 +55,9 @@ private slots:
     void refresh();
     void loadPickedDate();
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void showTasks(const QString &date, const QVariantList &tasks);
     void showFailure(const QString &date, const ErrorInfo &failure);

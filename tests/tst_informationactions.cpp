@@ -3,6 +3,7 @@
 #include "service/network.h"
 #include "sim/devicesimulator.h"
 #include "tasks/information.h"
+#include "tasks/refreshschedule.h"
 #include "tests/support/messageboxcloser.h"
 #include "tests/support/testfiles.h"
 
@@ -88,6 +89,7 @@ private slots:
     void historyUnavailableIsSaid();
     void historyButtonOpensOneWindow();
     void settingsButtonOpensFreshForms();
+    void logOutClosesTaskWindow_data();
     void logOutClosesTaskWindow();
     void savingLastFormEndsProgram();
     void clickDuringSlowReloadActsOnShownRow();
@@ -546,9 +548,21 @@ void tst_InformationActions::settingsButtonOpensFreshForms()
     QTRY_VERIFY(!firstForm);
 }
 
-// With the sign-in window already hidden, closing the task window ends the event loop.
+void tst_InformationActions::logOutClosesTaskWindow_data()
+{
+    QTest::addColumn<bool>("historyOpen");
+    QTest::newRow("task window alone") << false;
+    QTest::newRow("history window open, which goes too") << true;
+}
+
+// With the sign-in window already hidden, closing the task window ends the event loop, and
+// nothing reloads as the user signed out.
 void tst_InformationActions::logOutClosesTaskWindow()
 {
+    QFETCH(bool, historyOpen);
+    if (historyOpen)
+        QTest::mouseClick(m_window->findChild<QPushButton *>("historyBtn"), Qt::LeftButton);
+    m_sim.clearRequests();
     QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
     const QPointer<Information> window = m_window.get();
     QTimer::singleShot(
@@ -559,6 +573,7 @@ void tst_InformationActions::logOutClosesTaskWindow()
     QVERIFY(window);
     QVERIFY(!window->isVisible());
     QCOMPARE(m_sim.requests().size(), 0);
+    QVERIFY(!window->findChild<RefreshSchedule *>()->isActive());
 }
 
 // A settings form left open after log-out keeps the program running until it is saved.
