@@ -250,9 +250,14 @@ void Information::cellClick(int row, int col)
     HttpTransfer transfer;
     transfer.setUserId(uid);
     qCDebug(traceLog) << request;
-    connect(&transfer, &HttpTransfer::fetchProgress, this, [this, fileName](qint64 received, qint64 total) {
-        setFileStatus(StatusText::fetching(fileName, received, total));
-    });
+    // A fetch clicked while this one waits may end first; its result, and whether its history
+    // row was written, must not give way to this one's progress.
+    const int action = ++fileActions;
+    connect(&transfer, &HttpTransfer::fetchProgress, this,
+        [this, fileName, action](qint64 received, qint64 total) {
+            if (action == fileActions)
+                setFileStatus(StatusText::fetching(fileName, received, total));
+        });
     setFileStatus(StatusText::fetching(fileName, 0, -1));
 
     const QPointer<Information> alive(this);

@@ -92,6 +92,8 @@ private:
     QTime failingSince;
     QString tableStatus;
     QString fileStatus;
+    // Counts the file actions started; only the newest one shows its progress.
+    int fileActions = 0;
     // When the next reload comes; a child found by its type when time must run faster.
     RefreshSchedule *schedule;
     // Collects the steps of a wheel or the arrow keys in the date edit into one load.

@@ -87,6 +87,7 @@ private slots:
     void escapingArchiveUnpacksNothing();
     void sameCellTwiceDuringSlowTransfer();
     void historyUnavailableIsSaid();
+    void earlierFetchLeavesLaterStatus();
     void historyButtonOpensOneWindow();
     void settingsButtonOpensFreshForms();
     void logOutClosesTaskWindow_data();
@@ -475,6 +476,33 @@ void tst_InformationActions::historyUnavailableIsSaid()
     QCOMPARE(TestFiles::read(appDir("pdf/10.pdf")), QByteArray("label"));
     QVERIFY2(
         status().contains("已下载 10.pdf") && status().contains("下载记录暂不可用"), qPrintable(status()));
+}
+
+// A fetch clicked while another one trickles in ends first; the earlier one's progress must
+// not replace what it said, here that its history row is missing.
+void tst_InformationActions::earlierFetchLeavesLaterStatus()
+{
+    QVERIFY(QDir().mkpath(appDir("history/history.sqlite")));
+    m_sim.setFile("dl/20.pdf", QByteArray(6000, 'p'));
+    m_sim.setFile("dl/21.pdf", "label");
+    m_sim.setFault(DeviceSimulator::Fault::Trickle, 4000, "dl/20");
+    showTasks({ task("20", url("dl/20.pdf"), QString()), task("21", url("dl/21.pdf"), QString()) });
+    QString laterSaid;
+    int overwritten = 0;
+    QTimer watch;
+    connect(
+        &watch, &QTimer::timeout, this, [&] { overwritten += status().contains("正在下载 20.pdf") ? 1 : 0; });
+    QTimer::singleShot(300, this, [&] {
+        clickCell(1, pdfColumn);
+        laterSaid = status();
+        watch.start(10);
+    });
+    clickCell(0, pdfColumn);
+
+    QVERIFY2(
+        laterSaid.contains("已下载 21.pdf") && laterSaid.contains("下载记录暂不可用"), qPrintable(laterSaid));
+    QCOMPARE(overwritten, 0);
+    QVERIFY2(status().contains("已下载 20.pdf"), qPrintable(status()));
 }
 
 void tst_InformationActions::historyButtonOpensOneWindow()
