@@ -1,5 +1,6 @@
 #include "history/historyconnection.h"
 #include "history/historystore.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -171,29 +172,22 @@ void tst_HistoryExportCommand::refusesWithReason()
     QFETCH(QString, history);
     QFETCH(QStringList, arguments);
     QFETCH(QString, reason);
-    const QByteArray damaged(4096, 'x');
     if (history == "good") {
         HistoryStore store(m_history);
         HistoryEntry one = entry("2026-03-01T08:00:00", "T-1", "http://x/1.zip");
         QVERIFY(store.add(one));
     } else if (history == "damaged") {
-        QVERIFY(QDir().mkpath(m_history));
-        QFile file(HistoryConnection::fileName(m_history));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(damaged) == damaged.size());
+        QVERIFY(TestFiles::write(HistoryConnection::fileName(m_history), QByteArray(4096, 'x')));
     }
     arguments.replaceInStrings("<out>", m_out.filePath("refused"));
+    const QMap<QString, QByteArray> before = TestFiles::snapshot(m_history);
 
     QString output;
     QCOMPARE(runExport(arguments, &output), 1);
     QVERIFY2(output.contains(reason), qPrintable(output));
     QVERIFY(!QFileInfo::exists(m_out.filePath("refused")));
-    QCOMPARE(QFileInfo::exists(HistoryConnection::fileName(m_history)), history != "none");
-    if (history == "damaged") {
-        QCOMPARE(QDir(m_history).entryList(QDir::Files), QStringList { "history.sqlite" });
-        QFile file(HistoryConnection::fileName(m_history));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), damaged);
-    }
+    // Nothing created, set aside or changed.
+    QCOMPARE(TestFiles::snapshot(m_history), before);
 }
 
 QTEST_GUILESS_MAIN(tst_HistoryExportCommand)
