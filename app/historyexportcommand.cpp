@@ -50,12 +50,12 @@ int HistoryExportCommand::run(const QCommandLineParser &parser)
             return fail(
                 QStringLiteral("\"%1\" is no date of the form yyyy-MM-dd").arg(parser.value(sinceOption)));
     }
-    // Exporting never starts a history of its own.
+    // Exporting only reads: it never starts, upgrades or sets aside the client's history.
     const QString folder = HistoryStore::defaultFolder();
     if (!QFileInfo::exists(HistoryConnection::fileName(folder)))
         return fail(QStringLiteral("there is no history in %1").arg(folder));
 
-    HistoryStore store(folder);
+    HistoryStore store(folder, HistoryConnection::Access::ReadOnly);
     QString error;
     int count = 0;
     if (!HistoryCsv::write(store, filter, fileName, &error, &count, &HistoryModel::outcomeText))

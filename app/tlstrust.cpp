@@ -3,13 +3,28 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 
+namespace {
+
+// A few certificates in PEM take some kilobytes; a larger file is no CA file.
+constexpr qint64 largestCaFile = 1024 * 1024;
+
+} // namespace
+
+// Only a plain file of a sensible size is read: a pipe or a device named there would keep
+// the start-up waiting for ever, or read without end.
 QString TlsTrust::addCompanyCa(const QString &caFile)
 {
     if (caFile.isEmpty())
         return QString();
+    const QFileInfo info(caFile);
+    if (info.exists() && (!info.isFile() || info.size() > largestCaFile)) {
+        qWarning().noquote() << "caFile" << caFile << "is not read: it is no plain file of at most 1 MiB";
+        return tr("公司证书文件不是普通文件或大于 1 MiB，未读取：%1").arg(QDir::toNativeSeparators(caFile));
+    }
     QFile file(caFile);
     if (!file.open(QIODevice::ReadOnly)) {
         qWarning().noquote() << "caFile" << caFile << "cannot be read:" << file.errorString();

@@ -1,6 +1,8 @@
 #include "history/historyconnection.h"
 
 #include "history/historylog.h"
+
+#include <QAtomicInteger>
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
@@ -54,20 +56,27 @@ const QList<QStringList> &schemaSteps()
     return steps;
 }
 
+// Each connection gets a name of its own: Qt SQL replaces a connection added under a name in
+// use, and the older object would then remove the newer one's connection with its own.
 QString connectionName(const QString &purpose)
 {
-    return QStringLiteral("quillet-history-%1-%2")
+    static QAtomicInteger<quint64> made;
+    return QStringLiteral("quillet-history-%1-%2-%3")
         .arg(purpose)
-        .arg(quintptr(QThread::currentThreadId()), 0, 16);
+        .arg(quintptr(QThread::currentThreadId()), 0, 16)
+        .arg(++made);
 }
 
 } // namespace
 
-HistoryConnection::HistoryConnection(const QString &folder, const QString &purpose)
+HistoryConnection::HistoryConnection(const QString &folder, const QString &purpose, Access access)
     : m_folder(folder)
     , m_name(connectionName(purpose))
 {
-    open();
+    if (access == Access::ReadOnly)
+        m_open = openReadOnly();
+    else
+        open();
 }
 
 HistoryConnection::~HistoryConnection()
@@ -163,6 +172,24 @@ bool HistoryConnection::prepareFile()
             return fail(pragma, query.lastError());
     }
     return upgradeSchema();
+}
+
+// The schema version is read only to learn that the file is a database at all.
+bool HistoryConnection::openReadOnly()
+{
+    if (!QFileInfo(fileName(m_folder)).isFile()) {
+        m_error = QStringLiteral("there is no history file %1").arg(fileName(m_folder));
+        return false;
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+    db.setDatabaseName(fileName(m_folder));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY"));
+    if (!db.open())
+        return fail(QStringLiteral("cannot open"), db.lastError());
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
+        return fail(QStringLiteral("cannot read"), query.lastError());
+    return true;
 }
 
 bool HistoryConnection::upgradeSchema()

@@ -19,8 +19,9 @@ const QString HistoryStore::listColumns
           .arg(localTimeSql(QStringLiteral("%Y-%m-%d %H:%M:%f")));
 const QString HistoryStore::timeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
 
-HistoryStore::HistoryStore(const QString &folder)
+HistoryStore::HistoryStore(const QString &folder, HistoryConnection::Access access)
     : m_folder(folder)
+    , m_access(access)
 { }
 
 QString HistoryStore::defaultFolder()
@@ -53,14 +54,15 @@ bool HistoryStore::add(QList<HistoryEntry> &entries)
     bool damaged = false;
     if (write(entries, damaged))
         return true;
-    if (!damaged || HistoryConnection::setAside(m_folder).isEmpty())
+    if (!damaged || m_access == HistoryConnection::Access::ReadOnly
+        || HistoryConnection::setAside(m_folder).isEmpty())
         return false;
     return write(entries, damaged);
 }
 
 bool HistoryStore::write(QList<HistoryEntry> &entries, bool &damaged)
 {
-    HistoryConnection connection(m_folder);
+    HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
     if (!connection.isOpen())
         return fail(QStringLiteral("open"), connection.errorString());
     QSqlDatabase db = connection.database();
@@ -113,7 +115,7 @@ bool HistoryStore::write(QList<HistoryEntry> &entries, bool &damaged)
 
 bool HistoryStore::find(qint64 id, HistoryEntry &found)
 {
-    HistoryConnection connection(m_folder);
+    HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
     if (!connection.isOpen())
         return fail(QStringLiteral("open"), connection.errorString());
     QSqlQuery query(connection.database());
@@ -130,7 +132,7 @@ bool HistoryStore::find(qint64 id, HistoryEntry &found)
 bool HistoryStore::lastInstalled(
     const QString &kind, const QString &task, qint64 beforeId, HistoryEntry &found)
 {
-    HistoryConnection connection(m_folder);
+    HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
     if (!connection.isOpen())
         return fail(QStringLiteral("open"), connection.errorString());
     QSqlQuery query(connection.database());
@@ -209,7 +211,7 @@ bool HistoryStore::unfinished(QList<HistoryEntry> &starts)
 bool HistoryStore::forEach(const Filter &filter, const std::function<void(const HistoryEntry &)> &visit)
 {
     m_error.clear();
-    HistoryConnection connection(m_folder);
+    HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
     if (!connection.isOpen())
         return fail(QStringLiteral("open"), connection.errorString());
     QVariantList values;

@@ -1,6 +1,7 @@
 #ifndef HISTORYSTORE_H
 #define HISTORYSTORE_H
 
+#include "history/historyconnection.h"
 #include "history/historyentry.h"
 
 #include <QDate>
@@ -17,7 +18,7 @@ class QSqlQuery;
 // "history.sqlite" in its folder. Every call opens the file for its own thread and closes
 // it again (HistoryConnection), so the store may be used from any thread, one call at a time
 // per object. A store that cannot be opened or written fails the call and says why in
-// lastError(); the next call tries again.
+// lastError(); the next call tries again. A store opened ReadOnly only reads the file as it is.
 class HistoryStore
 {
 public:
@@ -33,7 +34,8 @@ public:
     static const QString listColumns;
     static const QString timeFormat;
 
-    explicit HistoryStore(const QString &folder);
+    explicit HistoryStore(
+        const QString &folder, HistoryConnection::Access access = HistoryConnection::Access::ReadWrite);
 
     // "history" beside the program.
     static QString defaultFolder();
@@ -75,6 +77,7 @@ private:
     bool fail(const QString &what, const QString &why);
 
     QString m_folder;
+    HistoryConnection::Access m_access;
     QString m_error;
 };
 

@@ -189,13 +189,17 @@ void HistoryWindow::on_exportBtn_clicked()
         exportTo(fileName);
 }
 
+// The window may be closed, and so deleted, while the file is written: the work takes copies
+// of what it reads, and only a window still there shows the result.
 bool HistoryWindow::exportTo(const QString &fileName)
 {
     const HistoryStore::Filter wanted = filter();
+    const QString folder = m_folder;
     QString error;
     int count = 0;
-    const bool written = OffThread::run([&] {
-        HistoryStore store(m_folder);
+    const QPointer<HistoryWindow> alive(this);
+    const bool written = OffThread::run([folder, wanted, fileName, &error, &count] {
+        HistoryStore store(folder);
         return HistoryCsv::write(store, wanted, fileName, &error, &count, &HistoryModel::outcomeText);
     });
     if (!written) {
@@ -203,7 +207,8 @@ bool HistoryWindow::exportTo(const QString &fileName)
         QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("导出失败"));
         return false;
     }
-    showStatus(tr("已导出 %1 条记录到 %2").arg(count).arg(QDir::toNativeSeparators(fileName)));
+    if (alive)
+        showStatus(tr("已导出 %1 条记录到 %2").arg(count).arg(QDir::toNativeSeparators(fileName)));
     return true;
 }
 

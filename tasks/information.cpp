@@ -13,7 +13,8 @@
 #include "tasks/tasklistchange.h"
 #include "tasks/taskslog.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
@@ -96,6 +97,7 @@ void Information::loadTaskList(QString date)
     --pendingLoads;
     if (generation != loadGeneration) {
         qCDebug(traceLog) << "task list of" << date << "dropped: a newer load replaced it";
+        schedule->reloadSuperseded();
         return;
     }
 
@@ -250,9 +252,14 @@ void Information::cellClick(int row, int col)
     HttpTransfer transfer;
     transfer.setUserId(uid);
     qCDebug(traceLog) << request;
-    connect(&transfer, &HttpTransfer::fetchProgress, this, [this, fileName](qint64 received, qint64 total) {
-        setFileStatus(StatusText::fetching(fileName, received, total));
-    });
+    // A fetch clicked while this one waits may end first; its result, and whether its history
+    // row was written, must not give way to this one's progress.
+    const int action = ++fileActions;
+    connect(&transfer, &HttpTransfer::fetchProgress, this,
+        [this, fileName, action](qint64 received, qint64 total) {
+            if (action == fileActions)
+                setFileStatus(StatusText::fetching(fileName, received, total));
+        });
     setFileStatus(StatusText::fetching(fileName, 0, -1));
 
     BusyCall busy(this);
@@ -327,6 +334,18 @@ void Information::on_out_clicked()
     close();
 }
 
+// Closing the window ends the session: nothing reloads as its user any more, and the history
+// window, which restores as that user, goes too, so that the program ends once the windows
+// left are closed. A settings form stays until it is saved or closed.
+void Information::closeEvent(QCloseEvent *event)
+{
+    schedule->stop();
+    datePick->stop();
+    if (historyWindow)
+        historyWindow->close();
+    QWidget::closeEvent(event);
+}
+
 // Only the operator's own picks arrive here; the load follows once the picking pauses.
 // Meanwhile the date edit already shows the picked day, so the rows are marked as not yet
 // its own, and no load of another day may finish as if it were.
@@ -373,8 +392,8 @@ void Information::on_historyBtn_clicked()
     historyWindow->activateWindow();
 }
 
-// Each load that counts arms the next refresh when it ends, so one that comes while a load
-// waits is left to that load.
+// Each load arms the next refresh when it ends (one replaced by a newer load only when none
+// is armed), so one that comes while a load waits is left to that load.
 void Information::refresh()
 {
     // A tick during a slow load would otherwise start a second load inside the first.

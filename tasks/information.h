@@ -56,6 +56,9 @@ private slots:
     void refresh();
     void loadPickedDate();
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void showTasks(const QString &date, const QVariantList &tasks);
     void showFailure(const QString &date, const ErrorInfo &failure);
@@ -90,6 +93,8 @@ private:
     QTime failingSince;
     QString tableStatus;
     QString fileStatus;
+    // Counts the file actions started; only the newest one shows its progress.
+    int fileActions = 0;
     // When the next reload comes; a child found by its type when time must run faster.
     RefreshSchedule *schedule;
     // Collects the steps of a wheel or the arrow keys in the date edit into one load.

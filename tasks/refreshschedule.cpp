@@ -45,10 +45,15 @@ int RefreshSchedule::delayAfterSuccess()
 int RefreshSchedule::delayAfterFailure()
 {
     ++m_failures;
+    return jittered(failureBase(), failureJitterPercent);
+}
+
+int RefreshSchedule::failureBase() const
+{
     qint64 base = m_intervalMs;
     for (int i = 1; i < m_failures && base < m_longestMs; ++i)
         base *= 2;
-    return jittered(int(qMin<qint64>(base, m_longestMs)), failureJitterPercent);
+    return int(qMin<qint64>(base, m_longestMs));
 }
 
 int RefreshSchedule::failures() const
@@ -62,6 +67,13 @@ void RefreshSchedule::start()
     arm(delayAfterSuccess());
 }
 
+void RefreshSchedule::stop()
+{
+    m_started = false;
+    m_timer.stop();
+    m_nextTry = QDateTime();
+}
+
 void RefreshSchedule::reloadSucceeded()
 {
     if (m_started)
@@ -72,6 +84,16 @@ void RefreshSchedule::reloadFailed()
 {
     if (m_started)
         arm(delayAfterFailure());
+}
+
+void RefreshSchedule::reloadSuperseded()
+{
+    if (!m_started || m_timer.isActive())
+        return;
+    if (m_failures == 0)
+        arm(jittered(m_intervalMs, normalJitterPercent));
+    else
+        arm(jittered(failureBase(), failureJitterPercent));
 }
 
 bool RefreshSchedule::isActive() const

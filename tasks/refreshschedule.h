@@ -40,10 +40,15 @@ public:
     // Reloads failed in a row.
     int failures() const;
 
-    // Arms the first wait; until then the outcomes arm nothing.
+    // Arms the first wait; until then, and after stop(), the outcomes arm nothing.
     void start();
+    void stop();
     void reloadSucceeded();
     void reloadFailed();
+    // A reload whose outcome no longer counts (a newer load replaced it) arms the wait the
+    // last outcome asked for, unless one is armed: a tick skipped while it waited would
+    // otherwise leave nothing armed.
+    void reloadSuperseded();
     bool isActive() const;
     // When due() comes next; invalid while nothing is armed.
     QDateTime nextTry() const;
@@ -53,6 +58,7 @@ signals:
 
 private:
     int jittered(int ms, int percent);
+    int failureBase() const;
     void arm(int ms);
 
     QRandomGenerator m_random;

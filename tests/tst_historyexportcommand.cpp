@@ -1,5 +1,6 @@
 #include "history/historyconnection.h"
 #include "history/historystore.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -151,35 +152,42 @@ void tst_HistoryExportCommand::exportRoundTrips()
 
 void tst_HistoryExportCommand::refusesWithReason_data()
 {
-    QTest::addColumn<bool>("withHistory");
+    QTest::addColumn<QString>("history");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("no-history") << false << QStringList { "--export-history", "<out>" } << "no history";
-    QTest::newRow("bad-date") << true << QStringList { "--export-history", "<out>", "--since", "2026-13-01" }
+    QTest::newRow("no-history") << "none" << QStringList { "--export-history", "<out>" } << "no history";
+    QTest::newRow("bad-date") << "good"
+                              << QStringList { "--export-history", "<out>", "--since", "2026-13-01" }
                               << "no date";
-    QTest::newRow("no-file-name") << true << QStringList { "--export-history" } << "Missing value";
-    QTest::newRow("unwritable") << true << QStringList { "--export-history", "<out>/missing/x.csv" }
+    QTest::newRow("no-file-name") << "good" << QStringList { "--export-history" } << "Missing value";
+    QTest::newRow("unwritable") << "good" << QStringList { "--export-history", "<out>/missing/x.csv" }
                                 << "cannot write";
+    QTest::newRow("damaged-history-left-as-it-is")
+        << "damaged" << QStringList { "--export-history", "<out>" } << "not a database";
 }
 
 void tst_HistoryExportCommand::refusesWithReason()
 {
-    QFETCH(bool, withHistory);
+    QFETCH(QString, history);
     QFETCH(QStringList, arguments);
     QFETCH(QString, reason);
-    if (withHistory) {
+    if (history == "good") {
         HistoryStore store(m_history);
         HistoryEntry one = entry("2026-03-01T08:00:00", "T-1", "http://x/1.zip");
         QVERIFY(store.add(one));
+    } else if (history == "damaged") {
+        QVERIFY(TestFiles::write(HistoryConnection::fileName(m_history), QByteArray(4096, 'x')));
     }
     arguments.replaceInStrings("<out>", m_out.filePath("refused"));
+    const QMap<QString, QByteArray> before = TestFiles::snapshot(m_history);
 
     QString output;
     QCOMPARE(runExport(arguments, &output), 1);
     QVERIFY2(output.contains(reason), qPrintable(output));
     QVERIFY(!QFileInfo::exists(m_out.filePath("refused")));
-    QCOMPARE(QFileInfo::exists(HistoryConnection::fileName(m_history)), withHistory);
+    // Nothing created, set aside or changed.
+    QCOMPARE(TestFiles::snapshot(m_history), before);
 }
 
 QTEST_GUILESS_MAIN(tst_HistoryExportCommand)

@@ -6,8 +6,11 @@
 #include "tests/support/testfiles.h"
 
 #include <QCryptographicHash>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 class tst_HistoryWindow : public QObject
@@ -23,6 +26,8 @@ private slots:
     void restoreAsksThenPutsBack();
     void outcomeInWords_data();
     void outcomeInWords();
+    void closedDuringExport();
+    void reopensOnceAvailable();
 
 private:
     HistoryEntry add(
@@ -173,6 +178,36 @@ void tst_HistoryWindow::outcomeInWords()
     entry.kind = kind;
     entry.outcome = outcome;
     QCOMPARE(HistoryModel::outcomeText(entry), words);
+}
+
+// The window deletes itself when closed, here inside the export's wait.
+void tst_HistoryWindow::closedDuringExport()
+{
+    const QPointer<HistoryWindow> window = new HistoryWindow(folder());
+    window->show();
+    QTimer::singleShot(0, window, [window] { window->close(); });
+
+    const QString csv = m_dir->filePath("out.csv");
+    QVERIFY(window->exportTo(csv));
+    QVERIFY(!window);
+    QCOMPARE(TestFiles::read(csv).count("\r\n"), 4);
+}
+
+// A history file that cannot be opened (here a folder in its place) is opened again at the
+// next reload once it can be.
+void tst_HistoryWindow::reopensOnceAvailable()
+{
+    const QString file = folder() + "/history.sqlite";
+    QVERIFY(QFile::rename(file, file + ".away"));
+    QVERIFY(QDir().mkpath(file));
+    HistoryWindow window(folder());
+    QCOMPARE(window.findChild<QLabel *>("statusLbl")->text(), QString("下载记录暂不可用"));
+
+    QVERIFY(QDir(file).removeRecursively());
+    QVERIFY(QFile::rename(file + ".away", file));
+    window.reload();
+    QCOMPARE(window.findChild<QLabel *>("statusLbl")->text(), QString());
+    QCOMPARE(window.model()->rowCount(), 3);
 }
 
 QTEST_MAIN(tst_HistoryWindow)

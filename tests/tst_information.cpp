@@ -46,6 +46,7 @@ private slots:
     void dateEditBeforeStartLoadsNothing();
     void refreshReloadsLastLoadedDate();
     void tickDuringSlowLoadIsSkipped();
+    void supersededSlowReloadKeepsReloading();
 
 private:
     void startWindow(const QString &uid = QStringLiteral("1001"));
@@ -473,6 +474,21 @@ void tst_Information::tickDuringSlowLoadIsSkipped()
     // Once the load is done, the ticks reload again.
     sim.clearFault();
     QTRY_VERIFY(taskListPaths().size() >= 3);
+}
+
+// A reload that waits long while a day button's quick load replaces it: the tick the quick
+// load arms comes while the slow one still waits and is skipped, yet the reloads go on.
+void tst_Information::supersededSlowReloadKeepsReloading()
+{
+    startWindow("7");
+    sim.setFault(DeviceSimulator::Fault::Delay, 1500, taskListPath("7", day(0)));
+    schedule()->setIntervals(300, 300);
+    QTimer::singleShot(600, window.get(), [this] {
+        sim.clearRequests();
+        QTest::mouseClick(child<QPushButton>("nextdayBtn"), Qt::LeftButton);
+    });
+
+    QTRY_VERIFY_WITH_TIMEOUT(taskListPaths().count(taskListPath("7", day(1))) >= 2, 5000);
 }
 
 QTEST_MAIN(tst_Information)

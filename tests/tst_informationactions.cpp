@@ -3,6 +3,7 @@
 #include "service/network.h"
 #include "sim/devicesimulator.h"
 #include "tasks/information.h"
+#include "tasks/refreshschedule.h"
 #include "tests/support/messageboxcloser.h"
 #include "tests/support/testfiles.h"
 
@@ -86,8 +87,10 @@ private slots:
     void escapingArchiveUnpacksNothing();
     void sameCellTwiceDuringSlowTransfer();
     void historyUnavailableIsSaid();
+    void earlierFetchLeavesLaterStatus();
     void historyButtonOpensOneWindow();
     void settingsButtonOpensFreshForms();
+    void logOutClosesTaskWindow_data();
     void logOutClosesTaskWindow();
     void savingLastFormEndsProgram();
     void clickDuringSlowReloadActsOnShownRow();
@@ -475,6 +478,33 @@ void tst_InformationActions::historyUnavailableIsSaid()
         status().contains("已下载 10.pdf") && status().contains("下载记录暂不可用"), qPrintable(status()));
 }
 
+// A fetch clicked while another one trickles in ends first; the earlier one's progress must
+// not replace what it said, here that its history row is missing.
+void tst_InformationActions::earlierFetchLeavesLaterStatus()
+{
+    QVERIFY(QDir().mkpath(appDir("history/history.sqlite")));
+    m_sim.setFile("dl/20.pdf", QByteArray(6000, 'p'));
+    m_sim.setFile("dl/21.pdf", "label");
+    m_sim.setFault(DeviceSimulator::Fault::Trickle, 4000, "dl/20");
+    showTasks({ task("20", url("dl/20.pdf"), QString()), task("21", url("dl/21.pdf"), QString()) });
+    QString laterSaid;
+    int overwritten = 0;
+    QTimer watch;
+    connect(
+        &watch, &QTimer::timeout, this, [&] { overwritten += status().contains("正在下载 20.pdf") ? 1 : 0; });
+    QTimer::singleShot(300, this, [&] {
+        clickCell(1, pdfColumn);
+        laterSaid = status();
+        watch.start(10);
+    });
+    clickCell(0, pdfColumn);
+
+    QVERIFY2(
+        laterSaid.contains("已下载 21.pdf") && laterSaid.contains("下载记录暂不可用"), qPrintable(laterSaid));
+    QCOMPARE(overwritten, 0);
+    QVERIFY2(status().contains("已下载 20.pdf"), qPrintable(status()));
+}
+
 void tst_InformationActions::historyButtonOpensOneWindow()
 {
     auto *button = m_window->findChild<QPushButton *>("historyBtn");
@@ -546,9 +576,21 @@ void tst_InformationActions::settingsButtonOpensFreshForms()
     QTRY_VERIFY(!firstForm);
 }
 
-// With the sign-in window already hidden, closing the task window ends the event loop.
+void tst_InformationActions::logOutClosesTaskWindow_data()
+{
+    QTest::addColumn<bool>("historyOpen");
+    QTest::newRow("task window alone") << false;
+    QTest::newRow("history window open, which goes too") << true;
+}
+
+// With the sign-in window already hidden, closing the task window ends the event loop, and
+// nothing reloads as the user signed out.
 void tst_InformationActions::logOutClosesTaskWindow()
 {
+    QFETCH(bool, historyOpen);
+    if (historyOpen)
+        QTest::mouseClick(m_window->findChild<QPushButton *>("historyBtn"), Qt::LeftButton);
+    m_sim.clearRequests();
     QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
     const QPointer<Information> window = m_window.get();
     QTimer::singleShot(
@@ -559,6 +601,7 @@ void tst_InformationActions::logOutClosesTaskWindow()
     QVERIFY(window);
     QVERIFY(!window->isVisible());
     QCOMPARE(m_sim.requests().size(), 0);
+    QVERIFY(!window->findChild<RefreshSchedule *>()->isActive());
 }
 
 // A settings form left open after log-out keeps the program running until it is saved.

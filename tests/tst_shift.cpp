@@ -13,7 +13,7 @@
 namespace {
 
 // The seeds CI runs; each seed that once broke a promise stays here once mended.
-const QList<quint32> ciSeeds { 1, 47, 22, 9, 18, 2, 3 };
+const QList<quint32> ciSeeds { 1, 47, 22, 9, 18, 2, 3, 777 };
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool sanitized = true;

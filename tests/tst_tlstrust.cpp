@@ -17,6 +17,10 @@
 
 #include <memory>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 // https end to end: the company CA named by quillet.ini's caFile is trusted for the device
 // service and for task files alike, and every certificate that is not good is refused with
 // Qt's reason, never ignored, leaving nothing written.
@@ -80,17 +84,31 @@ QVariantMap tst_TlsTrust::fetchRequest(const QString &remote, const QString &tas
 void tst_TlsTrust::unusableCaFileIsReported_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::newRow("missing") << QByteArray();
-    QTest::newRow("no certificate") << QByteArray("-----BEGIN NOTHING-----\nabc\n-----END NOTHING-----\n");
+    QTest::addColumn<bool>("fifo");
+    QTest::newRow("missing") << QByteArray() << false;
+    QTest::newRow("no certificate") << QByteArray("-----BEGIN NOTHING-----\nabc\n-----END NOTHING-----\n")
+                                    << false;
+    QTest::newRow("good certificate, but over 1 MiB")
+        << m_pki.caPem() + QByteArray(1024 * 1024, '\n') << false;
+#ifdef Q_OS_UNIX
+    QTest::newRow("a pipe, which no one writes to") << QByteArray() << true;
+#endif
 }
 
 void tst_TlsTrust::unusableCaFileIsReported()
 {
     QFETCH(QByteArray, content);
+    QFETCH(bool, fifo);
     const QString file = m_dir.filePath("unusable.pem");
     QFile::remove(file);
     if (!content.isEmpty())
         QVERIFY(TestFiles::write(file, content));
+#ifdef Q_OS_UNIX
+    if (fifo)
+        QCOMPARE(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+#else
+    Q_UNUSED(fifo)
+#endif
     const QList<QSslCertificate> before = QSslConfiguration::defaultConfiguration().caCertificates();
 
     const QString problem = TlsTrust::addCompanyCa(file);

@@ -102,6 +102,7 @@ Shift::Shift(DeviceSimulator &sim, const Options &options)
         { 6, true, true, [this] { clickButton("lastdayBtn"); } },
         { 6, true, true, [this] { clickButton("nextdayBtn"); } },
         { 3, true, true, [this] { clickButton("todayBtn"); } },
+        { 1, true, true, [this] { slowReloadThenNextDay(); } },
         { 3, false, true, [this] { typeDate(); } },
         { 10, true, false, [this] { waitAWhile(); } },
         { 6, true, true, [this] { clickFileCell(7); } },
@@ -385,6 +386,78 @@ void Shift::clickButton(const char *name)
     }
     note(QStringLiteral("click %1").arg(name));
     QTest::mouseClick(window->findChild<QPushButton *>(name), Qt::LeftButton);
+}
+
+// A reload of the day shown waits long, and the operator clicks to the next day, whose list
+// comes at once; then the operator watches the window, steps held, until it reloads the new
+// day or for longer than statusLineMatches() lets a window go without a reload.
+void Shift::slowReloadThenNextDay()
+{
+    QWidget *window = taskWindow();
+    if (!window || m_depth > 1) {
+        note(QStringLiteral("slow reload, next day: not now, waits instead"));
+        waitAWhile();
+        return;
+    }
+    // The shift signs in as "demo", user 1001.
+    const auto listPath = [window] {
+        return QStringLiteral("device/task_list/%1/%2")
+            .arg(QStringLiteral("1001"),
+                window->findChild<QDateEdit *>("dateEdit")->date().toString(QStringLiteral("yyyy-MM-dd")));
+    };
+    const auto requested = [this](const QString &path) {
+        for (const DeviceSimulator::Request &request : m_sim.requests()) {
+            if (QString::fromUtf8(request.rawPath) == path)
+                return true;
+        }
+        return false;
+    };
+    const QString slowPath = listPath();
+    const int delay = draw(250, 400);
+    m_stepTimer.stop();
+    m_faultSteps = 0;
+    m_sim.setFault(Fault::Delay, delay, slowPath);
+    m_sim.clearRequests();
+    note(QStringLiteral("the reload of %1 takes %2 ms; click nextdayBtn while it waits")
+             .arg(slowPath)
+             .arg(delay));
+    // The click waits for its load, and this check comes again meanwhile.
+    bool clicked = false;
+    QString nextPath;
+    waitFor(
+        [&] {
+            if (clicked || !requested(slowPath))
+                return clicked;
+            clicked = true;
+            QTest::mouseClick(window->findChild<QPushButton *>("nextdayBtn"), Qt::LeftButton);
+            nextPath = listPath();
+            m_sim.clearRequests();
+            return true;
+        },
+        longestRetryMs * 6 / 5 + requestDeadlineMs);
+    // Returned once the slow reload has: every reload from now on is of the next day.
+    const bool reloaded = !nextPath.isEmpty()
+        && waitFor([&] { return requested(nextPath); }, withStaleBound(m_options.bounds).staleMs + 1500);
+    note(reloaded ? QStringLiteral("the next day reloads") : QStringLiteral("no reload seen"));
+    m_sim.clearFault();
+    m_stepTimer.start(0);
+}
+
+// Waits, with every event handled, until condition holds or ms have passed.
+bool Shift::waitFor(const std::function<bool()> &condition, int ms)
+{
+    QEventLoop wait;
+    QTimer poll;
+    bool held = false;
+    connect(&poll, &QTimer::timeout, &wait, [&] {
+        held = held || condition();
+        if (held)
+            wait.quit();
+    });
+    QTimer::singleShot(ms, &wait, &QEventLoop::quit);
+    poll.start(5);
+    wait.exec();
+    return held;
 }
 
 // A date typed and committed: the window loads it once the picking pauses.

@@ -74,6 +74,8 @@ private:
     // The operator
     void signIn(bool goodPassword, bool twice);
     void clickButton(const char *name);
+    void slowReloadThenNextDay();
+    bool waitFor(const std::function<bool()> &condition, int ms);
     void typeDate();
     void waitAWhile();
     void clickFileCell(int column);
