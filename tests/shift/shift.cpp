@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -81,9 +82,18 @@ QString lastLogLines()
 // after each failure, each request bounded by the deadline; the clock shown has seconds only.
 ShiftInvariants::Bounds withStaleBound(ShiftInvariants::Bounds bounds)
 {
-    bounds.staleMs = longestRetryMs * 6 / 5 + requestDeadlineMs + 2000;
+    bounds.staleMs = longestRetryMs * 6 / 5 + requestDeadlineMs + 2000 + bounds.lateMs;
     return bounds;
 }
+
+#ifdef Q_OS_WIN
+const char replayCommand[] = "scripts/windows --shift-seed %1 --shift-steps %2";
+// The label PDFs too: a viewer holding one keeps Windows from replacing it.
+const QStringList heldOpenFolders { "nc", "pdf" };
+#else
+const char replayCommand[] = "scripts/shift --seed %1 --steps %2";
+const QStringList heldOpenFolders { "nc" };
+#endif
 
 } // namespace
 
@@ -91,7 +101,8 @@ Shift::Shift(DeviceSimulator &sim, const Options &options)
     : m_sim(sim)
     , m_options(options)
     , m_random(options.seed)
-    , m_invariants(sim, QCoreApplication::applicationDirPath(), withStaleBound(options.bounds))
+    , m_invariants(
+          sim, QCoreApplication::applicationDirPath(), withStaleBound(options.bounds), options.openerFolder)
 {
     m_stepTimer.setSingleShot(true);
     connect(&m_stepTimer, &QTimer::timeout, this, &Shift::takeStep);
@@ -263,7 +274,7 @@ void Shift::unwind()
 void Shift::tallyStatus()
 {
     static const QStringList words { "已加载", "服务异常", "无法加载", "正在加载", "已下载", "已解压",
-        "未下载", "NC程序未更新", "下载记录暂不可用" };
+        "未下载", "NC程序未更新", "下载记录暂不可用", "占用" };
     QWidget *window = taskWindow();
     if (!window)
         return;
@@ -287,16 +298,21 @@ QString Shift::report() const
     if (m_broken.isEmpty())
         return QStringLiteral("seed %1: %2 steps, every promise kept").arg(m_options.seed).arg(m_step);
     return QStringLiteral("seed %1 broke a promise at step %2: %3\nlast steps:\n  %4\nlast log lines:\n  %5\n"
-                          "replay: scripts/shift --seed %1 --steps %6")
+                          "replay: %6")
         .arg(m_options.seed)
         .arg(m_step)
-        .arg(m_broken, m_lastSteps.join(QStringLiteral("\n  ")), lastLogLines())
-        .arg(m_options.steps);
+        .arg(m_broken, m_lastSteps.join(QStringLiteral("\n  ")), lastLogLines(),
+            QString::fromLatin1(replayCommand).arg(m_options.seed).arg(m_options.steps));
 }
 
 int Shift::stepsTaken() const
 {
     return m_step;
+}
+
+double Shift::firstStandStillMs() const
+{
+    return m_invariants.firstStandStillMs();
 }
 
 double Shift::longestStandStillMs() const
@@ -312,6 +328,11 @@ double Shift::longestGapMs() const
 double Shift::peakResidentMb() const
 {
     return m_invariants.peakResidentMb();
+}
+
+int Shift::foldersShown() const
+{
+    return m_invariants.foldersShown();
 }
 
 void Shift::note(const QString &what)
@@ -496,7 +517,8 @@ void Shift::clickFileCell(int column)
         waitAWhile();
         return;
     }
-    const int row = draw(0, view->rowCount() - 1);
+    const int row = heldOpenRow(
+        view, column, draw(0, view->rowCount() - 1), m_heldOpen ? m_heldOpen->fileName() : QString());
     const QModelIndex index = view->model()->index(row, column);
     view->scrollTo(index);
     note(QStringLiteral("click %1 of row %2 (%3)")
@@ -535,6 +557,17 @@ void Shift::noteFetch(QWidget *window, const QPair<QString, QString> &fetch, int
     }
     m_invariants.addFetch(
         { fetch.first, fetch.second, began, QDateTime::currentDateTime(), historyUnavailable });
+}
+
+// While a label PDF is held open, a click on a PDF goes to its row when that is shown: the
+// fetch that Windows must refuse to let replace it. Else the row drawn.
+int Shift::heldOpenRow(QTableWidget *view, int column, int drawn, const QString &held) const
+{
+    if (column != 7 || !held.endsWith(QLatin1String(".pdf")))
+        return drawn;
+    const QString task = QFileInfo(held).completeBaseName();
+    const QList<QTableWidgetItem *> found = view->findItems(task, Qt::MatchExactly);
+    return found.isEmpty() ? drawn : found.first()->row();
 }
 
 HistoryWindow *Shift::historyWindow() const
@@ -734,15 +767,24 @@ void Shift::limitWrites()
 }
 
 // A program in an unpacked folder held open, as the machine's own software holds the one it
-// cuts: on Windows the folder can then be neither renamed nor removed.
+// cuts, or a label PDF, as a viewer holds it: on Windows the folder can then be neither
+// renamed nor removed, and the PDF not replaced.
 void Shift::holdFileOpen()
 {
     m_heldOpen.reset();
+    QWidget *window = taskWindow();
     QStringList programs;
-    QDirIterator it(QCoreApplication::applicationDirPath() + QStringLiteral("/nc"), { "*.nc" }, QDir::Files,
-        QDirIterator::Subdirectories);
-    while (it.hasNext())
-        programs << it.next();
+    for (const QString &folder : heldOpenFolders) {
+        QDirIterator it(QCoreApplication::applicationDirPath() + QLatin1Char('/') + folder,
+            { "*.nc", "*.pdf" }, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            // Only PDFs of the tasks shown, which a click may fetch again while held.
+            if (!path.endsWith(QLatin1String(".pdf")) || !window
+                || heldOpenRow(window->findChild<QTableWidget *>("view"), 7, -1, path) >= 0)
+                programs << path;
+        }
+    }
     if (programs.isEmpty())
         return;
     programs.sort();
@@ -753,4 +795,7 @@ void Shift::holdFileOpen()
     note(QStringLiteral("hold %1 open for %2 steps")
              .arg(QDir(QCoreApplication::applicationDirPath()).relativeFilePath(path))
              .arg(m_heldOpenSteps));
+    // The operator fetches the labels again while the viewer still shows them.
+    if (path.endsWith(QLatin1String(".pdf")) && m_depth <= deepestWait && !QApplication::activeModalWidget())
+        clickFileCell(7);
 }

@@ -19,6 +19,7 @@ class DeviceSimulator;
 class FileSizeLimit;
 class HistoryWindow;
 class QFile;
+class QTableWidget;
 class QWidget;
 
 // An operator's shift, compressed: random actions on the real windows and random faults of
@@ -37,7 +38,8 @@ public:
     {
         quint32 seed = 1;
         int steps = 300;
-        ShiftInvariants::Bounds bounds { 100, 150, 0 };
+        ShiftInvariants::Bounds bounds { 100, 100, 150, 0, 0 };
+        QString openerFolder; // where the recording file explorer writes, or empty
     };
 
     Shift(DeviceSimulator &sim, const Options &options);
@@ -49,9 +51,11 @@ public:
     // How often each kind of status line was seen after a step.
     QString tally() const;
     int stepsTaken() const;
+    double firstStandStillMs() const;
     double longestStandStillMs() const;
     double longestGapMs() const;
     double peakResidentMb() const;
+    int foldersShown() const;
 
 private:
     struct Action
@@ -79,6 +83,7 @@ private:
     void typeDate();
     void waitAWhile();
     void clickFileCell(int column);
+    int heldOpenRow(QTableWidget *view, int column, int drawn, const QString &held) const;
     void noteFetch(QWidget *window, const QPair<QString, QString> &fetch, int fetchesBefore,
         const QDateTime &began, bool limited);
     void openHistory();

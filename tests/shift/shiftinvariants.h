@@ -24,8 +24,11 @@ class ShiftInvariants
 public:
     struct Bounds
     {
-        int standStillMs; // the longest the event loop may stand still
+        int firstStandStillMs; // the longest the event loop may stand still until the first
+                               // task window has been shown and painted
+        int standStillMs; // the longest it may stand still after that
         int residentMb; // the most resident memory the process may take
+        int lateMs; // how much later than due a reload or retry may come
         int staleMs; // the longest a task window may go without a new load or retry
     };
 
@@ -40,7 +43,9 @@ public:
         bool historyUnavailableShown;
     };
 
-    ShiftInvariants(DeviceSimulator &sim, const QString &programFolder, const Bounds &bounds);
+    // openerFolder is where the recording file explorer notes the folders it shows, or empty.
+    ShiftInvariants(DeviceSimulator &sim, const QString &programFolder, const Bounds &bounds,
+        const QString &openerFolder);
 
     // Remembers what is beside the program before the shift, and starts timing the event loop.
     void begin();
@@ -64,11 +69,15 @@ public:
     QString eventLoopNeverStood() const;
     QString memoryStaysBounded() const;
     QString everyFetchHasItsHistoryRow() const;
+    QString foldersShownAreTheClients() const;
 
-    // The longest stand-still of the client's own, and the longest gap of any cause.
+    // The longest stand-still of the client's own until the first task window was painted,
+    // and after it; the longest gap of any cause.
+    double firstStandStillMs() const;
     double longestStandStillMs() const;
     double longestGapMs() const;
     double peakResidentMb() const;
+    int foldersShown() const;
 
 private:
     QStringList topLevelEntries(const QString &folder) const;
@@ -82,10 +91,13 @@ private:
     bool isServedSha256(const Fetch &fetch, const QString &sha256) const;
     void tick();
     static qint64 threadCpuNs();
+    static double residentMb();
 
     DeviceSimulator &m_sim;
     const QString m_programFolder;
     const Bounds m_bounds;
+    const QString m_openerFolder;
+    mutable int m_foldersShown = 0;
     int m_newestListRevision = 0;
     QStringList m_programFolderBefore;
     QStringList m_parentFolderBefore;
@@ -99,7 +111,9 @@ private:
     QElapsedTimer m_clock;
     qint64 m_lastTickNs = 0;
     qint64 m_lastTickCpuNs = 0;
+    qint64 m_longestFirstNs = 0;
     qint64 m_longestNs = 0;
+    int m_checksWithWindow = 0;
     qint64 m_longestWallNs = 0;
     bool m_paused = false;
 };
