@@ -45,6 +45,11 @@ public:
     // The newest entry before beforeId that put a version of the task's file or folder in
     // place (a fetch or a restore that succeeded); false when there is none.
     bool lastInstalled(const QString &kind, const QString &task, qint64 beforeId, HistoryEntry &found);
+    // The oldest such entry after afterId: the one that replaced the version put in place by
+    // entry afterId, and kept it; false when there is none.
+    bool nextInstalled(const QString &kind, const QString &task, qint64 afterId, HistoryEntry &found);
+    // The files recorded for entry id, by path; false when they cannot be read.
+    bool files(qint64 id, QList<HistoryFile> &found);
     // Calls visit with each entry the filter lets through, oldest first.
     bool forEach(const Filter &filter, const std::function<void(const HistoryEntry &)> &visit);
 
@@ -57,6 +62,9 @@ public:
 
 private:
     bool write(QList<HistoryEntry> &entries, bool &damaged);
+    // The first installing entry of the task in order whose id passes the condition.
+    bool installed(
+        const QString &kind, const QString &task, const QString &order, qint64 id, HistoryEntry &found);
     bool fail(const QString &what, const QString &why);
 
     QString m_folder;
