@@ -2,6 +2,7 @@
 #include "app/display.h"
 #include "app/historyexportcommand.h"
 #include "app/logfile.h"
+#include "app/nccomparecommand.h"
 #include "app/serverconfig.h"
 #include "app/tlstrust.h"
 #include "service/network.h"
@@ -27,6 +28,8 @@ int main(int argc, char *argv[])
     qInfo().noquote() << "Quillet started in" << programDir;
     if (HistoryExportCommand::isRequested(argc, argv))
         return HistoryExportCommand::run(argc, argv);
+    if (NcCompareCommand::isRequested(argc, argv))
+        return NcCompareCommand::run(argc, argv);
     const QString root = ServerConfig::serverRoot(programDir);
     ServerConfig::bind(Network::getInstance("defalut"), root);
 

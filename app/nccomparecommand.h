@@ -1,0 +1,31 @@
+#ifndef NCCOMPARECOMMAND_H
+#define NCCOMPARECOMMAND_H
+
+#include <QStringList>
+
+class QTextStream;
+
+// "quillet --compare-nc A B": compares two versions of an NC program, two folders or two
+// files, without a window and without the service. It prints the files that differ and,
+// for each changed program, its changed lines as a unified diff of the files' own lines.
+// "ncIntegerIsUnit=mm" in quillet.ini reads numbers without a decimal point as millimetres.
+class NcCompareCommand
+{
+public:
+    enum ExitCode
+    {
+        Same = 0,
+        Different = 1,
+        Failed = 2
+    };
+
+    // The command line asks for the comparison.
+    static bool isRequested(int argc, char *argv[]);
+    static int run(int argc, char *argv[]);
+    // Compares as the arguments after the program name say, printing the differences to out
+    // or the reason it could not to err (one line).
+    static ExitCode execute(
+        const QStringList &arguments, bool integerIsUnit, QTextStream &out, QTextStream &err);
+};
+
+#endif // NCCOMPARECOMMAND_H
