@@ -6,6 +6,7 @@
 #include "app/serverconfig.h"
 #include "app/tlstrust.h"
 #include "service/network.h"
+#include "tasks/historywindow.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -32,6 +33,7 @@ int main(int argc, char *argv[])
         return NcCompareCommand::run(argc, argv);
     const QString root = ServerConfig::serverRoot(programDir);
     ServerConfig::bind(Network::getInstance("defalut"), root);
+    HistoryWindow::setNcIntegerIsUnit(ServerConfig::ncIntegerIsUnit(programDir));
 
     Display::enableHighDpiScaling();
     QApplication app(argc, argv);
