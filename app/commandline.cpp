@@ -3,6 +3,7 @@
 #include "app/consoleoutput.h"
 #include "app/historyexportcommand.h"
 #include "app/logfile.h"
+#include "app/nccomparecommand.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -19,6 +20,7 @@ struct Command
 
 const Command commands[] = {
     { &HistoryExportCommand::options, &HistoryExportCommand::run },
+    { &NcCompareCommand::options, &NcCompareCommand::run },
 };
 
 // The options QGuiApplication, QApplication and the platform plugins read themselves.

@@ -6,6 +6,7 @@
 #include "app/tlstrust.h"
 #include "history/startuprecovery.h"
 #include "service/network.h"
+#include "tasks/historywindow.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -31,6 +32,7 @@ int main(int argc, char *argv[])
     qInfo().noquote() << "Quillet started in" << programDir;
     const QString root = ServerConfig::serverRoot(programDir);
     ServerConfig::bind(Network::getInstance("defalut"), root);
+    HistoryWindow::setNcIntegerIsUnit(ServerConfig::ncIntegerIsUnit(programDir));
 
     Display::enableHighDpiScaling();
     QApplication app(argc, argv);

@@ -73,6 +73,13 @@ QString ServerConfig::caFile(const QString &executableDir)
     return QDir::cleanPath(QDir(executableDir).absoluteFilePath(QDir::fromNativeSeparators(file)));
 }
 
+bool ServerConfig::ncIntegerIsUnit(const QString &executableDir)
+{
+    return configured(executableDir, QStringLiteral("ncIntegerIsUnit"))
+               .compare(QLatin1String("mm"), Qt::CaseInsensitive)
+        == 0;
+}
+
 QString ServerConfig::executableDir(const char *argv0)
 {
 #ifdef Q_OS_LINUX

@@ -23,6 +23,9 @@ public:
     // The company CA file named by "caFile", relative to executableDir or absolute; ""
     // when none is named.
     static QString caFile(const QString &executableDir);
+    // True when "ncIntegerIsUnit" says "mm": the shop's controls read a number without a
+    // decimal point in millimetres, so the NC compare reads "X100" as "X100.0".
+    static bool ncIntegerIsUnit(const QString &executableDir);
     // The folder of the running executable; argv0 is used where the system cannot say.
     static QString executableDir(const char *argv0);
     // Writes root into the client's rootUrl while holding its mutex.

@@ -160,6 +160,17 @@ FetchHistory::RestoreResult FetchHistory::restore(
     return result;
 }
 
+QString FetchHistory::versionPath(const HistoryEntry &entry)
+{
+    HistoryEntry next;
+    QString path = entry.target;
+    if (m_store.nextInstalled(entry.kind, entry.task, entry.id, next))
+        path = next.keptPath.isEmpty() ? QString() : m_versions.absolutePath(next.keptPath);
+    else if (!m_store.lastError().isEmpty())
+        return QString();
+    return !path.isEmpty() && QFileInfo::exists(path) ? path : QString();
+}
+
 HistoryEntry FetchHistory::restoreEntry(
     const HistoryEntry &replacing, const QString &userId, const QString &device)
 {

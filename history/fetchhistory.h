@@ -65,6 +65,10 @@ public:
     // against the SHA-256 the history holds for it, keeping the current one first; records
     // the restore (refused ones too) as done by userId on device.
     RestoreResult restore(qint64 entryId, const QString &userId, const QString &device);
+    // Where the version that entry put in place is now: its target while no later entry has
+    // replaced it, else where the one that replaced it kept it. Empty when it is no longer
+    // on disk (pruned, or never kept) or the history cannot be read.
+    QString versionPath(const HistoryEntry &entry);
     // The entry restore() added last, when it added one.
     HistoryEntry lastRestore() const;
     // The entry of a restore of the version that replacing replaced, without its outcome.

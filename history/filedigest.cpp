@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -39,8 +40,10 @@ QString FileDigest::sha256(const QString &path, qint64 *size)
 QList<HistoryFile> FileDigest::folderFiles(const QString &folder)
 {
     QList<HistoryFile> files;
-    const QDir root(folder);
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    // Relative paths come out right only from an absolute folder: QDir("a").relativeFilePath("a/b")
+    // is "a/b".
+    const QDir root(QFileInfo(folder).absoluteFilePath());
+    QDirIterator it(root.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         HistoryFile file;
         const QString path = it.next();

@@ -132,16 +132,28 @@ bool HistoryStore::find(qint64 id, HistoryEntry &found)
 bool HistoryStore::lastInstalled(
     const QString &kind, const QString &task, qint64 beforeId, HistoryEntry &found)
 {
+    return installed(kind, task, QStringLiteral("id < ? ORDER BY id DESC"), beforeId, found);
+}
+
+bool HistoryStore::nextInstalled(
+    const QString &kind, const QString &task, qint64 afterId, HistoryEntry &found)
+{
+    return installed(kind, task, QStringLiteral("id > ? ORDER BY id"), afterId, found);
+}
+
+bool HistoryStore::installed(
+    const QString &kind, const QString &task, const QString &order, qint64 id, HistoryEntry &found)
+{
+    m_error.clear();
     HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
     if (!connection.isOpen())
         return fail(QStringLiteral("open"), connection.errorString());
     QSqlQuery query(connection.database());
-    query.prepare(QStringLiteral("SELECT %1 FROM fetch WHERE task = ? AND kind = ? AND id < ? AND ok = 1 "
-                                 "AND action IN (?, ?) ORDER BY id DESC LIMIT 1")
-                      .arg(listColumns));
-    for (const QVariant &value :
-        QVariantList { task, kind, beforeId, QString::fromLatin1(HistoryEntry::fetchAction),
-            QString::fromLatin1(HistoryEntry::restoreAction) })
+    query.prepare(QStringLiteral("SELECT %1 FROM fetch WHERE task = ? AND kind = ? AND ok = 1 "
+                                 "AND action IN (?, ?) AND %2 LIMIT 1")
+                      .arg(listColumns, order));
+    for (const QVariant &value : QVariantList { task, kind, QString::fromLatin1(HistoryEntry::fetchAction),
+             QString::fromLatin1(HistoryEntry::restoreAction), id })
         query.addBindValue(value);
     if (!query.exec())
         return fail(QStringLiteral("read"), query.lastError().text());

@@ -56,6 +56,9 @@ public:
     bool keptSequence(QHash<QString, qint64> &sequence);
     // The start rows no completion names yet, oldest first.
     bool unfinished(QList<HistoryEntry> &starts);
+    // The oldest such entry after afterId: the one that replaced the version put in place by
+    // entry afterId, and kept it; false when there is none.
+    bool nextInstalled(const QString &kind, const QString &task, qint64 afterId, HistoryEntry &found);
     // Calls visit with each entry the filter lets through, oldest first.
     bool forEach(const Filter &filter, const std::function<void(const HistoryEntry &)> &visit);
 
@@ -74,6 +77,9 @@ public:
 
 private:
     bool write(QList<HistoryEntry> &entries, bool &damaged);
+    // The first installing entry of the task in order whose id passes the condition.
+    bool installed(
+        const QString &kind, const QString &task, const QString &order, qint64 id, HistoryEntry &found);
     bool fail(const QString &what, const QString &why);
 
     QString m_folder;

@@ -2,10 +2,12 @@
 #include "ui_historywindow.h"
 
 #include "core/offthread.h"
+#include "history/fetchhistory.h"
 #include "history/historyconnection.h"
 #include "history/historycsv.h"
 #include "service/httptransfer.h"
 #include "tasks/historymodel.h"
+#include "tasks/nccomparewindow.h"
 #include "tasks/statustext.h"
 #include "tasks/taskslog.h"
 
@@ -18,7 +20,14 @@
 #include <QMessageBox>
 #include <QPointer>
 
+#include <algorithm>
 #include <limits>
+
+namespace {
+
+bool ncIntegerIsUnit = false;
+
+} // namespace
 
 HistoryWindow::HistoryWindow(const QString &historyFolder, QWidget *parent)
     : QWidget(parent)
@@ -119,7 +128,9 @@ int HistoryWindow::selectedRow() const
 void HistoryWindow::updateButtons()
 {
     const int row = selectedRow();
-    ui->restoreBtn->setEnabled(row >= 0 && !m_model->keptPath(row).isEmpty());
+    const int selected = ui->table->selectionModel()->selectedRows().size();
+    ui->restoreBtn->setEnabled(selected == 1 && !m_model->keptPath(row).isEmpty());
+    ui->compareBtn->setEnabled(selected == 1 || selected == 2);
     ui->copyShaAction->setEnabled(row >= 0 && !m_model->sha256(row).isEmpty());
 }
 
@@ -215,4 +226,116 @@ bool HistoryWindow::exportTo(const QString &fileName)
 void HistoryWindow::showStatus(const QString &text)
 {
     ui->statusLbl->setText(text);
+}
+
+void HistoryWindow::setNcIntegerIsUnit(bool millimetres)
+{
+    ncIntegerIsUnit = millimetres;
+}
+
+void HistoryWindow::on_compareBtn_clicked()
+{
+    QList<int> rows;
+    for (const QModelIndex &index : ui->table->selectionModel()->selectedRows())
+        rows << index.row();
+    compareRows(rows);
+}
+
+void HistoryWindow::compareRows(const QList<int> &rows)
+{
+    QList<HistoryEntry> entries;
+    if (!findEntries(rows, entries))
+        return;
+    const QString problem = whyNotComparable(entries);
+    if (!problem.isEmpty()) {
+        QMessageBox::warning(nullptr, QStringLiteral("fail"), problem);
+        return;
+    }
+    NcCompare::Side older, newer;
+    if (!findSides(entries, older, newer))
+        return;
+    const bool integerIsUnit = ncIntegerIsUnit;
+    // The window may be closed while the programs are read.
+    const QPointer<HistoryWindow> alive(this);
+    const NcCompare::Result result
+        = OffThread::run([&] { return NcCompare(integerIsUnit).compare(older, newer); });
+    if (!alive)
+        return;
+    if (!result.error.isEmpty()) {
+        qDebug().noquote() << "history: compare failed:" << result.error;
+        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("比较失败：%1").arg(result.error));
+        return;
+    }
+    const QString first = tr("%1 放入的版本").arg(entries.first().timeText.left(19));
+    const QString second = entries.size() == 2
+        ? tr("%1 放入的版本").arg(entries.last().timeText.left(19))
+        : tr("当前的版本（%1）").arg(QDir::toNativeSeparators(newer.path));
+    auto *window = new NcCompareWindow(result, first, second, this);
+    window->show();
+}
+
+// The entries of the rows, oldest first.
+bool HistoryWindow::findEntries(const QList<int> &rows, QList<HistoryEntry> &entries)
+{
+    HistoryStore store(m_folder);
+    for (const int row : rows) {
+        HistoryEntry entry;
+        if (row < 0 || row >= m_model->rowCount() || !store.find(m_model->entryId(row), entry)) {
+            QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("下载记录暂不可用"));
+            return false;
+        }
+        entries << entry;
+    }
+    std::sort(entries.begin(), entries.end(),
+        [](const HistoryEntry &a, const HistoryEntry &b) { return a.id < b.id; });
+    return true;
+}
+
+QString HistoryWindow::whyNotComparable(const QList<HistoryEntry> &entries)
+{
+    if (entries.isEmpty() || entries.size() > 2)
+        return tr("请选择一条或同一任务的两条 NC 程序记录");
+    for (const HistoryEntry &entry : entries) {
+        const bool installed = entry.action == QLatin1String(HistoryEntry::fetchAction)
+            || entry.action == QLatin1String(HistoryEntry::restoreAction);
+        if (entry.kind != QLatin1String("nc") || !installed || !entry.ok)
+            return tr("只能比较成功下载或恢复的 NC 程序");
+    }
+    if (entries.first().task != entries.last().task)
+        return tr("请选择同一任务的两条记录");
+    return QString();
+}
+
+// The versions of the entries, or of the one entry and the version in place; false (and a
+// message) when one is no longer on disk.
+bool HistoryWindow::findSides(
+    const QList<HistoryEntry> &entries, NcCompare::Side &older, NcCompare::Side &newer)
+{
+    for (const HistoryEntry &entry : entries) {
+        if (!versionSide(entry, &entry == &entries.first() ? older : newer)) {
+            QMessageBox::warning(nullptr, QStringLiteral("fail"),
+                tr("%1 放入的版本已不在磁盘上（已被清理），无法比较").arg(entry.timeText.left(19)));
+            return false;
+        }
+    }
+    if (entries.size() == 2)
+        return true;
+    newer.path = entries.first().target;
+    if (!newer.path.isEmpty() && QFileInfo::exists(newer.path))
+        return true;
+    QMessageBox::warning(
+        nullptr, QStringLiteral("fail"), tr("任务 %1 当前没有程序").arg(entries.first().task));
+    return false;
+}
+
+// The version on disk, with the digests recorded for its files where the history has them.
+bool HistoryWindow::versionSide(const HistoryEntry &entry, NcCompare::Side &side)
+{
+    FetchHistory history(m_folder);
+    side.path = history.versionPath(entry);
+    if (side.path.isEmpty())
+        return false;
+    if (!history.store().files(entry.id, side.files))
+        side.files.clear();
+    return true;
 }

@@ -2,6 +2,7 @@
 #define HISTORYWINDOW_H
 
 #include "history/historystore.h"
+#include "history/nccompare.h"
 
 #include <QDate>
 #include <QString>
@@ -18,8 +19,9 @@ class HistoryWindow;
 
 // The history of fetches, restores and opened folders, newest first, filtered by day and
 // by task. An entry whose fetch replaced a version that is still kept can put that version
-// back ("恢复此版本"); the filtered entries can be exported to a CSV file ("导出"). The
-// window deletes itself when closed.
+// back ("恢复此版本"); an NC entry's version can be compared with the one in place, or two
+// entries' versions of the same task with each other ("比较"); the filtered entries can be exported to a CSV
+// file ("导出"). The window deletes itself when closed.
 class HistoryWindow : public QWidget
 {
     Q_OBJECT
@@ -39,6 +41,11 @@ public:
     bool exportTo(const QString &fileName);
     // Puts back the version replaced by the entry in row, after the operator confirms.
     void restoreRow(int row);
+    // Shows how the version the entry in one row put in place differs from the one in place,
+    // or how the versions of two rows of the same task differ.
+    void compareRows(const QList<int> &rows);
+    // Whether the NC compare reads a number without a decimal point in millimetres.
+    static void setNcIntegerIsUnit(bool millimetres);
 
 public slots:
     void reload();
@@ -46,6 +53,7 @@ public slots:
 private slots:
     void on_restoreBtn_clicked();
     void on_exportBtn_clicked();
+    void on_compareBtn_clicked();
     void on_dayCheck_toggled(bool checked);
     void copySha256();
     void updateButtons();
@@ -54,6 +62,10 @@ private:
     int selectedRow() const;
     bool ensureConnection();
     QString versionText(const QString &kind, const QString &task, qint64 beforeId);
+    bool findEntries(const QList<int> &rows, QList<HistoryEntry> &entries);
+    static QString whyNotComparable(const QList<HistoryEntry> &entries);
+    bool findSides(const QList<HistoryEntry> &entries, NcCompare::Side &older, NcCompare::Side &newer);
+    bool versionSide(const HistoryEntry &entry, NcCompare::Side &side);
     void showStatus(const QString &text);
 
     std::unique_ptr<Ui::HistoryWindow> ui;

@@ -1,7 +1,9 @@
 #include "tasks/historywindow.h"
 
+#include "history/filedigest.h"
 #include "history/historystore.h"
 #include "tasks/historymodel.h"
+#include "tasks/nccomparewindow.h"
 #include "tests/support/messageboxcloser.h"
 #include "tests/support/testfiles.h"
 
@@ -28,6 +30,8 @@ private slots:
     void outcomeInWords();
     void closedDuringExport();
     void reopensOnceAvailable();
+    void compareFindsTheVersions_data();
+    void compareFindsTheVersions();
 
 private:
     HistoryEntry add(
@@ -38,6 +42,7 @@ private:
     {
         return QCryptographicHash::hash("older", QCryptographicHash::Sha256).toHex();
     }
+    HistoryEntry addNc(const QString &time, const QString &folder, const QString &keptPath);
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
@@ -208,6 +213,58 @@ void tst_HistoryWindow::reopensOnceAvailable()
     window.reload();
     QCOMPARE(window.findChild<QLabel *>("statusLbl")->text(), QString());
     QCOMPARE(window.model()->rowCount(), 3);
+}
+
+HistoryEntry tst_HistoryWindow::addNc(const QString &time, const QString &folder, const QString &keptPath)
+{
+    HistoryEntry entry;
+    entry.time = QDateTime::fromString(time, Qt::ISODate);
+    entry.action = "fetch";
+    entry.task = "N-1";
+    entry.kind = "nc";
+    entry.target = m_dir->filePath("nc/N-1");
+    entry.ok = true;
+    entry.keptPath = keptPath;
+    entry.files = FileDigest::folderFiles(folder);
+    HistoryStore store(this->folder());
+    if (!store.add(entry))
+        qWarning() << store.lastError();
+    return entry;
+}
+
+void tst_HistoryWindow::compareFindsTheVersions_data()
+{
+    QTest::addColumn<QList<int>>("rows");
+    QTest::addColumn<bool>("pruned");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("a version against the one in place")
+        << QList<int> { 1 } << false << "1 个文件不同，共 1 处改动";
+    QTest::newRow("the versions of two rows") << QList<int> { 0, 1 } << false << "1 个文件不同，共 1 处改动";
+    QTest::newRow("the version in place against itself") << QList<int> { 0 } << false << "两个版本相同";
+    QTest::newRow("a pruned version") << QList<int> { 1 } << true << "已不在磁盘上";
+    QTest::newRow("a PDF row") << QList<int> { 2 } << false << "只能比较";
+}
+
+void tst_HistoryWindow::compareFindsTheVersions()
+{
+    QFETCH(QList<int>, rows);
+    QFETCH(bool, pruned);
+    QFETCH(QString, shown);
+    const QString kept = "nc/N-1/20260303-080000";
+    QVERIFY(TestFiles::write(folder() + "/" + kept + "/a.nc", "N10 G01 X1.\n(粗)\nM30\n"));
+    addNc("2026-03-03T07:00:00", folder() + "/" + kept, QString());
+    QVERIFY(TestFiles::write(m_dir->filePath("nc/N-1/a.nc"), "N10 G01 X2.\nM30\n"));
+    addNc("2026-03-03T08:00:00", m_dir->filePath("nc/N-1"), kept);
+    if (pruned)
+        QVERIFY(QDir(folder() + "/" + kept).removeRecursively());
+
+    HistoryWindow window(folder());
+    MessageBoxCloser closer;
+    window.compareRows(rows);
+    const auto *result = window.findChild<NcCompareWindow *>();
+    const QString said = result ? result->summary() : closer.seen.join(' ');
+    QVERIFY2(said.contains(shown), qPrintable(said));
 }
 
 QTEST_MAIN(tst_HistoryWindow)

@@ -472,7 +472,7 @@ bool ShiftInvariants::findHistoryRow(HistoryStore &store, const Fetch &fetch, Hi
     filter.task = fetch.task;
     filter.since = fetch.began.date();
     return store.forEach(filter, [&](const HistoryEntry &entry) {
-        const QDateTime time = QDateTime::fromString(entry.timeText, HistoryStore::timeFormat);
+        const QDateTime time = QDateTime::fromString(entry.timeText, Qt::ISODateWithMs);
         if (found.id != 0 || entry.action != QLatin1String(HistoryEntry::fetchAction)
             || entry.kind != fetch.kind || entry.task != fetch.task || time < fetch.began
             || time > fetch.ended || m_historyRowsFound.contains(entry.id))
