@@ -67,12 +67,16 @@ bool ScanCode::acceptable(const QString &code)
     return true;
 }
 
+// Two task numbers that differ only in case are told apart by an exact match.
 int ScanCode::taskRow(const QVariantList &tasks, const QString &code)
 {
+    int found = -1;
     for (int row = 0; row < tasks.size(); ++row) {
         const QString number = tasks.at(row).toMap().value(QStringLiteral("task_num")).toString();
-        if (!number.isEmpty() && number.compare(code, Qt::CaseInsensitive) == 0)
+        if (number == code)
             return row;
+        if (found < 0 && !number.isEmpty() && number.compare(code, Qt::CaseInsensitive) == 0)
+            found = row;
     }
-    return -1;
+    return found;
 }

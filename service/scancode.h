@@ -55,7 +55,8 @@ public:
 
     // Not empty, at most maxLength characters, no control or format character.
     static bool acceptable(const QString &code);
-    // The index of the record in tasks whose "task_num" is code, ignoring case; -1 if none.
+    // The index of the record in tasks whose "task_num" is code, preferring the same case to
+    // another; -1 if none.
     static int taskRow(const QVariantList &tasks, const QString &code);
 
 private:
