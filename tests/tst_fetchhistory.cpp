@@ -2,6 +2,7 @@
 
 #include "history/historyconnection.h"
 #include "history/startuprecovery.h"
+#include "service/fileclaim.h"
 #include "service/httptransfer.h"
 #include "sim/devicesimulator.h"
 #include "tests/support/testfiles.h"
@@ -587,7 +588,8 @@ void tst_FetchHistory::identicalFetchKeepsNoVersion()
 }
 
 // The history is held for writing from the download on, so the fetch waits between its
-// swap and its row; the file changed there on disk does not change the row's SHA-256.
+// swap and its row for as long as the test likes; the task's files stay claimed all that
+// time, and the file changed there on disk does not change the row's SHA-256.
 void tst_FetchHistory::fetchHoldsItsFilesUntilItsRow()
 {
     m_sim.setFile("dl/7.pdf", "second");
@@ -596,12 +598,18 @@ void tst_FetchHistory::fetchHoldsItsFilesUntilItsRow()
     QSqlQuery lock(blocker.database());
     connect(&transfer, &HttpTransfer::fetchProgress, this, [&] { lock.exec("BEGIN IMMEDIATE"); });
     QTimer poll;
+    QElapsedTimer sinceSwap;
+    bool held = true;
     FetchReport::Fetch refused = FetchReport::Fetch::Fetched;
     connect(&poll, &QTimer::timeout, this, [&] {
-        if (TestFiles::read(path("pdf/7.pdf")) != "second")
+        if (!sinceSwap.isValid() && TestFiles::read(path("pdf/7.pdf")) != "second")
+            return;
+        if (!sinceSwap.isValid() && TestFiles::write(path("pdf/7.pdf"), "changed on disk"))
+            sinceSwap.start();
+        held = held && !FileClaim({ path("pdf/7.pdf") }).claimed();
+        if (sinceSwap.elapsed() < 300)
             return;
         poll.stop();
-        TestFiles::write(path("pdf/7.pdf"), "changed on disk");
         lock.exec("ROLLBACK");
         HttpTransfer other;
         fetch("pdf", other);
@@ -609,6 +617,7 @@ void tst_FetchHistory::fetchHoldsItsFilesUntilItsRow()
     });
     poll.start(1);
     QVERIFY(fetch("pdf", transfer));
+    QVERIFY(held);
     QCOMPARE(refused, FetchReport::Fetch::InUse);
     const QList<HistoryEntry> found = entries();
     const HistoryEntry row = found.first().ok ? found.first() : found.last();
