@@ -2,6 +2,7 @@
 #include "ui_historywindow.h"
 
 #include "core/offthread.h"
+#include "core/windowfit.h"
 #include "history/fetchhistory.h"
 #include "history/historyconnection.h"
 #include "history/historycsv.h"
@@ -44,6 +45,7 @@ HistoryWindow::HistoryWindow(const QString &historyFolder, QWidget *parent)
     connect(ui->taskEdit, &QLineEdit::textChanged, this, &HistoryWindow::reload);
     connect(ui->dayEdit, &QDateEdit::dateChanged, this, &HistoryWindow::reload);
     reload();
+    WindowFit::fit(this);
 }
 
 HistoryWindow::~HistoryWindow()

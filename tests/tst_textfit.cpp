@@ -1,5 +1,6 @@
 #include "app/dialog.h"
 #include "app/display.h"
+#include "core/windowfit.h"
 #include "settings/setup.h"
 #include "tasks/information.h"
 
@@ -29,9 +30,12 @@ private slots:
     void textsFit_data();
     void textsFit();
     void taskWindowFitsSmallScreen();
+    void fittedSize_data();
+    void fittedSize();
 
 private:
     static std::unique_ptr<QWidget> makeForm(const QString &form);
+    static void fitInto(QWidget *window, const QRect &room);
     static QStringList cutTexts(QWidget *form);
     static QString labelCut(QLabel *label);
     static QString buttonCut(QAbstractButton *button);
@@ -55,20 +59,44 @@ std::unique_ptr<QWidget> tst_TextFit::makeForm(const QString &form)
     return std::make_unique<setup>();
 }
 
+void tst_TextFit::fitInto(QWidget *window, const QRect &room)
+{
+    if (auto *dialog = qobject_cast<Dialog *>(window))
+        dialog->fitInto(room);
+    else
+        WindowFit::fitInto(window, room);
+}
+
+// The available geometry of a 1024 x 768 panel at 100 % and of a 1366 x 768 one at 125 %,
+// in logical pixels, less a task bar; the offscreen screen itself is 800 x 600.
 void tst_TextFit::textsFit_data()
 {
     QTest::addColumn<QString>("form");
-    QTest::newRow("sign-in") << QStringLiteral("sign-in");
-    QTest::newRow("tasks") << QStringLiteral("tasks");
-    QTest::newRow("settings") << QStringLiteral("settings");
+    QTest::addColumn<QRect>("room");
+    const QList<QPair<const char *, QRect>> rooms { { "its screen", QRect() },
+        { "1024x768 at 100 %", QRect(0, 0, 1024, 728) }, { "1366x768 at 125 %", QRect(0, 0, 1093, 582) } };
+    for (const char *form : { "sign-in", "tasks", "settings" }) {
+        for (const auto &room : rooms)
+            QTest::addRow("%s on %s", form, room.first) << QString::fromLatin1(form) << room.second;
+    }
 }
 
+// A window fits its room unless its texts need more.
 void tst_TextFit::textsFit()
 {
     QFETCH(QString, form);
+    QFETCH(QRect, room);
     const std::unique_ptr<QWidget> window = makeForm(form);
+    if (room.isValid())
+        fitInto(window.get(), room);
+    else
+        room = window->screen()->availableGeometry();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    const QSize needed = window->minimumSizeHint();
+    if (needed.width() <= room.width() && needed.height() <= room.height())
+        QVERIFY2(window->width() <= room.width() && window->height() <= room.height(),
+            qPrintable(QStringLiteral("%1x%2").arg(window->width()).arg(window->height())));
 
     const QStringList cut = cutTexts(window.get());
     QVERIFY2(cut.isEmpty(), qPrintable(QStringLiteral("%1 cut: %2").arg(cut.size()).arg(cut.join("; "))));
@@ -119,7 +147,8 @@ QString tst_TextFit::labelCut(QLabel *label)
         document.setDefaultFont(label->font());
         document.setDocumentMargin(0);
         document.setHtml(text);
-        need = QSize(qCeil(document.idealWidth()), qCeil(document.size().height()));
+        need = QSize(qCeil(document.idealWidth()),
+            qMax(qCeil(document.size().height()), QFontMetrics(label->font()).height()));
     } else {
         const QFontMetrics metrics(label->font());
         need = QSize(metrics.horizontalAdvance(text), metrics.height());
@@ -136,7 +165,9 @@ QString tst_TextFit::buttonCut(QAbstractButton *button)
     option.initFrom(button);
     option.text = text;
     QStyle *style = button->style();
-    const QSize textSize = QFontMetrics(button->font()).size(Qt::TextShowMnemonic, text);
+    // The text's bounding box can be lower than the font's line height, which the glyphs need.
+    const QFontMetrics metrics(button->font());
+    const QSize textSize = metrics.size(Qt::TextShowMnemonic, text).expandedTo(QSize(0, metrics.height()));
     if (auto *push = qobject_cast<QPushButton *>(button)) {
         // A push button's bevel around the text is the style's to size.
         if (push->autoDefault() || push->isDefault())
@@ -184,6 +215,29 @@ void tst_TextFit::taskWindowFitsSmallScreen()
         qPrintable(QString::number(window.minimumSizeHint().width())));
     QVERIFY2(window.width() <= 1024 && window.height() <= 768 - 48,
         qPrintable(QStringLiteral("%1x%2").arg(window.width()).arg(window.height())));
+}
+
+void tst_TextFit::fittedSize_data()
+{
+    QTest::addColumn<QSize>("wanted");
+    QTest::addColumn<QSize>("minimum");
+    QTest::addColumn<QSize>("room");
+    QTest::addColumn<QSize>("fitted");
+    QTest::newRow("room enough keeps the size")
+        << QSize(1000, 680) << QSize(685, 154) << QSize(1024, 728) << QSize(1000, 680);
+    QTest::newRow("too wide and too high shrinks")
+        << QSize(1044, 657) << QSize(371, 434) << QSize(1024, 582) << QSize(1024, 582);
+    QTest::newRow("texts need more than the room")
+        << QSize(1044, 657) << QSize(1100, 434) << QSize(1024, 582) << QSize(1100, 582);
+}
+
+void tst_TextFit::fittedSize()
+{
+    QFETCH(QSize, wanted);
+    QFETCH(QSize, minimum);
+    QFETCH(QSize, room);
+    QFETCH(QSize, fitted);
+    QCOMPARE(WindowFit::fittedSize(wanted, minimum, room), fitted);
 }
 
 QTEST_MAIN(tst_TextFit)
