@@ -30,8 +30,6 @@ private slots:
     void textsFit_data();
     void textsFit();
     void taskWindowFitsSmallScreen();
-    void fittedSize_data();
-    void fittedSize();
 
 private:
     static std::unique_ptr<QWidget> makeForm(const QString &form);
@@ -215,29 +213,6 @@ void tst_TextFit::taskWindowFitsSmallScreen()
         qPrintable(QString::number(window.minimumSizeHint().width())));
     QVERIFY2(window.width() <= 1024 && window.height() <= 768 - 48,
         qPrintable(QStringLiteral("%1x%2").arg(window.width()).arg(window.height())));
-}
-
-void tst_TextFit::fittedSize_data()
-{
-    QTest::addColumn<QSize>("wanted");
-    QTest::addColumn<QSize>("minimum");
-    QTest::addColumn<QSize>("room");
-    QTest::addColumn<QSize>("fitted");
-    QTest::newRow("room enough keeps the size")
-        << QSize(1000, 680) << QSize(685, 154) << QSize(1024, 728) << QSize(1000, 680);
-    QTest::newRow("too wide and too high shrinks")
-        << QSize(1044, 657) << QSize(371, 434) << QSize(1024, 582) << QSize(1024, 582);
-    QTest::newRow("texts need more than the room")
-        << QSize(1044, 657) << QSize(1100, 434) << QSize(1024, 582) << QSize(1100, 582);
-}
-
-void tst_TextFit::fittedSize()
-{
-    QFETCH(QSize, wanted);
-    QFETCH(QSize, minimum);
-    QFETCH(QSize, room);
-    QFETCH(QSize, fitted);
-    QCOMPARE(WindowFit::fittedSize(wanted, minimum, room), fitted);
 }
 
 QTEST_MAIN(tst_TextFit)
