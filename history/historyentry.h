@@ -28,6 +28,9 @@ struct HistoryEntry
     // Something an interrupted fetch or restore left beside the task files, moved into the
     // history at start-up.
     static constexpr const char *recoverAction = "recover";
+    // The row that marks where the hash chain began: the rows before it were chained by the
+    // upgrade that wrote it, not as they were written.
+    static constexpr const char *chainAction = "chain";
 
     // The outcome of a row written before a fetch or restore sets anything aside; the row
     // that completes it names it in startId.

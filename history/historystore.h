@@ -75,6 +75,10 @@ public:
     // An entry from a query that selected listColumns.
     static HistoryEntry fromQuery(const QSqlQuery &query);
 
+    // The values HistoryChain::append inserts for the entry and its files.
+    static QVariantList rowValues(const HistoryEntry &entry);
+    static QList<QVariantList> fileValues(const HistoryEntry &entry);
+
 private:
     bool write(QList<HistoryEntry> &entries, bool &damaged);
     // The first installing entry of the task in order whose id passes the condition.
