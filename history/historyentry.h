@@ -58,6 +58,7 @@ struct HistoryEntry
     qint64 durationMs = 0;
     QString keptPath; // where the version it replaced was kept, inside the history folder
     qint64 startId = 0; // for a completion, the start row it completes
+    QString chain; // the row's link in the hash chain, as read back; empty for an unchained row
     QList<HistoryFile> files;
 };
 

@@ -16,7 +16,7 @@
 // texts into local date-times in Qt would take seconds.
 const QString HistoryStore::listColumns
     = QStringLiteral("id, time, action, user_id, device, task, kind, source, target, bytes, sha256, outcome, "
-                     "ok, duration_ms, kept_path, start_id, %1")
+                     "ok, duration_ms, kept_path, start_id, %1, chain")
           .arg(localTimeSql(QStringLiteral("%Y-%m-%d %H:%M:%f")));
 const QString HistoryStore::timeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
 
@@ -312,7 +312,22 @@ HistoryEntry HistoryStore::fromQuery(const QSqlQuery &query)
     entry.keptPath = query.value(14).toString();
     entry.startId = query.value(15).toLongLong();
     entry.localTimeText = query.value(16).toString();
+    entry.chain = query.value(17).toString();
     return entry;
+}
+
+bool HistoryStore::head(QString &chain)
+{
+    m_error.clear();
+    HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
+    if (!connection.isOpen())
+        return fail(QStringLiteral("open"), connection.errorString());
+    HistoryChain::Head found;
+    QSqlError error;
+    if (!HistoryChain::readHead(connection.database(), found, error))
+        return fail(QStringLiteral("read the chain of"), error.text());
+    chain = HistoryChain::toText(found.chain);
+    return true;
 }
 
 bool HistoryStore::fail(const QString &what, const QString &why)
