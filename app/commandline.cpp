@@ -2,6 +2,7 @@
 
 #include "app/consoleoutput.h"
 #include "app/historyexportcommand.h"
+#include "app/historyverifycommand.h"
 #include "app/logfile.h"
 #include "app/nccomparecommand.h"
 
@@ -20,6 +21,7 @@ struct Command
 
 const Command commands[] = {
     { &HistoryExportCommand::options, &HistoryExportCommand::run },
+    { &HistoryVerifyCommand::options, &HistoryVerifyCommand::run },
     { &NcCompareCommand::options, &NcCompareCommand::run },
 };
 

@@ -1,5 +1,6 @@
 #include "history/historyconnection.h"
 
+#include "history/historychain.h"
 #include "history/historylog.h"
 
 #include <QAtomicInteger>
@@ -51,6 +52,11 @@ const QList<QStringList> &schemaSteps()
             QStringLiteral("UPDATE fetch SET original_time = time,"
                            " time = COALESCE(strftime('%Y-%m-%dT%H:%M:%fZ', time, 'utc'), time)"),
             QStringLiteral("CREATE INDEX fetch_start ON fetch(start_id)"),
+        },
+        // Each row carries its link in the hash chain (HistoryChain); finishStep chains the
+        // rows already there.
+        {
+            QStringLiteral("ALTER TABLE fetch ADD COLUMN chain TEXT"),
         },
     };
     return steps;
@@ -207,14 +213,21 @@ bool HistoryConnection::upgradeSchema()
     for (int step = version; step < schemaVersion(); ++step) {
         if (version > 0 && !copyBeforeUpgrade(step + 1))
             return false;
-        if (!db.transaction())
-            return fail(QStringLiteral("cannot upgrade the schema"), db.lastError());
+        // IMMEDIATE takes the write lock at once: another process upgrading the same file waits
+        // for this step instead of failing halfway through its own.
+        if (!query.exec(QStringLiteral("BEGIN IMMEDIATE")))
+            return fail(QStringLiteral("cannot upgrade the schema"), query.lastError());
         for (const QString &statement : schemaSteps().at(step)) {
             if (!query.exec(statement)) {
                 const QSqlError error = query.lastError();
                 db.rollback();
                 return fail(QStringLiteral("cannot upgrade the schema to version %1").arg(step + 1), error);
             }
+        }
+        QSqlError stepError;
+        if (!finishStep(step + 1, stepError)) {
+            db.rollback();
+            return fail(QStringLiteral("cannot upgrade the schema to version %1").arg(step + 1), stepError);
         }
         // PRAGMA takes no bound values; the number is ours.
         if (!query.exec(QStringLiteral("PRAGMA user_version = %1").arg(step + 1)) || !db.commit()) {
@@ -223,6 +236,14 @@ bool HistoryConnection::upgradeSchema()
             return fail(QStringLiteral("cannot upgrade the schema to version %1").arg(step + 1), error);
         }
     }
+    return true;
+}
+
+// The part of a step that SQL alone cannot do.
+bool HistoryConnection::finishStep(int version, QSqlError &error)
+{
+    if (version == 3)
+        return HistoryChain::chainExisting(database(), error);
     return true;
 }
 

@@ -51,6 +51,7 @@ private:
     bool prepareFile();
     bool openReadOnly();
     bool upgradeSchema();
+    bool finishStep(int version, QSqlError &error);
     bool copyBeforeUpgrade(int version);
     bool fail(const QString &what, const QSqlError &error);
     void close();

@@ -7,7 +7,7 @@ QString HistoryCsv::header()
 {
     return QStringLiteral(
         "时间,操作,用户,设备,任务,类型,来源,本地路径,字节,SHA-256,结果,成功,耗时(毫秒),保留的旧版本,"
-        "结果说明,时间(UTC)");
+        "结果说明,时间(UTC),链");
 }
 
 QString HistoryCsv::line(const HistoryEntry &entry, const Words &words)
@@ -16,7 +16,7 @@ QString HistoryCsv::line(const HistoryEntry &entry, const Words &words)
         entry.task, entry.kind, entry.source, entry.target, QString::number(entry.bytes), entry.sha256,
         entry.outcome, entry.ok ? QStringLiteral("1") : QStringLiteral("0"),
         QString::number(entry.durationMs), entry.keptPath, words ? words(entry) : QString(),
-        HistoryStore::timeText(entry) };
+        HistoryStore::timeText(entry), entry.chain };
     QStringList quoted;
     for (const QString &value : fields)
         quoted << field(value);
@@ -62,6 +62,16 @@ bool HistoryCsv::write(HistoryStore &store, const HistoryStore::Filter &filter, 
             *error = store.lastError();
         return false;
     }
+    // The head closes the file: kept apart from the history, it lets a later check notice
+    // the newest rows deleted.
+    QString head;
+    if (!store.head(head)) {
+        file.cancelWriting();
+        if (error)
+            *error = store.lastError();
+        return false;
+    }
+    buffer += QStringLiteral("链头,%1\r\n").arg(head).toUtf8();
     file.write(buffer);
     if (!file.commit()) {
         if (error)

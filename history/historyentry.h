@@ -28,6 +28,9 @@ struct HistoryEntry
     // Something an interrupted fetch or restore left beside the task files, moved into the
     // history at start-up.
     static constexpr const char *recoverAction = "recover";
+    // The row that marks where the hash chain began: the rows before it were chained by the
+    // upgrade that wrote it, not as they were written.
+    static constexpr const char *chainAction = "chain";
 
     // The outcome of a row written before a fetch or restore sets anything aside; the row
     // that completes it names it in startId.
@@ -55,6 +58,7 @@ struct HistoryEntry
     qint64 durationMs = 0;
     QString keptPath; // where the version it replaced was kept, inside the history folder
     qint64 startId = 0; // for a completion, the start row it completes
+    QString chain; // the row's link in the hash chain, as read back; empty for an unchained row
     QList<HistoryFile> files;
 };
 

@@ -1,5 +1,6 @@
 #include "history/historystore.h"
 
+#include "history/historychain.h"
 #include "history/historyconnection.h"
 #include "history/historylog.h"
 
@@ -15,7 +16,7 @@
 // texts into local date-times in Qt would take seconds.
 const QString HistoryStore::listColumns
     = QStringLiteral("id, time, action, user_id, device, task, kind, source, target, bytes, sha256, outcome, "
-                     "ok, duration_ms, kept_path, start_id, %1")
+                     "ok, duration_ms, kept_path, start_id, %1, chain")
           .arg(localTimeSql(QStringLiteral("%Y-%m-%d %H:%M:%f")));
 const QString HistoryStore::timeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
 
@@ -66,43 +67,27 @@ bool HistoryStore::write(QList<HistoryEntry> &entries, bool &damaged)
     if (!connection.isOpen())
         return fail(QStringLiteral("open"), connection.errorString());
     QSqlDatabase db = connection.database();
-    if (!db.transaction()) {
-        damaged = HistoryConnection::isCorruption(db.lastError());
-        return fail(QStringLiteral("begin"), db.lastError().text());
+    // IMMEDIATE takes the write lock before the head is read, so that two writers cannot
+    // both append after the same row and fork the chain.
+    QSqlQuery begin(db);
+    if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        damaged = HistoryConnection::isCorruption(begin.lastError());
+        return fail(QStringLiteral("begin"), begin.lastError().text());
     }
-    QSqlQuery row(db);
-    row.prepare(
-        QStringLiteral("INSERT INTO fetch (time, action, user_id, device, task, kind, source, target, "
-                       "bytes, sha256, outcome, ok, duration_ms, kept_path, start_id) "
-                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    QSqlQuery file(db);
-    file.prepare(QStringLiteral("INSERT INTO fetch_file (fetch_id, path, size, sha256) VALUES (?, ?, ?, ?)"));
+    HistoryChain::Head head;
+    QSqlError error;
+    if (!HistoryChain::readHead(db, head, error)) {
+        damaged = HistoryConnection::isCorruption(error);
+        db.rollback();
+        return fail(QStringLiteral("read the chain of"), error.text());
+    }
     for (HistoryEntry &entry : entries) {
-        const QVariantList values { timeText(entry), entry.action, entry.userId, entry.device, entry.task,
-            entry.kind, entry.source, entry.target, entry.bytes, entry.sha256, entry.outcome,
-            entry.ok ? 1 : 0, entry.durationMs, entry.keptPath,
-            entry.startId > 0 ? QVariant(entry.startId) : QVariant(QVariant::LongLong) };
-        for (int i = 0; i < values.size(); ++i)
-            row.bindValue(i, values.at(i));
-        if (!row.exec()) {
-            damaged = HistoryConnection::isCorruption(row.lastError());
-            const QString why = row.lastError().text();
+        if (!HistoryChain::append(db, rowValues(entry), fileValues(entry), head, error)) {
+            damaged = HistoryConnection::isCorruption(error);
             db.rollback();
-            return fail(QStringLiteral("add"), why);
+            return fail(QStringLiteral("add"), error.text());
         }
-        entry.id = row.lastInsertId().toLongLong();
-        for (const HistoryFile &unpacked : qAsConst(entry.files)) {
-            file.bindValue(0, entry.id);
-            file.bindValue(1, unpacked.path);
-            file.bindValue(2, unpacked.size);
-            file.bindValue(3, unpacked.sha256);
-            if (!file.exec()) {
-                damaged = HistoryConnection::isCorruption(file.lastError());
-                const QString why = file.lastError().text();
-                db.rollback();
-                return fail(QStringLiteral("add files to"), why);
-            }
-        }
+        entry.id = head.lastId;
     }
     if (!db.commit()) {
         damaged = HistoryConnection::isCorruption(db.lastError());
@@ -111,6 +96,24 @@ bool HistoryStore::write(QList<HistoryEntry> &entries, bool &damaged)
         return fail(QStringLiteral("commit"), why);
     }
     return true;
+}
+
+// In the order of HistoryChain::rowColumns, without the id. A row written now has no
+// original time: its time was UTC from the start.
+QVariantList HistoryStore::rowValues(const HistoryEntry &entry)
+{
+    return QVariantList { timeText(entry), entry.action, entry.userId, entry.device, entry.task, entry.kind,
+        entry.source, entry.target, entry.bytes, entry.sha256, entry.outcome, entry.ok ? 1 : 0,
+        entry.durationMs, entry.keptPath, QVariant(),
+        entry.startId > 0 ? QVariant(entry.startId) : QVariant(QVariant::LongLong) };
+}
+
+QList<QVariantList> HistoryStore::fileValues(const HistoryEntry &entry)
+{
+    QList<QVariantList> files;
+    for (const HistoryFile &file : entry.files)
+        files << QVariantList { file.path, file.size, file.sha256 };
+    return files;
 }
 
 bool HistoryStore::find(qint64 id, HistoryEntry &found)
@@ -309,7 +312,22 @@ HistoryEntry HistoryStore::fromQuery(const QSqlQuery &query)
     entry.keptPath = query.value(14).toString();
     entry.startId = query.value(15).toLongLong();
     entry.localTimeText = query.value(16).toString();
+    entry.chain = query.value(17).toString();
     return entry;
+}
+
+bool HistoryStore::head(QString &chain)
+{
+    m_error.clear();
+    HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
+    if (!connection.isOpen())
+        return fail(QStringLiteral("open"), connection.errorString());
+    HistoryChain::Head found;
+    QSqlError error;
+    if (!HistoryChain::readHead(connection.database(), found, error))
+        return fail(QStringLiteral("read the chain of"), error.text());
+    chain = HistoryChain::toText(found.chain);
+    return true;
 }
 
 bool HistoryStore::fail(const QString &what, const QString &why)

@@ -59,6 +59,8 @@ public:
     // The oldest such entry after afterId: the one that replaced the version put in place by
     // entry afterId, and kept it; false when there is none.
     bool nextInstalled(const QString &kind, const QString &task, qint64 afterId, HistoryEntry &found);
+    // The chain value of the newest chained row (64 zeros when there is none).
+    bool head(QString &chain);
     // Calls visit with each entry the filter lets through, oldest first.
     bool forEach(const Filter &filter, const std::function<void(const HistoryEntry &)> &visit);
 
@@ -74,6 +76,10 @@ public:
     static QString localTimeSql(const QString &format);
     // An entry from a query that selected listColumns.
     static HistoryEntry fromQuery(const QSqlQuery &query);
+
+    // The values HistoryChain::append inserts for the entry and its files.
+    static QVariantList rowValues(const HistoryEntry &entry);
+    static QList<QVariantList> fileValues(const HistoryEntry &entry);
 
 private:
     bool write(QList<HistoryEntry> &entries, bool &damaged);

@@ -435,7 +435,11 @@ void tst_FetchHistory::upgradeStoresUtcTimes()
 
     HistoryStore store(historyFolder());
     QList<HistoryEntry> found;
-    QVERIFY(store.forEach({ QDate(2026, 3, 2), {}, {} }, [&](const HistoryEntry &entry) { found << entry; }));
+    // The upgrade that brings in the chain adds a row of its own.
+    QVERIFY(store.forEach({ QDate(2026, 3, 2), {}, {} }, [&](const HistoryEntry &entry) {
+        if (entry.action != HistoryEntry::chainAction)
+            found << entry;
+    }));
     QCOMPARE(found.size(), 1);
     QCOMPARE(found.first().timeText, QString("2026-03-01T23:00:00.000Z"));
     QCOMPARE(HistoryStore::localTimeText(found.first()), QString("2026-03-02 07:00:00.000"));

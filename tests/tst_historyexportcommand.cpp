@@ -135,7 +135,10 @@ void tst_HistoryExportCommand::exportRoundTrips()
     const QByteArray bytes = file.readAll();
     QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
     const QList<QStringList> rows = parseCsv(QString::fromUtf8(bytes.mid(3)));
-    QCOMPARE(rows.size(), tasks.size() + 1);
+    // The header, a line a row, and the chain's head.
+    QCOMPARE(rows.size(), tasks.size() + 2);
+    QCOMPARE(rows.last().first(), QString("链头"));
+    QCOMPARE(rows.last().at(1).size(), 64);
     QCOMPARE(rows.first().at(9), QString("SHA-256"));
     for (int i = 0; i < tasks.size(); ++i) {
         const QStringList &row = rows.at(i + 1);

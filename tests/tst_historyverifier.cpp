@@ -1,0 +1,74 @@
+#include "history/historyconnection.h"
+#include "history/historystore.h"
+#include "history/historyverifier.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class tst_HistoryVerifier : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void findsWhatChanged_data();
+    void findsWhatChanged();
+};
+
+void tst_HistoryVerifier::findsWhatChanged_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("expectHead");
+    QTest::addColumn<int>("result");
+    const int intact = int(HistoryVerifier::Result::Intact);
+    const int broken = int(HistoryVerifier::Result::Broken);
+    QTest::newRow("an intact history holds") << QString() << true << intact;
+    QTest::newRow("a row edited") << "UPDATE fetch SET task = 'T9' WHERE id = 2" << false << broken;
+    QTest::newRow("a file row edited")
+        << "UPDATE fetch_file SET size = 7 WHERE fetch_id = 2" << false << broken;
+    QTest::newRow("a row deleted") << "DELETE FROM fetch WHERE id = 2" << false << broken;
+    QTest::newRow("the newest rows deleted, against the exported head")
+        << "DELETE FROM fetch WHERE id >= 3" << true << broken;
+    QTest::newRow("a row without a chain")
+        << "INSERT INTO fetch (time, action) VALUES ('x', 'fetch')" << false << broken;
+    QTest::newRow("an unreadable store") << "garbage" << false << int(HistoryVerifier::Result::CannotCheck);
+}
+
+void tst_HistoryVerifier::findsWhatChanged()
+{
+    QFETCH(QString, sql);
+    QFETCH(bool, expectHead);
+    QFETCH(int, result);
+    QTemporaryDir dir;
+    HistoryStore store(dir.path());
+    QList<HistoryEntry> entries;
+    for (const char *task : { "T1", "T2", "T3", "T4" }) {
+        HistoryEntry entry;
+        entry.time = QDateTime::currentDateTimeUtc();
+        entry.action = HistoryEntry::fetchAction;
+        entry.task = task;
+        entry.files = { { "a.nc", 3, "aa" }, { "b.nc", 4, QString() } };
+        entries << entry;
+    }
+    QVERIFY(store.add(entries));
+    HistoryVerifier verifier(dir.path());
+    QCOMPARE(verifier.verify(), HistoryVerifier::Result::Intact);
+    const QString head = verifier.head();
+
+    const QString file = HistoryConnection::fileName(dir.path());
+    if (sql == "garbage") {
+        QFile::remove(file);
+        QFile garbage(file);
+        QVERIFY(garbage.open(QIODevice::WriteOnly));
+        garbage.write(QByteArray(4096, 'x'));
+    } else if (!sql.isEmpty()) {
+        QCOMPARE(QProcess::execute("sqlite3", { file, sql }), 0);
+    }
+    const HistoryVerifier::Result found = verifier.verify(expectHead ? head : QString());
+    QCOMPARE(int(found), result);
+    QCOMPARE(verifier.findings().isEmpty(), result == int(HistoryVerifier::Result::Intact));
+}
+
+QTEST_GUILESS_MAIN(tst_HistoryVerifier)
+#include "tst_historyverifier.moc"
