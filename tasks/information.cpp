@@ -3,7 +3,6 @@
 
 #include "core/busycall.h"
 #include "core/tracelog.h"
-#include "core/windowfit.h"
 #include "service/httptransfer.h"
 #include "service/network.h"
 #include "service/safefilename.h"
@@ -68,7 +67,6 @@ Information::Information(QWidget *parent)
     datePick->setSingleShot(true);
     datePick->setInterval(datePickDelayMs);
     connect(datePick, SIGNAL(timeout()), this, SLOT(loadPickedDate()));
-    WindowFit::fit(this);
 }
 
 Information::~Information() = default;
