@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -63,6 +64,10 @@ void tst_HistoryVerifier::findsWhatChanged()
         QVERIFY(garbage.open(QIODevice::WriteOnly));
         garbage.write(QByteArray(4096, 'x'));
     } else if (!sql.isEmpty()) {
+        // The edits are made as an intruder would, with the sqlite3 tool; Windows builds
+        // tested under Wine have none to start.
+        if (QStandardPaths::findExecutable("sqlite3").isEmpty())
+            QSKIP("no sqlite3 tool to edit the history with");
         QCOMPARE(QProcess::execute("sqlite3", { file, sql }), 0);
     }
     const HistoryVerifier::Result found = verifier.verify(expectHead ? head : QString());
