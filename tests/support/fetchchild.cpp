@@ -37,9 +37,7 @@ int main(int argc, char *argv[])
     if (stall) {
         QObject::connect(&transfer, &HttpTransfer::fetchProgress, [&] { lock.exec("BEGIN IMMEDIATE"); });
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            // Between setting the old file aside and renaming the new one in, there is none.
-            const QByteArray now = readAll(args.at(2));
-            if (now.isEmpty() || now == before)
+            if (readAll(args.at(2)) == before)
                 return;
             poll.stop();
             QTextStream(stdout) << "swapped" << Qt::endl;
