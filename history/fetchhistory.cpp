@@ -72,7 +72,8 @@ bool FetchHistory::completeFetch(qint64 startId, HistoryEntry &entry, const QStr
     if (sha256FromDownload.isEmpty() || writtenFile.isEmpty())
         return record(entry, writtenFile, unpackedFolder);
     entry.sha256 = QString::fromLatin1(sha256FromDownload.toHex());
-    entry.bytes = QFileInfo(writtenFile).size();
+    if (entry.bytes == 0)
+        entry.bytes = QFileInfo(writtenFile).size();
     return record(entry, QString(), unpackedFolder);
 }
 
@@ -160,13 +161,20 @@ FetchHistory::RestoreResult FetchHistory::restore(
     return result;
 }
 
+// A fetch identical to the version in place replaced nothing: the version lives on past it.
 QString FetchHistory::versionPath(const HistoryEntry &entry)
 {
     HistoryEntry next;
     QString path = entry.target;
-    if (m_store.nextInstalled(entry.kind, entry.task, entry.id, next))
+    qint64 after = entry.id;
+    while (m_store.nextInstalled(entry.kind, entry.task, after, next)) {
+        after = next.id;
+        if (next.outcome == QLatin1String(HistoryEntry::identicalOutcome))
+            continue;
         path = next.keptPath.isEmpty() ? QString() : m_versions.absolutePath(next.keptPath);
-    else if (!m_store.lastError().isEmpty())
+        break;
+    }
+    if (!m_store.lastError().isEmpty())
         return QString();
     return !path.isEmpty() && QFileInfo::exists(path) ? path : QString();
 }
