@@ -55,14 +55,18 @@ HistoryEntry FetchHistory::lastRestore() const
     return m_lastRestore;
 }
 
+// The row is committed on a pool thread, as every other write is: opening the store and
+// syncing its file can take a noticeable part of a second on a slow disk.
 qint64 FetchHistory::beginFetch(HistoryEntry &entry)
 {
-    entry.keptPath = m_versions.newVersionPath(entry.kind, entry.task, entry.time);
-    HistoryEntry start = entry;
-    start.outcome = QString::fromLatin1(HistoryEntry::startedOutcome);
-    start.ok = false;
-    start.startId = 0;
-    return m_store.add(start) ? start.id : 0;
+    return OffThread::run([&]() -> qint64 {
+        entry.keptPath = m_versions.newVersionPath(entry.kind, entry.task, entry.time);
+        HistoryEntry start = entry;
+        start.outcome = QString::fromLatin1(HistoryEntry::startedOutcome);
+        start.ok = false;
+        start.startId = 0;
+        return m_store.add(start) ? start.id : 0;
+    });
 }
 
 bool FetchHistory::completeFetch(qint64 startId, HistoryEntry &entry, const QString &writtenFile,

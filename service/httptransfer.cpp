@@ -1,6 +1,7 @@
 #include "service/httptransfer.h"
 
 #include "core/localpath.h"
+#include "core/offthread.h"
 #include "core/tracelog.h"
 #include "rest/krestservice.h"
 #include "service/archiveunpacker.h"
@@ -273,7 +274,7 @@ FetchHistory::RestoreResult HttpTransfer::restoreVersion(qint64 entryId)
 {
     FetchHistory history(historyFolder());
     HistoryEntry entry;
-    if (!history.store().find(entryId, entry)) {
+    if (!OffThread::run([&] { return history.store().find(entryId, entry); })) {
         noteRecorded(false, history.lastError());
         return FetchHistory::RestoreResult::Unknown;
     }
