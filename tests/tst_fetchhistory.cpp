@@ -634,7 +634,7 @@ void tst_FetchHistory::fetchHoldsItsFilesUntilItsRow()
 void tst_FetchHistory::killBetweenSwapAndRowLeavesAStart()
 {
     QVERIFY(TestFiles::write(path("pdf/7.pdf"), "old"));
-    m_sim.setFile("dl/7.pdf", "new");
+    m_sim.setFile("dl/7.pdf", "newer");
     QProcess child;
     child.start(QCoreApplication::applicationDirPath() + "/quillet_fetchchild",
         { url("dl/7.pdf"), path("pdf/7.pdf"), historyFolder(), "stall" });
