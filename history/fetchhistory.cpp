@@ -55,14 +55,18 @@ HistoryEntry FetchHistory::lastRestore() const
     return m_lastRestore;
 }
 
+// The row is committed on a pool thread, as every other write is: opening the store and
+// syncing its file can take a noticeable part of a second on a slow disk.
 qint64 FetchHistory::beginFetch(HistoryEntry &entry)
 {
-    entry.keptPath = m_versions.newVersionPath(entry.kind, entry.task, entry.time);
-    HistoryEntry start = entry;
-    start.outcome = QString::fromLatin1(HistoryEntry::startedOutcome);
-    start.ok = false;
-    start.startId = 0;
-    return m_store.add(start) ? start.id : 0;
+    return OffThread::run([&]() -> qint64 {
+        entry.keptPath = m_versions.newVersionPath(entry.kind, entry.task, entry.time);
+        HistoryEntry start = entry;
+        start.outcome = QString::fromLatin1(HistoryEntry::startedOutcome);
+        start.ok = false;
+        start.startId = 0;
+        return m_store.add(start) ? start.id : 0;
+    });
 }
 
 bool FetchHistory::completeFetch(qint64 startId, HistoryEntry &entry, const QString &writtenFile,
@@ -72,7 +76,8 @@ bool FetchHistory::completeFetch(qint64 startId, HistoryEntry &entry, const QStr
     if (sha256FromDownload.isEmpty() || writtenFile.isEmpty())
         return record(entry, writtenFile, unpackedFolder);
     entry.sha256 = QString::fromLatin1(sha256FromDownload.toHex());
-    entry.bytes = QFileInfo(writtenFile).size();
+    if (entry.bytes == 0)
+        entry.bytes = QFileInfo(writtenFile).size();
     return record(entry, QString(), unpackedFolder);
 }
 
@@ -160,13 +165,20 @@ FetchHistory::RestoreResult FetchHistory::restore(
     return result;
 }
 
+// A fetch identical to the version in place replaced nothing: the version lives on past it.
 QString FetchHistory::versionPath(const HistoryEntry &entry)
 {
     HistoryEntry next;
     QString path = entry.target;
-    if (m_store.nextInstalled(entry.kind, entry.task, entry.id, next))
+    qint64 after = entry.id;
+    while (m_store.nextInstalled(entry.kind, entry.task, after, next)) {
+        after = next.id;
+        if (next.outcome == QLatin1String(HistoryEntry::identicalOutcome))
+            continue;
         path = next.keptPath.isEmpty() ? QString() : m_versions.absolutePath(next.keptPath);
-    else if (!m_store.lastError().isEmpty())
+        break;
+    }
+    if (!m_store.lastError().isEmpty())
         return QString();
     return !path.isEmpty() && QFileInfo::exists(path) ? path : QString();
 }

@@ -44,8 +44,9 @@ public:
     // could not take it; the fetch goes ahead without one then.
     qint64 beginFetch(HistoryEntry &entry);
     // Adds the row completing start startId (0 when none was written): its SHA-256 is
-    // sha256FromDownload (the raw digest computed while writing) when given, else read from
-    // writtenFile; its files are those under unpackedFolder. entry.keptPath must be cleared
+    // sha256FromDownload (the raw digest computed while writing) when given, with the
+    // entry's bytes unless it has some already, else read from writtenFile; its files are
+    // those under unpackedFolder. entry.keptPath must be cleared
     // when nothing was set aside. Then as record().
     bool completeFetch(qint64 startId, HistoryEntry &entry, const QString &writtenFile,
         const QString &unpackedFolder, const QByteArray &sha256FromDownload = QByteArray());

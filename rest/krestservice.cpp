@@ -486,6 +486,11 @@ void KRESTService::setKeepReplacedAt(const QString &path)
     m_keepReplacedAt = path;
 }
 
+void KRESTService::setUnchangedSha256(const QByteArray &sha256)
+{
+    m_unchangedSha256 = sha256;
+}
+
 QString KRESTService::md5Base64(const QByteArray &data)
 {
     return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toBase64());
@@ -564,11 +569,18 @@ bool KRESTService::downloadFile(const QString &src, const QString &dst, const QS
         qCDebug(restLog) << "md5校验出错";
         result = DownloadResult::ChecksumMismatch;
     }
+    // The same body again replaces nothing, so nothing is set aside for it either.
+    if (result == DownloadResult::Saved && !m_unchangedSha256.isEmpty() && sink.sha256() == m_unchangedSha256
+        && QFileInfo::exists(path)) {
+        result = DownloadResult::Unchanged;
+        sink.cancel();
+    }
     if (result == DownloadResult::Saved && !sink.commit(m_keepReplacedAt)) {
         qCWarning(restLog).noquote().nospace() << "cannot write " << path << ": " << sink.errorString();
         result = sink.failure();
     }
-    if (result != DownloadResult::Saved) {
+    const bool saved = result == DownloadResult::Saved || result == DownloadResult::Unchanged;
+    if (!saved) {
         sink.cancel();
         removeDirs(madeDirs);
     } else {
@@ -577,7 +589,7 @@ bool KRESTService::downloadFile(const QString &src, const QString &dst, const QS
     }
     m_lastDownload.result = result;
     m_lastDownload.keptReplaced = sink.keptReplaced();
-    return result == DownloadResult::Saved;
+    return saved;
 }
 
 QString KRESTService::uploadFile(const QString &src, const QString &dst, const QString &token)

@@ -65,7 +65,8 @@ public:
         TooLarge, // the body is larger than any task file may be
         ChecksumMismatch, // the body does not have the expected MD5
         CertificateRefused, // the server's TLS certificate is not trusted
-        InsecureRedirect // a redirect from https to http, never followed
+        InsecureRedirect, // a redirect from https to http, never followed
+        Unchanged // the body has setUnchangedSha256()'s digest: the destination was left as it was
     };
     Q_ENUM(DownloadResult)
 
@@ -75,7 +76,8 @@ public:
         DownloadResult result = DownloadResult::Saved;
         // Why the server's certificate was refused, in Qt's words.
         QString certificateProblem;
-        // The size and SHA-256 of the file saved, computed while writing; 0 and empty otherwise.
+        // The size and SHA-256 of the file saved (or found Unchanged), computed while writing;
+        // 0 and empty otherwise.
         qint64 size = 0;
         QByteArray sha256;
         // The file the download replaced was moved to setKeepReplacedAt()'s path.
@@ -128,6 +130,10 @@ public:
     // Where downloadFile() moves the file its download replaces, just before replacing it;
     // empty (the default) lets the old file go.
     void setKeepReplacedAt(const QString &path);
+    // A body with this raw SHA-256 (the destination's own, say) is not written over the
+    // destination: downloadFile() drops it and ends Unchanged. Empty (the default) commits
+    // every body.
+    void setUnchangedSha256(const QByteArray &sha256);
 
 signals:
     // Emitted by downloadFile() as the body arrives, at most every 100 ms and once at the
@@ -167,6 +173,7 @@ private:
     int m_rateWindow = defaultRateWindow;
     qint64 m_diskReserve = defaultDiskReserve;
     QString m_keepReplacedAt;
+    QByteArray m_unchangedSha256;
 };
 
 #endif // KRESTSERVICE_H

@@ -1,5 +1,7 @@
 #include "service/fetchreport.h"
 
+#include "history/historyentry.h"
+
 #include <QMetaEnum>
 
 namespace {
@@ -19,11 +21,15 @@ bool FetchReport::succeeded() const
 
 bool FetchReport::inPlace() const
 {
+    if (identical)
+        return true;
     return pdf ? fetch == Fetch::Fetched : unpack == ArchiveUnpacker::Result::Unpacked;
 }
 
 bool FetchReport::ncNotUpdated() const
 {
+    if (identical)
+        return false;
     const bool nothingToUnpack
         = fetch == Fetch::NothingToFetch && unpack == ArchiveUnpacker::Result::NotAnArchive;
     return unpack != ArchiveUnpacker::Result::Unpacked && !nothingToUnpack;
@@ -44,7 +50,9 @@ QStringList FetchReport::steps() const
     QStringList names { nameOf(fetch) };
     if (downloadRan)
         names << nameOf(download);
-    if (unpackTellsSomething())
+    if (identical && !pdf)
+        names << QString::fromLatin1(HistoryEntry::identicalOutcome);
+    else if (unpackTellsSomething())
         names << nameOf(unpack);
     return names;
 }
@@ -61,5 +69,7 @@ QString FetchReport::logText() const
 
 QString FetchReport::historyOutcome() const
 {
+    if (identical)
+        return QString::fromLatin1(HistoryEntry::identicalOutcome);
     return steps().join(QStringLiteral(" / "));
 }

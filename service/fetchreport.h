@@ -36,6 +36,10 @@ public:
     KRESTService::DownloadResult download = KRESTService::DownloadResult::Saved;
     // NotAnArchive when no unpacking ran.
     ArchiveUnpacker::Result unpack = ArchiveUnpacker::Result::NotAnArchive;
+    // The file or archive fetched has the SHA-256 of the version in place, so nothing was
+    // replaced, unpacked or kept: a label PDF's download ended Unchanged, an NC program's
+    // archive was not unpacked.
+    bool identical = false;
     // Why the server's certificate was refused, in Qt's words.
     QString certificateProblem;
     // The size and SHA-256 of the file saved, computed while writing; 0 and empty otherwise.
@@ -58,7 +62,7 @@ public:
     QStringList steps() const;
     // "Fetched Saved Unpacked, 1024 bytes, SHA-256 <hex>, 12 ms", for the log.
     QString logText() const;
-    // "Fetched / Saved / Unpacked", for the history row.
+    // "Fetched / Saved / Unpacked", for the history row; "Identical" for an identical fetch.
     QString historyOutcome() const;
 
 private:

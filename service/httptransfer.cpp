@@ -1,6 +1,7 @@
 #include "service/httptransfer.h"
 
 #include "core/localpath.h"
+#include "core/offthread.h"
 #include "core/tracelog.h"
 #include "rest/krestservice.h"
 #include "service/archiveunpacker.h"
@@ -82,7 +83,9 @@ QVariantMap HttpTransfer::deleteStatu(QVariantMap iDataMap)
 }
 
 // The fetch is recorded, successful or not, before the result goes back to the caller
-// that shows it.
+// that shows it. The claim on the task's files holds until its row is committed, so that a
+// restore or another fetch of the same task cannot come in between and put another version
+// in place than the row names.
 bool HttpTransfer::downloadNcFile(QVariantMap iDataMap)
 {
     QElapsedTimer clock;
@@ -93,45 +96,79 @@ bool HttpTransfer::downloadNcFile(QVariantMap iDataMap)
     qCDebug(traceLog) << localPath;
 
     FetchHistory history(historyFolder());
+    HistoryEntry entry = fetchEntry(localFile, remoteFile, localPath);
+    const FileClaim claim({ localFile, localPath });
+    qint64 startId = 0;
+    m_lastFetch = refusal(claim, remoteFile);
+    m_lastFetch.pdf = entry.kind == QLatin1String("pdf");
+    if (m_lastFetch.fetch == FetchReport::Fetch::NothingToFetch) {
+        startId = beginFetch(history, entry);
+        m_lastFetch = fetch(localFile, remoteFile, localPath, entry, history);
+    }
+    m_lastFetch.durationMs = clock.elapsed();
+    entry.durationMs = m_lastFetch.durationMs;
+    recordFetch(history, startId, entry, localFile, localPath);
+    return m_lastFetch.succeeded();
+}
+
+HistoryEntry HttpTransfer::fetchEntry(
+    const QString &localFile, const QString &remoteFile, const QString &localPath) const
+{
     HistoryEntry entry = newEntry(HistoryEntry::fetchAction);
     const bool pdf = QFileInfo(localFile).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0;
     entry.kind = pdf ? QStringLiteral("pdf") : QStringLiteral("nc");
     entry.task = QFileInfo(localFile).completeBaseName();
     entry.source = remoteFile;
     entry.target = pdf ? localFile : localPath;
-    m_lastFetch = fetch(localFile, remoteFile, localPath, entry, history.versions());
-    m_lastFetch.durationMs = clock.elapsed();
-    entry.durationMs = m_lastFetch.durationMs;
-    recordFetch(history, entry, localFile, localPath);
-    return m_lastFetch.succeeded();
+    return entry;
 }
 
-// The version a fetch replaces is kept in the history, under a task name that is a safe
-// file name only.
-FetchReport HttpTransfer::fetch(const QString &localFile, const QString &remoteFile, const QString &localPath,
-    const HistoryEntry &entry, const VersionKeeper &versions)
+// A report saying why the fetch may not run, or NothingToFetch when it may.
+FetchReport HttpTransfer::refusal(const FileClaim &claim, const QString &remoteFile)
 {
     FetchReport report;
-    report.pdf = entry.kind == QLatin1String("pdf");
-    const FileClaim claim({ localFile, localPath });
     if (!claim.claimed()) {
         qCDebug(serviceLog) << "downloadNcFile: refused," << claim.conflict() << "is still being fetched";
         report.fetch = FetchReport::Fetch::InUse;
-        return report;
-    }
-    if (!remoteFile.isEmpty() && !isWebAddress(remoteFile)) {
+    } else if (!remoteFile.isEmpty() && !isWebAddress(remoteFile)) {
         qCDebug(serviceLog) << "downloadNcFile: not fetched, not an http address:" << remoteFile;
         report.fetch = FetchReport::Fetch::NotWebAddress;
-        return report;
     }
-    const QString keptPath = SafeFileName::isSafeComponent(entry.task)
-        ? versions.newVersionPath(entry.kind, entry.task, entry.time)
-        : QString();
-    const QString keepAt = keptPath.isEmpty() ? QString() : versions.absolutePath(keptPath);
+    return report;
+}
+
+// The start row names where the version the fetch replaces is to be kept; a task number
+// that is no safe file name keeps none, and then nothing is set aside to need a start row.
+qint64 HttpTransfer::beginFetch(FetchHistory &history, HistoryEntry &entry)
+{
+    if (!SafeFileName::isSafeComponent(entry.task))
+        return 0;
+    const qint64 startId = history.beginFetch(entry);
+    if (startId == 0)
+        qCWarning(serviceLog) << "downloadNcFile: the start of the fetch is not recorded:"
+                              << history.lastError();
+    return startId;
+}
+
+// A file or archive with the SHA-256 of the version in place replaces nothing, so that the
+// versions kept are real changes and not copies from repeated clicks.
+FetchReport HttpTransfer::fetch(const QString &localFile, const QString &remoteFile, const QString &localPath,
+    const HistoryEntry &entry, FetchHistory &history)
+{
+    FetchReport report;
+    report.pdf = entry.kind == QLatin1String("pdf");
+    const QString keepAt
+        = entry.keptPath.isEmpty() ? QString() : history.versions().absolutePath(entry.keptPath);
     if (!remoteFile.isEmpty()) {
-        if (download(report, remoteFile, localFile, keepAt))
-            report.keptPath = keptPath;
+        const QString inPlace = history.sha256InPlace(entry.kind, entry.task, entry.target);
+        if (download(report, remoteFile, localFile, report.pdf ? keepAt : QString(),
+                report.pdf ? inPlace : QString()))
+            report.keptPath = entry.keptPath;
         if (report.fetch == FetchReport::Fetch::DownloadFailed)
+            return report;
+        report.identical = report.pdf ? report.download == KRESTService::DownloadResult::Unchanged
+                                      : !inPlace.isEmpty() && report.sha256.toHex() == inPlace.toLatin1();
+        if (report.identical)
             return report;
     }
     ArchiveUnpacker unpacker;
@@ -140,18 +177,18 @@ FetchReport HttpTransfer::fetch(const QString &localFile, const QString &remoteF
         unpacker.setKeepReplacedAt(keepAt);
     report.unpack = unpacker.unpack(localFile, localPath);
     if (unpacker.keptReplaced())
-        report.keptPath = keptPath;
+        report.keptPath = entry.keptPath;
     return report;
 }
 
 // Fills in the transfer's part of the report; true when the file replaced was kept.
-bool HttpTransfer::download(
-    FetchReport &report, const QString &remoteFile, const QString &localFile, const QString &keepAt)
+bool HttpTransfer::download(FetchReport &report, const QString &remoteFile, const QString &localFile,
+    const QString &keepAt, const QString &sha256InPlace)
 {
     KRESTService rest;
     connect(&rest, &KRESTService::downloadProgress, this, &HttpTransfer::fetchProgress);
-    if (report.pdf)
-        rest.setKeepReplacedAt(keepAt);
+    rest.setKeepReplacedAt(keepAt);
+    rest.setUnchangedSha256(QByteArray::fromHex(sha256InPlace.toLatin1()));
     report.downloadRan = true;
     const bool saved = rest.downloadFile(remoteFile, localFile, QStringLiteral("none"));
     const KRESTService::DownloadReport &done = rest.lastDownload();
@@ -173,17 +210,22 @@ HistoryEntry HttpTransfer::newEntry(const char *action) const
     return entry;
 }
 
-// A PDF counts as in place once it is saved, an NC program once it is unpacked.
-void HttpTransfer::recordFetch(
-    FetchHistory &history, HistoryEntry &entry, const QString &localFile, const QString &localPath)
+// A PDF counts as in place once it is saved, an NC program once it is unpacked, or either
+// once found identical to it. The SHA-256 recorded is the download's, computed while it was
+// written, the one the log names; an NC program's files are digested where they lie.
+void HttpTransfer::recordFetch(FetchHistory &history, qint64 startId, HistoryEntry &entry,
+    const QString &localFile, const QString &localPath)
 {
-    const bool unpacked = m_lastFetch.unpack == ArchiveUnpacker::Result::Unpacked;
-    entry.keptPath = m_lastFetch.keptPath;
-    entry.outcome = m_lastFetch.historyOutcome();
-    entry.ok = m_lastFetch.inPlace();
-    const bool wrote = m_lastFetch.fetch == FetchReport::Fetch::Fetched || unpacked;
-    const bool recorded = history.record(
-        entry, wrote ? localFile : QString(), unpacked && !m_lastFetch.pdf ? localPath : QString());
+    const FetchReport &report = m_lastFetch;
+    const bool unpacked = report.unpack == ArchiveUnpacker::Result::Unpacked;
+    entry.keptPath = report.keptPath;
+    entry.outcome = report.historyOutcome();
+    entry.ok = report.inPlace();
+    entry.bytes = report.bytes;
+    const bool wrote = report.fetch == FetchReport::Fetch::Fetched || unpacked;
+    const bool listFiles = !report.pdf && (unpacked || report.identical);
+    const bool recorded = history.completeFetch(startId, entry, wrote ? localFile : QString(),
+        listFiles ? localPath : QString(), wrote ? report.sha256 : QByteArray());
     noteRecorded(recorded, history.lastError());
 }
 
@@ -232,7 +274,7 @@ FetchHistory::RestoreResult HttpTransfer::restoreVersion(qint64 entryId)
 {
     FetchHistory history(historyFolder());
     HistoryEntry entry;
-    if (!history.store().find(entryId, entry)) {
+    if (!OffThread::run([&] { return history.store().find(entryId, entry); })) {
         noteRecorded(false, history.lastError());
         return FetchHistory::RestoreResult::Unknown;
     }

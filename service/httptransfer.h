@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+class FileClaim;
+
 // The device-service client: each slot sends one request through the default network
 // client and returns the service's JSON reply as a map, empty when the request failed
 // or the reply is not a JSON object.
@@ -61,13 +63,17 @@ public slots:
     FetchHistory::RestoreResult restoreVersion(qint64 entryId);
 
 private:
+    HistoryEntry fetchEntry(
+        const QString &localFile, const QString &remoteFile, const QString &localPath) const;
+    static FetchReport refusal(const FileClaim &claim, const QString &remoteFile);
+    static qint64 beginFetch(FetchHistory &history, HistoryEntry &entry);
     FetchReport fetch(const QString &localFile, const QString &remoteFile, const QString &localPath,
-        const HistoryEntry &entry, const VersionKeeper &versions);
-    bool download(
-        FetchReport &report, const QString &remoteFile, const QString &localFile, const QString &keepAt);
+        const HistoryEntry &entry, FetchHistory &history);
+    bool download(FetchReport &report, const QString &remoteFile, const QString &localFile,
+        const QString &keepAt, const QString &sha256InPlace);
     HistoryEntry newEntry(const char *action) const;
-    void recordFetch(
-        FetchHistory &history, HistoryEntry &entry, const QString &localFile, const QString &localPath);
+    void recordFetch(FetchHistory &history, qint64 startId, HistoryEntry &entry, const QString &localFile,
+        const QString &localPath);
     static QString deviceName();
     void noteRecorded(bool recorded, const QString &problem);
     QString sendPath(const QString &pathTemplate, const QVariantMap &iDataMap, const QStringList &keys);

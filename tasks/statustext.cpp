@@ -88,6 +88,11 @@ QString StatusText::unpacked(const QString &folder)
     return QStringLiteral("NC程序已解压到 %1").arg(QDir::toNativeSeparators(folder));
 }
 
+QString StatusText::identical(const QString &fileName)
+{
+    return QStringLiteral("%1 与当前版本相同，未替换").arg(fileName);
+}
+
 QString StatusText::fetchFailed(const QString &fileName, const FetchReport &report)
 {
     QString why = fetchProblem(report.fetch);
@@ -133,6 +138,8 @@ QString StatusText::fetchEnded(const QString &fileName, const QString &placedIn,
 {
     if (!report.succeeded())
         return fetchFailed(fileName, report);
+    if (report.identical)
+        return identical(fileName);
     if (report.pdf)
         return fetched(fileName, placedIn);
     if (report.ncNotUpdated())
@@ -167,6 +174,7 @@ QString StatusText::downloadProblem(KRESTService::DownloadResult result)
     case Result::InsecureRedirect:
         return QStringLiteral("服务器转向不安全的 http 地址，已拒绝");
     case Result::Saved:
+    case Result::Unchanged:
         break;
     }
     return QStringLiteral("下载失败");

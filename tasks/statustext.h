@@ -29,6 +29,8 @@ public:
     static QString fetching(const QString &fileName, qint64 received, qint64 total);
     static QString fetched(const QString &fileName, const QString &folder);
     static QString unpacked(const QString &folder);
+    // A fetch that found the version already in place: nothing was replaced or kept.
+    static QString identical(const QString &fileName);
     static QString fetchFailed(const QString &fileName, const FetchReport &report);
     // How a fetch ended; placedIn is the folder a label PDF is saved in or the one an NC
     // program is unpacked into.

@@ -2,6 +2,7 @@
 
 #include "history/historyconnection.h"
 #include "history/startuprecovery.h"
+#include "service/fileclaim.h"
 #include "service/httptransfer.h"
 #include "sim/devicesimulator.h"
 #include "tests/support/testfiles.h"
@@ -53,6 +54,10 @@ private slots:
     void restoreRefusesAlteredVersion();
     void versionInPlaceIsKnown_data();
     void versionInPlaceIsKnown();
+    void identicalFetchKeepsNoVersion_data();
+    void identicalFetchKeepsNoVersion();
+    void fetchHoldsItsFilesUntilItsRow();
+    void killBetweenSwapAndRowLeavesAStart();
 
 private:
     QString url(const QString &path) const { return m_sim.rootUrl() + path; }
@@ -561,6 +566,88 @@ void tst_FetchHistory::versionInPlaceIsKnown()
     QCOMPARE(history.sha256InPlace(kind, "7", target), entries().last().sha256);
     QVERIFY(TestFiles::write(path(current), "changed by hand"));
     QVERIFY(history.sha256InPlace(kind, "7", target) != entries().last().sha256);
+}
+
+void tst_FetchHistory::identicalFetchKeepsNoVersion_data()
+{
+    replacedVersionIsKeptAndRestored_data();
+}
+
+void tst_FetchHistory::identicalFetchKeepsNoVersion()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, current);
+    m_sim.setFile("dl/7.pdf", "same");
+    m_sim.setFile("dl/7.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "same" } }));
+    QVERIFY(fetch(kind));
+    HttpTransfer transfer;
+    QVERIFY(fetch(kind, transfer) && transfer.lastFetch().identical);
+    const HistoryEntry first = entries().first();
+    QCOMPARE(entries().last().outcome + " " + entries().last().keptPath, QString("Identical "));
+    QVERIFY(entries().last().ok);
+    FetchHistory history(historyFolder());
+    QVERIFY(history.versions().versions(kind, "7").isEmpty());
+    QCOMPARE(history.versionPath(first), first.target);
+    QCOMPARE(TestFiles::read(path(current)), QByteArray("same"));
+}
+
+// The history is held for writing from the download on, so the fetch waits between its
+// swap and its row for as long as the test likes; the task's files stay claimed all that
+// time, and the file changed there on disk does not change the row's SHA-256.
+void tst_FetchHistory::fetchHoldsItsFilesUntilItsRow()
+{
+    m_sim.setFile("dl/7.pdf", "second");
+    HttpTransfer transfer;
+    HistoryConnection blocker(historyFolder(), "lock");
+    QSqlQuery lock(blocker.database());
+    connect(&transfer, &HttpTransfer::fetchProgress, this, [&] { lock.exec("BEGIN IMMEDIATE"); });
+    QTimer poll;
+    QElapsedTimer sinceSwap;
+    bool held = true;
+    FetchReport::Fetch refused = FetchReport::Fetch::Fetched;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (!sinceSwap.isValid() && TestFiles::read(path("pdf/7.pdf")) != "second")
+            return;
+        if (!sinceSwap.isValid() && TestFiles::write(path("pdf/7.pdf"), "changed on disk"))
+            sinceSwap.start();
+        held = held && !FileClaim({ path("pdf/7.pdf") }).claimed();
+        if (sinceSwap.elapsed() < 300)
+            return;
+        poll.stop();
+        lock.exec("ROLLBACK");
+        HttpTransfer other;
+        fetch("pdf", other);
+        refused = other.lastFetch().fetch;
+    });
+    poll.start(1);
+    QVERIFY(fetch("pdf", transfer));
+    QVERIFY(held);
+    QCOMPARE(refused, FetchReport::Fetch::InUse);
+    const QList<HistoryEntry> found = entries();
+    const HistoryEntry row = found.first().ok ? found.first() : found.last();
+    QCOMPARE(row.sha256, QString::fromLatin1(transfer.lastFetch().sha256.toHex()));
+    QCOMPARE(row.sha256, sha256("second"));
+}
+
+// The child holds the history for writing from its download on and says when its fetch
+// has swapped the file in: the start row is all there is of the fetch then.
+void tst_FetchHistory::killBetweenSwapAndRowLeavesAStart()
+{
+    QVERIFY(TestFiles::write(path("pdf/7.pdf"), "old"));
+    m_sim.setFile("dl/7.pdf", "newer");
+    QProcess child;
+    child.start(QCoreApplication::applicationDirPath() + "/quillet_fetchchild",
+        { url("dl/7.pdf"), path("pdf/7.pdf"), historyFolder(), "stall" });
+    QVERIFY(child.waitForReadyRead(60000));
+    QCOMPARE(child.readLine().trimmed(), QByteArray("swapped"));
+    child.kill();
+    QVERIFY(child.waitForFinished());
+
+    QCOMPARE(StartupRecovery(historyFolder()).run(), StartupRecovery::Result::Recovered);
+    QCOMPARE(entries().last().outcome, QString("Interrupted"));
+    FetchHistory history(historyFolder());
+    QCOMPARE(history.restore(entries().last().id, "1001", QString()), FetchHistory::RestoreResult::Restored);
+    QCOMPARE(TestFiles::read(path("pdf/7.pdf")), QByteArray("old"));
 }
 
 QTEST_GUILESS_MAIN(tst_FetchHistory)

@@ -60,6 +60,15 @@ void tst_FetchReport::renderings_data()
         << report(false, Fetch::Fetched, Download::Saved, Unpack::NotAnArchive)
         << "Fetched Saved NotAnArchive" + written << "Fetched / Saved / NotAnArchive"
         << QString::fromUtf8("NC程序未更新（target）：下载的文件不是压缩包");
+    FetchReport samePdf = report(true, Fetch::Fetched, Download::Unchanged, Unpack::NotAnArchive);
+    FetchReport sameNc = report(false, Fetch::Fetched, Download::Saved, Unpack::NotAnArchive);
+    samePdf.identical = sameNc.identical = true;
+    QTest::newRow("label PDF identical to the one in place")
+        << samePdf << "Fetched Unchanged" + written << "Identical"
+        << QString::fromUtf8("7.pdf 与当前版本相同，未替换");
+    QTest::newRow("NC archive identical to the program in place")
+        << sameNc << "Fetched Saved Identical" + written << "Identical"
+        << QString::fromUtf8("7.zip 与当前版本相同，未替换");
     FetchReport refused
         = report(true, Fetch::DownloadFailed, Download::CertificateRefused, Unpack::NotAnArchive);
     refused.certificateProblem = "The certificate has expired";

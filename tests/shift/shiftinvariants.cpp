@@ -476,7 +476,9 @@ QString ShiftInvariants::everyFetchHasItsHistoryRow() const
 }
 
 // The oldest fetch entry of the fetch's task and kind, made while it ran and not yet taken
-// by another; found.id stays 0 when there is none. False when the history cannot be read.
+// by another; found.id stays 0 when there is none. A start row that no completion follows
+// does not count: the fetch's own row is its completion. False when the history cannot be
+// read.
 bool ShiftInvariants::findHistoryRow(HistoryStore &store, const Fetch &fetch, HistoryEntry &found) const
 {
     HistoryStore::Filter filter;
@@ -485,8 +487,9 @@ bool ShiftInvariants::findHistoryRow(HistoryStore &store, const Fetch &fetch, Hi
     return store.forEach(filter, [&](const HistoryEntry &entry) {
         const QDateTime time = QDateTime::fromString(entry.timeText, Qt::ISODateWithMs);
         if (found.id != 0 || entry.action != QLatin1String(HistoryEntry::fetchAction)
-            || entry.kind != fetch.kind || entry.task != fetch.task || time < fetch.began
-            || time > fetch.ended || m_historyRowsFound.contains(entry.id))
+            || entry.outcome == QLatin1String(HistoryEntry::startedOutcome) || entry.kind != fetch.kind
+            || entry.task != fetch.task || time < fetch.began || time > fetch.ended
+            || m_historyRowsFound.contains(entry.id))
             return;
         found = entry;
     });
