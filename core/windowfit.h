@@ -2,10 +2,14 @@
 #define WINDOWFIT_H
 
 #include <QCheckBox>
+#include <QFontMetrics>
+#include <QGlyphRun>
 #include <QLabel>
 #include <QLayout>
+#include <QRawFont>
 #include <QScreen>
 #include <QStyle>
+#include <QTextLayout>
 #include <QWidget>
 #include <QWindow>
 
@@ -48,7 +52,27 @@ public:
         window->resize(fittedSize(window->size(), window->minimumSizeHint(), room));
     }
 
+    // The line height text needs in font: that of the font that draws it. Where font has no
+    // glyphs for the text (Chinese in a Latin font), a fallback font draws it, whose line can
+    // be far lower or higher than font's own.
+    static int textHeight(const QFont &font, const QString &text)
+    {
+        QTextLayout layout(text, font);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine())
+            line.setLineWidth(unboundedWidth);
+        layout.endLayout();
+        int height = 0;
+        for (const QGlyphRun &run : layout.glyphRuns()) {
+            const QRawFont drawn = run.rawFont();
+            height = qMax(height, qRound(drawn.ascent() + drawn.descent()));
+        }
+        return height > 0 ? height : QFontMetrics(font).height();
+    }
+
 private:
+    static constexpr qreal unboundedWidth = 1e6;
+
     static bool fitsIn(const QSize &size, const QSize &room)
     {
         return size.width() <= room.width() && size.height() <= room.height();
@@ -66,15 +90,20 @@ private:
     }
 
     // A label or check box sizes itself by its text's bounding box, which in some fonts is a
-    // pixel or two lower than the font's line height: the glyphs' bottoms would be cut.
+    // pixel or two lower than the line of the font that draws it: the glyphs' bottoms would
+    // be cut.
     static void holdTextHeights(QWidget *window)
     {
         for (QWidget *widget : window->findChildren<QWidget *>()) {
-            const bool label = qobject_cast<QLabel *>(widget) && !static_cast<QLabel *>(widget)->wordWrap();
-            if (!label && !qobject_cast<QCheckBox *>(widget))
+            QString text;
+            if (auto *label = qobject_cast<QLabel *>(widget); label && !label->wordWrap())
+                text = label->text();
+            else if (auto *box = qobject_cast<QCheckBox *>(widget))
+                text = box->text();
+            if (text.isEmpty())
                 continue;
             const QMargins margins = widget->contentsMargins();
-            const int needed = widget->fontMetrics().height() + margins.top() + margins.bottom();
+            const int needed = textHeight(widget->font(), text) + margins.top() + margins.bottom();
             // A minimum height set replaces the one the widget's own hint gives.
             if (needed > widget->minimumSizeHint().height())
                 widget->setMinimumHeight(qMax(widget->minimumHeight(), needed));

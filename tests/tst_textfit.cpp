@@ -146,10 +146,11 @@ QString tst_TextFit::labelCut(QLabel *label)
         document.setDocumentMargin(0);
         document.setHtml(text);
         need = QSize(qCeil(document.idealWidth()),
-            qMax(qCeil(document.size().height()), QFontMetrics(label->font()).height()));
+            qMax(qCeil(document.size().height()),
+                WindowFit::textHeight(label->font(), document.toPlainText())));
     } else {
-        const QFontMetrics metrics(label->font());
-        need = QSize(metrics.horizontalAdvance(text), metrics.height());
+        need = QSize(
+            QFontMetrics(label->font()).horizontalAdvance(text), WindowFit::textHeight(label->font(), text));
     }
     return describe(label->objectName(), text, need, room.size());
 }
@@ -163,9 +164,10 @@ QString tst_TextFit::buttonCut(QAbstractButton *button)
     option.initFrom(button);
     option.text = text;
     QStyle *style = button->style();
-    // The text's bounding box can be lower than the font's line height, which the glyphs need.
+    // The text's bounding box can be lower than the line of the font that draws it.
     const QFontMetrics metrics(button->font());
-    const QSize textSize = metrics.size(Qt::TextShowMnemonic, text).expandedTo(QSize(0, metrics.height()));
+    const QSize textSize = metrics.size(Qt::TextShowMnemonic, text)
+                               .expandedTo(QSize(0, WindowFit::textHeight(button->font(), text)));
     if (auto *push = qobject_cast<QPushButton *>(button)) {
         // A push button's bevel around the text is the style's to size.
         if (push->autoDefault() || push->isDefault())
