@@ -2,6 +2,7 @@
 #include "ui_dialog.h"
 
 #include "core/busycall.h"
+#include "core/windowfit.h"
 #include "service/httptransfer.h"
 #include "service/setting.h"
 #include "tasks/information.h"
@@ -10,6 +11,14 @@
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QMessageBox>
+#include <QScreen>
+
+namespace {
+
+// The fields' rows when the screen is too low for the form as drawn.
+constexpr int tightSpacing = 12;
+
+} // namespace
 
 Dialog::Dialog(QWidget *parent)
     : QDialog(parent)
@@ -18,6 +27,7 @@ Dialog::Dialog(QWidget *parent)
     ui->setupUi(this);
     // The form's size is the one drawn at 100 %; larger fonts need more room than that.
     resize(size().expandedTo(sizeHint()));
+    fitInto(screen()->availableGeometry());
 
     Setting setting;
     ui->userNameEd->setText(setting.value("username", QVariant()).toString());
@@ -26,6 +36,26 @@ Dialog::Dialog(QWidget *parent)
 }
 
 Dialog::~Dialog() = default;
+
+void Dialog::fitInto(const QRect &available)
+{
+    WindowFit::fitInto(this, available, [this] { return giveWay(); });
+}
+
+bool Dialog::giveWay()
+{
+    if (ui->fieldsGrid->verticalSpacing() > tightSpacing) {
+        ui->fieldsGrid->setVerticalSpacing(tightSpacing);
+        ui->titleSpacer->changeSize(0, 0, QSizePolicy::Minimum, QSizePolicy::Fixed);
+        return true;
+    }
+    // The second line still names the program.
+    if (!ui->mainText->isHidden()) {
+        ui->mainText->hide();
+        return true;
+    }
+    return false;
+}
 
 void Dialog::on_loginBtn_clicked()
 {

@@ -2,6 +2,7 @@
 #define DIALOG_H
 
 #include <QDialog>
+#include <QRect>
 #include <QString>
 #include <QVariantMap>
 
@@ -23,6 +24,10 @@ public:
     explicit Dialog(QWidget *parent = nullptr);
     ~Dialog() override;
 
+    // Fits the window into available, as the constructor does into its screen's: spacing
+    // gives way first, then the title, never the fields or their texts.
+    void fitInto(const QRect &available);
+
 signals:
     void showmain();
 
@@ -34,6 +39,7 @@ private:
     static QVariantMap signInRequest(const QString &userName, const QString &password);
     static QString signInProblem(const ErrorInfo &failure, const QVariantMap &reply);
     void openTaskWindow(const QString &userId);
+    bool giveWay();
 
     std::unique_ptr<Ui::Dialog> ui;
 };

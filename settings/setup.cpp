@@ -2,6 +2,7 @@
 #include "ui_setup.h"
 
 #include "core/busycall.h"
+#include "core/windowfit.h"
 #include "service/httptransfer.h"
 #include "service/setting.h"
 
@@ -16,6 +17,7 @@ setup::setup(QWidget *parent)
     ui->setupUi(this);
     // The form's size is the one drawn at 100 %; larger fonts need more room than that.
     resize(size().expandedTo(sizeHint()));
+    WindowFit::fit(this);
     ui->ownerBtn->setChecked(true);
     // The task window keeps no pointer to its forms, so a closed form would otherwise stay
     // in memory until the program ends.

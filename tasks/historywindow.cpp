@@ -2,6 +2,7 @@
 #include "ui_historywindow.h"
 
 #include "core/offthread.h"
+#include "core/windowfit.h"
 #include "history/fetchhistory.h"
 #include "history/historyconnection.h"
 #include "history/historycsv.h"
@@ -19,6 +20,10 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScopeGuard>
+#include <QScrollBar>
+#include <QSqlQuery>
+#include <QTimer>
 
 #include <algorithm>
 #include <limits>
@@ -26,6 +31,9 @@
 namespace {
 
 bool ncIntegerIsUnit = false;
+// A look at the newest entry's id is cheap; a file watcher on the database misses writes
+// on some systems.
+constexpr int followIntervalMs = 500;
 
 } // namespace
 
@@ -44,6 +52,11 @@ HistoryWindow::HistoryWindow(const QString &historyFolder, QWidget *parent)
     connect(ui->taskEdit, &QLineEdit::textChanged, this, &HistoryWindow::reload);
     connect(ui->dayEdit, &QDateEdit::dateChanged, this, &HistoryWindow::reload);
     reload();
+    WindowFit::fit(this);
+    auto *follow = new QTimer(this);
+    follow->setInterval(followIntervalMs);
+    connect(follow, &QTimer::timeout, this, &HistoryWindow::followHistory);
+    follow->start();
 }
 
 HistoryWindow::~HistoryWindow()
@@ -95,13 +108,54 @@ bool HistoryWindow::ensureConnection()
     return false;
 }
 
+void HistoryWindow::followHistory()
+{
+    if (isVisible() && m_connection && m_connection->isOpen() && newestId() != m_newestId)
+        reload();
+}
+
+qint64 HistoryWindow::newestId() const
+{
+    QSqlQuery query(m_connection->database());
+    if (!query.exec(QStringLiteral("SELECT MAX(id) FROM fetch")) || !query.next())
+        return m_newestId;
+    return query.value(0).toLongLong();
+}
+
+QSet<qint64> HistoryWindow::selectedIds() const
+{
+    QSet<qint64> ids;
+    if (!ui->table->selectionModel())
+        return ids;
+    for (const QModelIndex &index : ui->table->selectionModel()->selectedRows())
+        ids.insert(m_model->entryId(index.row()));
+    return ids;
+}
+
+// Only the rows fetched so far are looked at: a selection is among the rows seen.
+void HistoryWindow::reselect(const QSet<qint64> &ids)
+{
+    for (int row = 0; row < m_model->rowCount() && !ids.isEmpty(); ++row) {
+        if (ids.contains(m_model->entryId(row)))
+            ui->table->selectionModel()->select(
+                m_model->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+}
+
 void HistoryWindow::reload()
 {
+    const QSet<qint64> selected = selectedIds();
+    const int scrolled = ui->table->verticalScrollBar()->value();
+    const auto keepView = qScopeGuard([this, selected, scrolled] {
+        reselect(selected);
+        ui->table->verticalScrollBar()->setValue(scrolled);
+    });
     if (!ensureConnection() || !m_model->load(m_connection->database(), filter())) {
         m_model->clear();
         showStatus(QStringLiteral("下载记录暂不可用"));
     } else {
         showStatus(QString());
+        m_newestId = newestId();
     }
     ui->table->setColumnHidden(HistoryModel::IdColumn, true);
     for (int column = HistoryModel::KeptColumn; column < HistoryModel::ColumnCount; ++column)

@@ -5,6 +5,7 @@
 #include "history/nccompare.h"
 
 #include <QDate>
+#include <QSet>
 #include <QString>
 #include <QWidget>
 
@@ -21,7 +22,8 @@ class HistoryWindow;
 // by task. An entry whose fetch replaced a version that is still kept can put that version
 // back ("恢复此版本"); an NC entry's version can be compared with the one in place, or two
 // entries' versions of the same task with each other ("比较"); the filtered entries can be exported to a CSV
-// file ("导出"). The window deletes itself when closed.
+// file ("导出"). Entries made while the window is open show within a second, the selection
+// and the scroll position kept. The window deletes itself when closed.
 class HistoryWindow : public QWidget
 {
     Q_OBJECT
@@ -57,8 +59,12 @@ private slots:
     void on_dayCheck_toggled(bool checked);
     void copySha256();
     void updateButtons();
+    void followHistory();
 
 private:
+    qint64 newestId() const;
+    QSet<qint64> selectedIds() const;
+    void reselect(const QSet<qint64> &ids);
     int selectedRow() const;
     bool ensureConnection();
     QString versionText(const QString &kind, const QString &task, qint64 beforeId);
@@ -73,6 +79,7 @@ private:
     QString m_uid;
     std::unique_ptr<HistoryConnection> m_connection;
     HistoryModel *m_model;
+    qint64 m_newestId = -1;
 };
 
 #endif // HISTORYWINDOW_H

@@ -3,6 +3,7 @@
 
 #include "core/busycall.h"
 #include "core/tracelog.h"
+#include "core/windowfit.h"
 #include "service/httptransfer.h"
 #include "service/network.h"
 #include "service/safefilename.h"
@@ -67,6 +68,7 @@ Information::Information(QWidget *parent)
     datePick->setSingleShot(true);
     datePick->setInterval(datePickDelayMs);
     connect(datePick, SIGNAL(timeout()), this, SLOT(loadPickedDate()));
+    WindowFit::fit(this);
 }
 
 Information::~Information() = default;

@@ -1,5 +1,7 @@
 #include "tasks/nccomparewindow.h"
 
+#include "core/windowfit.h"
+
 #include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QLabel>
@@ -67,6 +69,7 @@ NcCompareWindow::NcCompareWindow(
         m_files->addItem(fileText(file));
     connect(m_files, &QListWidget::currentRowChanged, this, &NcCompareWindow::showFile);
     m_files->setCurrentRow(m_result.files.isEmpty() ? -1 : 0);
+    WindowFit::fit(this);
 }
 
 QString NcCompareWindow::summary() const

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -32,6 +33,7 @@ private slots:
     void reopensOnceAvailable();
     void compareFindsTheVersions_data();
     void compareFindsTheVersions();
+    void followsNewEntries();
 
 private:
     HistoryEntry add(
@@ -266,6 +268,24 @@ void tst_HistoryWindow::compareFindsTheVersions()
     const auto *result = window.findChild<NcCompareWindow *>();
     const QString said = result ? result->summary() : closer.seen.join(' ');
     QVERIFY2(said.contains(shown), qPrintable(said));
+}
+
+// An entry made while the window is open shows, the selected one stays selected.
+void tst_HistoryWindow::followsNewEntries()
+{
+    HistoryWindow window(folder());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *table = window.findChild<QTableView *>("table");
+    table->selectRow(1);
+    const qint64 selected = window.model()->entryId(1);
+
+    add("2026-03-03T08:00:00", "T-3", QString(64, '5'));
+    QTRY_COMPARE_WITH_TIMEOUT(window.model()->rowCount(), 4, 1500);
+    QCOMPARE(window.model()->index(0, HistoryModel::TaskColumn).data().toString(), QString("T-3"));
+    const QModelIndexList rows = table->selectionModel()->selectedRows();
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(window.model()->entryId(rows.first().row()), selected);
 }
 
 QTEST_MAIN(tst_HistoryWindow)

@@ -1,5 +1,6 @@
 #include "app/dialog.h"
 #include "app/display.h"
+#include "core/windowfit.h"
 #include "settings/setup.h"
 #include "tasks/information.h"
 
@@ -32,6 +33,7 @@ private slots:
 
 private:
     static std::unique_ptr<QWidget> makeForm(const QString &form);
+    static void fitInto(QWidget *window, const QRect &room);
     static QStringList cutTexts(QWidget *form);
     static QString labelCut(QLabel *label);
     static QString buttonCut(QAbstractButton *button);
@@ -55,20 +57,44 @@ std::unique_ptr<QWidget> tst_TextFit::makeForm(const QString &form)
     return std::make_unique<setup>();
 }
 
+void tst_TextFit::fitInto(QWidget *window, const QRect &room)
+{
+    if (auto *dialog = qobject_cast<Dialog *>(window))
+        dialog->fitInto(room);
+    else
+        WindowFit::fitInto(window, room);
+}
+
+// The available geometry of a 1024 x 768 panel at 100 % and of a 1366 x 768 one at 125 %,
+// in logical pixels, less a task bar; the offscreen screen itself is 800 x 600.
 void tst_TextFit::textsFit_data()
 {
     QTest::addColumn<QString>("form");
-    QTest::newRow("sign-in") << QStringLiteral("sign-in");
-    QTest::newRow("tasks") << QStringLiteral("tasks");
-    QTest::newRow("settings") << QStringLiteral("settings");
+    QTest::addColumn<QRect>("room");
+    const QList<QPair<const char *, QRect>> rooms { { "its screen", QRect() },
+        { "1024x768 at 100 %", QRect(0, 0, 1024, 728) }, { "1366x768 at 125 %", QRect(0, 0, 1093, 582) } };
+    for (const char *form : { "sign-in", "tasks", "settings" }) {
+        for (const auto &room : rooms)
+            QTest::addRow("%s on %s", form, room.first) << QString::fromLatin1(form) << room.second;
+    }
 }
 
+// A window fits its room unless its texts need more.
 void tst_TextFit::textsFit()
 {
     QFETCH(QString, form);
+    QFETCH(QRect, room);
     const std::unique_ptr<QWidget> window = makeForm(form);
+    if (room.isValid())
+        fitInto(window.get(), room);
+    else
+        room = window->screen()->availableGeometry();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    const QSize needed = window->minimumSizeHint();
+    if (needed.width() <= room.width() && needed.height() <= room.height())
+        QVERIFY2(window->width() <= room.width() && window->height() <= room.height(),
+            qPrintable(QStringLiteral("%1x%2").arg(window->width()).arg(window->height())));
 
     const QStringList cut = cutTexts(window.get());
     QVERIFY2(cut.isEmpty(), qPrintable(QStringLiteral("%1 cut: %2").arg(cut.size()).arg(cut.join("; "))));
@@ -119,10 +145,12 @@ QString tst_TextFit::labelCut(QLabel *label)
         document.setDefaultFont(label->font());
         document.setDocumentMargin(0);
         document.setHtml(text);
-        need = QSize(qCeil(document.idealWidth()), qCeil(document.size().height()));
+        need = QSize(qCeil(document.idealWidth()),
+            qMax(qCeil(document.size().height()),
+                WindowFit::textHeight(label->font(), document.toPlainText())));
     } else {
-        const QFontMetrics metrics(label->font());
-        need = QSize(metrics.horizontalAdvance(text), metrics.height());
+        need = QSize(
+            QFontMetrics(label->font()).horizontalAdvance(text), WindowFit::textHeight(label->font(), text));
     }
     return describe(label->objectName(), text, need, room.size());
 }
@@ -136,7 +164,10 @@ QString tst_TextFit::buttonCut(QAbstractButton *button)
     option.initFrom(button);
     option.text = text;
     QStyle *style = button->style();
-    const QSize textSize = QFontMetrics(button->font()).size(Qt::TextShowMnemonic, text);
+    // The text's bounding box can be lower than the line of the font that draws it.
+    const QFontMetrics metrics(button->font());
+    const QSize textSize = metrics.size(Qt::TextShowMnemonic, text)
+                               .expandedTo(QSize(0, WindowFit::textHeight(button->font(), text)));
     if (auto *push = qobject_cast<QPushButton *>(button)) {
         // A push button's bevel around the text is the style's to size.
         if (push->autoDefault() || push->isDefault())
