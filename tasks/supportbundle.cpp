@@ -188,6 +188,7 @@ bool SupportBundle::write(const QString &fileName)
     m_entries.clear();
     m_missing.clear();
     m_secretLines = 0;
+    m_error.clear();
     gather();
     keepWithinLimit();
     m_entries.prepend(readme());
