@@ -5,6 +5,7 @@
 #include "app/historyverifycommand.h"
 #include "app/logfile.h"
 #include "app/nccomparecommand.h"
+#include "app/supportbundlecommand.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -23,6 +24,7 @@ const Command commands[] = {
     { &HistoryExportCommand::options, &HistoryExportCommand::run },
     { &HistoryVerifyCommand::options, &HistoryVerifyCommand::run },
     { &NcCompareCommand::options, &NcCompareCommand::run },
+    { &SupportBundleCommand::options, &SupportBundleCommand::run },
 };
 
 // The options QGuiApplication, QApplication and the platform plugins read themselves.

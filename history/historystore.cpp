@@ -245,6 +245,28 @@ bool HistoryStore::forEach(const Filter &filter, const std::function<void(const 
     return true;
 }
 
+bool HistoryStore::newest(int count, QList<HistoryEntry> &found)
+{
+    m_error.clear();
+    found.clear();
+    HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
+    if (!connection.isOpen())
+        return fail(QStringLiteral("open"), connection.errorString());
+    QVariantList values;
+    QSqlQuery query(connection.database());
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT %1 FROM fetch %2 ORDER BY id DESC LIMIT ?")
+                      .arg(listColumns, whereClause(Filter(), values)));
+    query.addBindValue(count);
+    if (!query.exec())
+        return fail(QStringLiteral("read"), query.lastError().text());
+    while (query.next())
+        found.prepend(fromQuery(query));
+    if (query.lastError().isValid())
+        return fail(QStringLiteral("read"), query.lastError().text());
+    return true;
+}
+
 // Times are stored as UTC texts of one length, which sort as they read; a day is the
 // operator's local day. A start row that has been completed is left out: its completion
 // stands for the whole fetch.

@@ -63,6 +63,9 @@ public:
     bool head(QString &chain);
     // Calls visit with each entry the filter lets through, oldest first.
     bool forEach(const Filter &filter, const std::function<void(const HistoryEntry &)> &visit);
+    // The newest count entries a listing shows, oldest first: the end of forEach without
+    // reading the rest.
+    bool newest(int count, QList<HistoryEntry> &found);
 
     // The WHERE clause for filter, with its values to bind in order. It leaves out the start
     // rows of fetches that have completed, so that every fetch is one row.

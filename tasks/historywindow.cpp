@@ -1,15 +1,18 @@
 #include "tasks/historywindow.h"
 #include "ui_historywindow.h"
 
+#include "core/busycall.h"
 #include "core/offthread.h"
 #include "core/windowfit.h"
 #include "history/fetchhistory.h"
 #include "history/historyconnection.h"
 #include "history/historycsv.h"
 #include "service/httptransfer.h"
+#include "service/network.h"
 #include "tasks/historymodel.h"
 #include "tasks/nccomparewindow.h"
 #include "tasks/statustext.h"
+#include "tasks/supportbundle.h"
 #include "tasks/taskslog.h"
 
 #include <QApplication>
@@ -19,6 +22,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QMutexLocker>
 #include <QPointer>
 #include <QScopeGuard>
 #include <QScrollBar>
@@ -274,6 +278,48 @@ bool HistoryWindow::exportTo(const QString &fileName)
     }
     if (alive)
         showStatus(tr("已导出 %1 条记录到 %2").arg(count).arg(QDir::toNativeSeparators(fileName)));
+    return true;
+}
+
+void HistoryWindow::on_bundleBtn_clicked()
+{
+    const QString suggested = QDir::homePath() + QStringLiteral("/诊断包-")
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) + QStringLiteral(".zip");
+    const QString fileName
+        = QFileDialog::getSaveFileName(this, tr("诊断包"), suggested, tr("ZIP 文件 (*.zip)"));
+    if (!fileName.isEmpty())
+        writeSupportBundle(fileName);
+}
+
+// The button stays disabled while the bundle is written; the window may be gone by then.
+bool HistoryWindow::writeSupportBundle(const QString &fileName)
+{
+    Network *network = Network::getInstance("defalut");
+    QString root;
+    {
+        QMutexLocker locker(&network->mutex);
+        root = network->rootUrl;
+    }
+    SupportBundle::Sources sources = SupportBundle::Sources::besideProgram(root);
+    sources.historyFolder = m_folder;
+    QString error;
+    BusyCall busy(this, ui->bundleBtn);
+    const bool written = busy.run([&] {
+        return OffThread::run([sources, fileName, &error] {
+            SupportBundle bundle(sources);
+            const bool done = bundle.write(fileName);
+            error = bundle.errorString();
+            return done;
+        });
+    });
+    if (!written) {
+        qCWarning(tasksLog).noquote() << "support bundle failed:" << error;
+        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("诊断包写入失败"));
+        return false;
+    }
+    qCInfo(tasksLog).noquote() << "support bundle written to" << QDir::toNativeSeparators(fileName);
+    if (busy.windowAlive())
+        showStatus(tr("诊断包已保存到 %1").arg(QDir::toNativeSeparators(fileName)));
     return true;
 }
 

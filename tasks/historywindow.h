@@ -22,8 +22,9 @@ class HistoryWindow;
 // by task. An entry whose fetch replaced a version that is still kept can put that version
 // back ("恢复此版本"); an NC entry's version can be compared with the one in place, or two
 // entries' versions of the same task with each other ("比较"); the filtered entries can be exported to a CSV
-// file ("导出"). Entries made while the window is open show within a second, the selection
-// and the scroll position kept. The window deletes itself when closed.
+// file ("导出"), and a support bundle written for a technician ("诊断包"). Entries made while
+// the window is open show within a second, the selection and the scroll position kept. The
+// window deletes itself when closed.
 class HistoryWindow : public QWidget
 {
     Q_OBJECT
@@ -41,6 +42,9 @@ public:
 
     // Writes the filtered entries to fileName; false (and a message) when it cannot.
     bool exportTo(const QString &fileName);
+    // Writes the support bundle of the program's folder and this window's history to fileName
+    // off the GUI thread; false (and a message) when it cannot.
+    bool writeSupportBundle(const QString &fileName);
     // Puts back the version replaced by the entry in row, after the operator confirms.
     void restoreRow(int row);
     // Shows how the version the entry in one row put in place differs from the one in place,
@@ -55,6 +59,7 @@ public slots:
 private slots:
     void on_restoreBtn_clicked();
     void on_exportBtn_clicked();
+    void on_bundleBtn_clicked();
     void on_compareBtn_clicked();
     void on_dayCheck_toggled(bool checked);
     void copySha256();

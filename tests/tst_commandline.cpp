@@ -44,6 +44,12 @@ void tst_CommandLine::answers_data()
     QTest::newRow("a failed export says why in one line")
         << QStringList { "-platform", "offscreen", "--export-history", "<out>" } << false << 1 << ""
         << "no history";
+    QTest::newRow("a support bundle says where it went")
+        << QStringList { "--support-bundle", "<out>.zip" } << true << 0 << "support bundle written to"
+        << "";
+    QTest::newRow("a support bundle that cannot be saved says why in one line")
+        << QStringList { "--support-bundle", "<out>/none/bundle.zip" } << false << 1 << ""
+        << "cannot write";
 }
 
 void tst_CommandLine::answers()

@@ -30,6 +30,7 @@ private slots:
     void outcomeInWords_data();
     void outcomeInWords();
     void closedDuringExport();
+    void supportBundleSaysWhereItWent();
     void reopensOnceAvailable();
     void compareFindsTheVersions_data();
     void compareFindsTheVersions();
@@ -199,6 +200,16 @@ void tst_HistoryWindow::closedDuringExport()
     QVERIFY(window->exportTo(csv));
     QVERIFY(!window);
     QCOMPARE(TestFiles::read(csv).count("\r\n"), 5);
+}
+
+void tst_HistoryWindow::supportBundleSaysWhereItWent()
+{
+    HistoryWindow window(folder());
+    const QString zip = m_dir->filePath("bundle.zip");
+    QVERIFY(window.writeSupportBundle(zip));
+    QVERIFY(QFileInfo(zip).size() > 0);
+    QCOMPARE(
+        window.findChild<QLabel *>("statusLbl")->text(), "诊断包已保存到 " + QDir::toNativeSeparators(zip));
 }
 
 // A history file that cannot be opened (here a folder in its place) is opened again at the
