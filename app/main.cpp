@@ -4,12 +4,15 @@
 #include "app/logfile.h"
 #include "app/serverconfig.h"
 #include "app/tlstrust.h"
+#include "credentials/rememberpwd.h"
 #include "history/startuprecovery.h"
 #include "service/network.h"
 #include "tasks/historywindow.h"
+#include "tasks/supportbundle.h"
 
 #include <QApplication>
 #include <QDebug>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -25,6 +28,13 @@ int main(int argc, char *argv[])
     const EmbeddedResources resources;
     const QString programDir = ServerConfig::executableDir(argc > 0 ? argv[0] : nullptr);
     LogFile log(programDir + QStringLiteral("/log/quillet.log"));
+    // The bundle leaves out every line holding a password this PC remembers, the credential
+    // file's too, which only the program itself reads.
+    SupportBundle::setPasswordSource([] {
+        const bool remembered = QFileInfo::exists(QCoreApplication::applicationDirPath() + "/logMsg.ini");
+        return remembered ? QStringList { RememberPwd().loadPwd().value("password").toString() }
+                          : QStringList();
+    });
     CommandLine commandLine(argc, argv);
     if (!commandLine.opensWindow())
         return commandLine.run(log);

@@ -2,7 +2,6 @@
 
 #include "core/diskspace.h"
 #include "core/hiddenfile.h"
-#include "credentials/rememberpwd.h"
 #include "history/historyconnection.h"
 #include "history/historycsv.h"
 #include "history/historystore.h"
@@ -159,11 +158,26 @@ QString SupportBundle::errorString() const
     return m_error;
 }
 
+namespace {
+
+std::function<QStringList()> &passwordSource()
+{
+    static std::function<QStringList()> source;
+    return source;
+}
+
+} // namespace
+
+void SupportBundle::setPasswordSource(const std::function<QStringList()> &source)
+{
+    passwordSource() = source;
+}
+
 QStringList SupportBundle::rememberedPasswords()
 {
     QStringList passwords { Setting().value(QStringLiteral("password"), QString()).toString() };
-    if (QFileInfo::exists(QCoreApplication::applicationDirPath() + QStringLiteral("/logMsg.ini")))
-        passwords << RememberPwd().loadPwd().value(QStringLiteral("password")).toString();
+    if (passwordSource())
+        passwords << passwordSource()();
     passwords.removeAll(QString());
     return passwords;
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The one zip a technician asks for when something went wrong on a PC. What goes in is a fixed
 // list, each entry built here as text: the log files, quillet.ini without its password and
 // secret keys, what the program and the system are, the clock, the free space, what the
@@ -41,8 +43,10 @@ public:
     bool write(const QString &fileName);
     QString errorString() const;
 
-    // The passwords this PC remembers: the sign-in window's and the credential file's.
+    // The passwords this PC remembers: the settings' own, and those the passwordSource set by
+    // the program (which knows the credential file) returns.
     static QStringList rememberedPasswords();
+    static void setPasswordSource(const std::function<QStringList()> &source);
     // text with every address stripped of its user info, query and fragment, and every
     // sign-in path of its password digest.
     static QString scrubbed(const QString &text);
