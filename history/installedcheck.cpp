@@ -1,13 +1,17 @@
 #include "history/installedcheck.h"
 
 #include "history/filedigest.h"
+#include "history/historyconnection.h"
 #include "history/historystore.h"
+#include "history/versionkeeper.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QHash>
 #include <QMetaEnum>
+#include <QSqlError>
+#include <QSqlQuery>
 
 #include <algorithm>
 #include <limits>
@@ -62,6 +66,73 @@ InstalledCheck::Result InstalledCheck::check(const QString &kind, const QString 
         return Result::NotRecorded;
     m_differences = compare(kind, path, m_version.sha256, rows);
     return m_differences.isEmpty() ? Result::Unchanged : Result::Changed;
+}
+
+// The history is read first and closed again before any file is: hashing every task's
+// files takes a while, and nothing should hold the history meanwhile.
+bool InstalledCheck::checkEveryTask(QList<TaskCheck> &checks)
+{
+    checks.clear();
+    QList<HistoryEntry> versions;
+    QHash<qint64, QList<HistoryFile>> rows;
+    if (!readVersionsInPlace(checks, versions, rows))
+        return false;
+    for (int i = 0; i < checks.size(); ++i) {
+        const HistoryEntry &version = versions.at(i);
+        const QList<HistoryFile> files = rows.value(version.id);
+        TaskCheck &task = checks[i];
+        if (task.kind == QLatin1String("pdf") ? version.sha256.isEmpty() : files.isEmpty())
+            continue;
+        task.differences = compare(task.kind, task.target, version.sha256, files);
+        task.result = task.differences.isEmpty() ? Result::Unchanged : Result::Changed;
+    }
+    return true;
+}
+
+// The newest row that put a version of each task's NC program or PDF in place, as
+// HistoryStore::lastInstalled() finds it for one task, and the file rows of each.
+bool InstalledCheck::readVersionsInPlace(
+    QList<TaskCheck> &checks, QList<HistoryEntry> &versions, QHash<qint64, QList<HistoryFile>> &rows)
+{
+    m_error.clear();
+    HistoryConnection connection(m_folder, QStringLiteral("check"));
+    if (!connection.isOpen()) {
+        m_error = connection.errorString();
+        return false;
+    }
+    const QString inPlace = QStringLiteral("SELECT MAX(id) FROM fetch WHERE ok = 1 AND action IN (?, ?) "
+                                           "AND kind IN ('nc', 'pdf') GROUP BY task, kind");
+    QSqlQuery query(connection.database());
+    query.setForwardOnly(true);
+    const QVariantList actions { QString::fromLatin1(HistoryEntry::fetchAction),
+        QString::fromLatin1(HistoryEntry::restoreAction) };
+    query.prepare(QStringLiteral("SELECT %1 FROM fetch WHERE id IN (%2) ORDER BY task, kind")
+                      .arg(HistoryStore::listColumns, inPlace));
+    for (const QVariant &action : actions)
+        query.addBindValue(action);
+    if (!query.exec()) {
+        m_error = query.lastError().text();
+        return false;
+    }
+    while (query.next()) {
+        const HistoryEntry version = HistoryStore::fromQuery(query);
+        if (!VersionKeeper::isUsableTask(version.task))
+            continue;
+        versions << version;
+        checks << TaskCheck { version.task, version.kind, version.target, Result::NotRecorded, {} };
+    }
+    query.prepare(QStringLiteral("SELECT fetch_id, path, size, sha256 FROM fetch_file WHERE fetch_id IN (%1)")
+                      .arg(inPlace));
+    for (const QVariant &action : actions)
+        query.addBindValue(action);
+    if (!query.exec()) {
+        m_error = query.lastError().text();
+        return false;
+    }
+    while (query.next())
+        rows[query.value(0).toLongLong()] << HistoryFile { query.value(1).toString(),
+            query.value(2).toLongLong(), query.value(3).toString() };
+    return true;
 }
 
 const InstalledCheck::Differences &InstalledCheck::differences() const

@@ -3,6 +3,7 @@
 
 #include "history/historyentry.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -45,12 +46,25 @@ public:
         QString summary() const;
     };
 
+    // One task's file or folder in a check of every task.
+    struct TaskCheck
+    {
+        QString task;
+        QString kind;
+        QString target; // where the version in place was put
+        Result result = Result::NotRecorded;
+        Differences differences;
+    };
+
     explicit InstalledCheck(const QString &historyFolder);
 
     // Compares path, the task's NC folder (kind "nc") or label PDF (kind "pdf"), with the
     // version of the task in place.
     Result check(const QString &kind, const QString &task, const QString &path);
     const Differences &differences() const;
+    // Checks every task's NC folder and label PDF where its version in place was put, by task
+    // and kind; false when the history cannot be read (lastError() says why).
+    bool checkEveryTask(QList<TaskCheck> &checks);
     // The entry of the version compared with.
     const HistoryEntry &version() const;
     QString lastError() const;
@@ -64,6 +78,8 @@ public:
     static QString resultName(Result result);
 
 private:
+    bool readVersionsInPlace(
+        QList<TaskCheck> &checks, QList<HistoryEntry> &versions, QHash<qint64, QList<HistoryFile>> &rows);
     static Differences compareFile(const QString &path, const QString &sha256);
     static Differences compareFolder(const QString &folder, const QList<HistoryFile> &rows);
 
