@@ -32,6 +32,7 @@ private slots:
     void reopensOnceAvailable();
     void compareFindsTheVersions_data();
     void compareFindsTheVersions();
+    void checkListsWhatDiffers();
 
 private:
     HistoryEntry add(
@@ -266,6 +267,19 @@ void tst_HistoryWindow::compareFindsTheVersions()
     const auto *result = window.findChild<NcCompareWindow *>();
     const QString said = result ? result->summary() : closer.seen.join(' ');
     QVERIFY2(said.contains(shown), qPrintable(said));
+}
+
+// T-1's PDF is gone, T-2's is as fetched; the check is recorded and shown in words.
+void tst_HistoryWindow::checkListsWhatDiffers()
+{
+    QVERIFY(TestFiles::write(m_dir->filePath("pdf/T-2.pdf"), "older"));
+    HistoryWindow window(folder());
+    MessageBoxCloser closer;
+    window.checkEveryTask();
+    QCOMPARE(
+        closer.seen, QStringList { "warning|以下文件在下载后被改动：\n任务 T-1 的PDF：T-1.pdf（已删除）" });
+    QCOMPARE(window.model()->index(0, HistoryModel::OutcomeColumn).data().toString(),
+        QString("校验全部任务：有文件在下载后被改动"));
 }
 
 QTEST_MAIN(tst_HistoryWindow)
