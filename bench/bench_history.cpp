@@ -1,9 +1,13 @@
 // What the fetch history costs: the time a 1 MB fetch gains for its history entry and the
 // move of the version it replaces, against the same fetch as it was made before (download,
 // then the unpack attempt), both from the simulator in the same run; the history window
-// with 100,000 entries (open with the first page shown, filter by a task); and
-// "quillet --export-history" of those 100,000 entries, run as the program itself.
+// with 100,000 entries (open with the first page shown, filter by a task); what the hash
+// chain adds to a fetch's row in that history (reading the head, encoding the row and its
+// files, hashing); and "quillet --export-history" and "quillet --verify-history" of those
+// 100,000 entries, run as the program itself.
 
+#include "history/historychain.h"
+#include "history/historyconnection.h"
 #include "history/historystore.h"
 #include "rest/krestservice.h"
 #include "service/archiveunpacker.h"
@@ -17,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -25,6 +30,8 @@
 static constexpr int fetchRuns = 41;
 static constexpr int entryCount = 100000;
 static constexpr int taskCount = 1000;
+static constexpr int chainRuns = 101;
+static constexpr int chainFiles = 20;
 
 static void dropDebugLine(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
@@ -130,7 +137,63 @@ static void benchWindow(const QString &folder)
         entryCount, median(filter));
 }
 
-static void benchExport(const QString &work)
+// The chain's part of writing a fetch's row: inside the transaction that would insert it,
+// the head is read and the row with its files encoded and hashed; then the transaction is
+// rolled back, so every run meets the same history.
+static void benchChain(const QString &folder)
+{
+    HistoryEntry entry;
+    entry.time = QDateTime::currentDateTime();
+    entry.action = QStringLiteral("fetch");
+    entry.task = QStringLiteral("T-7");
+    entry.kind = QStringLiteral("nc");
+    entry.target = QStringLiteral("C:/Quillet/nc/T-7");
+    entry.sha256 = QString(64, QLatin1Char('a'));
+    for (int i = 0; i < chainFiles; ++i)
+        entry.files << HistoryFile { QStringLiteral("O%1.nc").arg(i), 50000, QString(64, QLatin1Char('b')) };
+    HistoryConnection connection(folder);
+    QSqlDatabase db = connection.database();
+    QList<double> times;
+    for (int run = 0; run < chainRuns; ++run) {
+        QSqlQuery begin(db);
+        begin.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        QElapsedTimer timer;
+        timer.start();
+        HistoryChain::Head head;
+        QSqlError error;
+        HistoryChain::readHead(db, head, error);
+        QList<QVariantList> files;
+        for (const QVariantList &file : HistoryStore::fileValues(entry))
+            files << (QVariantList { head.lastId + 1 } + file);
+        const QByteArray chain = HistoryChain::link(head.chain,
+            HistoryChain::encode(QVariantList { head.lastId + 1 } + HistoryStore::rowValues(entry), files));
+        times << msSince(timer);
+        db.rollback();
+        if (chain.size() != 32 || error.isValid())
+            std::fprintf(stderr, "chain not computed: %s\n", qPrintable(error.text()));
+    }
+    std::printf("hash chain, a fetch's row with %d files in a history of %d entries: %.3f ms (median of %d; "
+                "target <= 1 ms)\n",
+        chainFiles, entryCount, median(times), chainRuns);
+}
+
+static void benchVerify(const QString &program)
+{
+    QList<double> times;
+    for (int run = 0; run < 3; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        const int code = QProcess::execute(program, { QStringLiteral("--verify-history") });
+        times << msSince(timer);
+        if (code != 0)
+            std::fprintf(stderr, "verify-history exited %d\n", code);
+    }
+    std::printf("quillet --verify-history, %d entries, no kept versions: %.0f ms (median of 3, process start "
+                "included; target <= 3000 ms)\n",
+        entryCount, median(times));
+}
+
+static void benchCommands(const QString &work)
 {
     const QString program = QStringLiteral(QUILLET_PROGRAM);
     const QString history = QFileInfo(program).absolutePath() + QStringLiteral("/history");
@@ -150,10 +213,11 @@ static void benchExport(const QString &work)
         if (code != 0)
             std::fprintf(stderr, "export failed with %d\n", code);
     }
-    QDir(history).removeRecursively();
     std::printf("quillet --export-history, %d entries: %.0f ms, %.1f MB written (median of 3, process start "
                 "included; target <= 2000 ms)\n",
         entryCount, median(times), QFileInfo(work + QStringLiteral("/export.csv")).size() / 1e6);
+    benchVerify(program);
+    QDir(history).removeRecursively();
 }
 
 int main(int argc, char *argv[])
@@ -165,6 +229,7 @@ int main(int argc, char *argv[])
     if (!fillHistory(work.path() + QStringLiteral("/window")))
         return 1;
     benchWindow(work.path() + QStringLiteral("/window"));
-    benchExport(work.path());
+    benchChain(work.path() + QStringLiteral("/window"));
+    benchCommands(work.path());
     return 0;
 }

@@ -28,6 +28,9 @@ struct HistoryEntry
     // Something an interrupted fetch or restore left beside the task files, moved into the
     // history at start-up.
     static constexpr const char *recoverAction = "recover";
+    // A check of a task's files against the version in place, before they were opened or for
+    // every task at once, with what the operator chose.
+    static constexpr const char *checkAction = "check";
     // The row that marks where the hash chain began: the rows before it were chained by the
     // upgrade that wrote it, not as they were written.
     static constexpr const char *chainAction = "chain";

@@ -168,7 +168,7 @@ bool HistoryStore::installed(
 
 bool HistoryStore::files(qint64 id, QList<HistoryFile> &found)
 {
-    HistoryConnection connection(m_folder);
+    HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
     if (!connection.isOpen())
         return fail(QStringLiteral("open"), connection.errorString());
     QSqlQuery query(connection.database());
@@ -189,7 +189,7 @@ bool HistoryStore::files(qint64 id, QList<HistoryFile> &found)
 // A name pruned once may be given again; the newest row that set it aside counts.
 bool HistoryStore::keptSequence(QHash<QString, qint64> &sequence)
 {
-    HistoryConnection connection(m_folder);
+    HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
     if (!connection.isOpen())
         return fail(QStringLiteral("open"), connection.errorString());
     QSqlQuery query(connection.database());
@@ -207,7 +207,7 @@ bool HistoryStore::keptSequence(QHash<QString, qint64> &sequence)
 
 bool HistoryStore::unfinished(QList<HistoryEntry> &starts)
 {
-    HistoryConnection connection(m_folder);
+    HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
     if (!connection.isOpen())
         return fail(QStringLiteral("open"), connection.errorString());
     QSqlQuery query(connection.database());

@@ -2,7 +2,11 @@
 
 #include "history/historychain.h"
 #include "history/historyconnection.h"
+#include "history/historyentry.h"
+#include "history/installedcheck.h"
+#include "history/versionkeeper.h"
 
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -21,7 +25,7 @@ HistoryVerifier::Result HistoryVerifier::verify(const QString &expectedHead)
     }
     const QByteArray expected = HistoryChain::fromText(expectedHead);
     bool expectedFound = false;
-    if (!walk(connection.database(), expected, expectedFound))
+    if (!walk(connection.database(), expected, expectedFound) || !checkKept(connection.database()))
         return Result::CannotCheck;
     if (!expected.isEmpty() && !expectedFound)
         m_findings << QStringLiteral("the exported head %1 is no longer in the chain: rows were deleted or "
@@ -75,5 +79,72 @@ bool HistoryVerifier::walk(QSqlDatabase db, const QByteArray &expected, bool &ex
         previous = stored;
     }
     m_head = HistoryChain::toText(previous);
+    return true;
+}
+
+// The version a row set aside is the one in place before it started, as a restore checks it;
+// of the rows naming a kept path the newest counts, since a pruned name may be given again.
+// A version no longer on disk has been pruned.
+bool HistoryVerifier::checkKept(QSqlDatabase db)
+{
+    QSqlQuery kept(db);
+    kept.setForwardOnly(true);
+    kept.prepare(QStringLiteral("SELECT id, time, kind, task, kept_path, start_id FROM fetch WHERE id IN "
+                                "(SELECT MAX(id) FROM fetch WHERE kept_path <> '' AND action <> ? "
+                                "GROUP BY kept_path) ORDER BY id"));
+    kept.addBindValue(QString::fromLatin1(HistoryEntry::pruneAction));
+    QSqlQuery installed(db);
+    installed.prepare(QStringLiteral("SELECT id, sha256 FROM fetch WHERE task = ? AND kind = ? AND ok = 1 "
+                                     "AND action IN (?, ?) AND id < ? ORDER BY id DESC LIMIT 1"));
+    QSqlQuery files(db);
+    files.prepare(QStringLiteral("SELECT path, size, sha256 FROM fetch_file WHERE fetch_id = ?"));
+    if (!kept.exec()) {
+        m_findings << kept.lastError().text();
+        return false;
+    }
+    while (kept.next()) {
+        if (!keptVersionHolds(installed, files, kept))
+            return false;
+    }
+    return true;
+}
+
+// False only when the history cannot be read; a version that differs is a finding.
+bool HistoryVerifier::keptVersionHolds(QSqlQuery &installed, QSqlQuery &files, const QSqlQuery &kept)
+{
+    const QString path = VersionKeeper(m_folder).absolutePath(kept.value(4).toString());
+    if (!QFileInfo::exists(path))
+        return true;
+    const QString kind = kept.value(2).toString();
+    const qint64 startId = kept.value(5).toLongLong();
+    for (const QVariant &value : QVariantList { kept.value(3), kind,
+             QString::fromLatin1(HistoryEntry::fetchAction), QString::fromLatin1(HistoryEntry::restoreAction),
+             startId > 0 ? startId : kept.value(0).toLongLong() })
+        installed.addBindValue(value);
+    if (!installed.exec()) {
+        m_findings << installed.lastError().text();
+        return false;
+    }
+    if (!installed.next())
+        return true;
+    const QString sha256 = installed.value(1).toString();
+    files.addBindValue(installed.value(0));
+    if (!files.exec()) {
+        m_findings << files.lastError().text();
+        return false;
+    }
+    QList<HistoryFile> rows;
+    while (files.next())
+        rows << HistoryFile { files.value(0).toString(), files.value(1).toLongLong(),
+            files.value(2).toString() };
+    // Without digests there is nothing to check against.
+    if (kind == QLatin1String("pdf") ? sha256.isEmpty() : rows.isEmpty())
+        return true;
+    const InstalledCheck::Differences differences = InstalledCheck::compare(kind, path, sha256, rows);
+    if (!differences.isEmpty())
+        m_findings << QStringLiteral(
+            "the kept version %1 (set aside by row %2, %3) differs from its rows: %4")
+                          .arg(kept.value(4).toString(), kept.value(0).toString(), kept.value(1).toString(),
+                              differences.summary());
     return true;
 }

@@ -5,9 +5,12 @@
 #include <QStringList>
 
 class QSqlDatabase;
+class QSqlQuery;
 
 // Checks the hash chain of a history (HistoryChain), opened read-only: every chained row
 // must follow the one before it, and a head exported earlier must still be in the chain.
+// A row without a chain after the boundary breaks the record too. Then every version kept
+// in the history folder is checked against the digests the history holds for it.
 class HistoryVerifier
 {
 public:
@@ -29,6 +32,8 @@ public:
 
 private:
     bool walk(QSqlDatabase db, const QByteArray &expected, bool &expectedFound);
+    bool checkKept(QSqlDatabase db);
+    bool keptVersionHolds(QSqlQuery &installed, QSqlQuery &files, const QSqlQuery &kept);
 
     QString m_folder;
     QStringList m_findings;

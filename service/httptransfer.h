@@ -36,6 +36,8 @@ public:
     // Who the entries name; the device's name is the one its settings form saved last.
     void setUserId(const QString &uid);
     static QString deviceNameKey();
+    // The device's name as its settings form saved it last.
+    static QString deviceName();
     // The last downloadNcFile, restoreVersion or openLocalPath was recorded; when not,
     // historyProblem() says why.
     bool historyRecorded() const;
@@ -74,7 +76,6 @@ private:
     HistoryEntry newEntry(const char *action) const;
     void recordFetch(FetchHistory &history, qint64 startId, HistoryEntry &entry, const QString &localFile,
         const QString &localPath);
-    static QString deviceName();
     void noteRecorded(bool recorded, const QString &problem);
     QString sendPath(const QString &pathTemplate, const QVariantMap &iDataMap, const QStringList &keys);
     QVariantMap toReplyMap(const QString &reply);

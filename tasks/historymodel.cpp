@@ -1,5 +1,6 @@
 #include "tasks/historymodel.h"
 
+#include "tasks/checkedopen.h"
 #include "tasks/statustext.h"
 #include "tasks/taskslog.h"
 
@@ -18,7 +19,8 @@ const QString listSql = QStringLiteral(
     " task,"
     " CASE kind WHEN 'pdf' THEN 'PDF ' WHEN 'nc' THEN 'NC ' ELSE '' END"
     " || CASE action WHEN 'fetch' THEN '下载' WHEN 'restore' THEN '恢复' WHEN 'open' THEN '打开文件夹'"
-    " WHEN 'prune' THEN '清理旧版本' WHEN 'recover' THEN '启动时整理' ELSE action END,"
+    " WHEN 'prune' THEN '清理旧版本' WHEN 'recover' THEN '启动时整理' WHEN 'check' THEN '校验'"
+    " ELSE action END,"
     " outcome, bytes, sha256, kept_path, action, kind, ok"
     " FROM fetch %2 ORDER BY id DESC");
 
@@ -100,6 +102,11 @@ QString HistoryModel::keptPath(int row) const
     return rawText(row, KeptColumn);
 }
 
+QString HistoryModel::kindName(int row) const
+{
+    return rawText(row, KindNameColumn);
+}
+
 QString HistoryModel::outcomeText(const HistoryEntry &entry)
 {
     if (entry.outcome == QLatin1String(HistoryEntry::startedOutcome))
@@ -115,6 +122,8 @@ QString HistoryModel::outcomeText(const HistoryEntry &entry)
     if (entry.action == QLatin1String(HistoryEntry::recoverAction))
         return entry.ok ? tr("中断时留下的文件，已移到 history\\interrupted")
                         : tr("中断时留下的文件，无法移走");
+    if (entry.action == QLatin1String(HistoryEntry::checkAction))
+        return checkOutcomeText(entry);
     if (entry.action == QLatin1String(HistoryEntry::restoreAction))
         return StatusText::restoreOutcome(
             step(QStringList { entry.outcome }, 0, FetchHistory::RestoreResult::Failed));
@@ -142,4 +151,31 @@ QString HistoryModel::fetchOutcomeText(const HistoryEntry &entry)
     if (pdf)
         return tr("已下载");
     return downloaded ? tr("已下载并解压") : tr("已解压");
+}
+
+// A check before opening names the operator's choice; a check of every task names none.
+QString HistoryModel::checkOutcomeText(const HistoryEntry &entry)
+{
+    using Result = InstalledCheck::Result;
+    const QStringList steps = entry.outcome.split(QStringLiteral(" / "));
+    const Result result = step(steps, 0, Result::Unreadable);
+    if (steps.size() < 2) {
+        if (result == Result::Unchanged)
+            return tr("校验全部任务：均与下载时相同");
+        return result == Result::Changed ? tr("校验全部任务：有文件在下载后被改动")
+                                         : tr("校验全部任务：下载记录不可用");
+    }
+    const bool opened = step(steps, 1, CheckedOpen::Choice::Cancelled) == CheckedOpen::Choice::Opened;
+    switch (result) {
+    case Result::Unchanged:
+        return tr("打开前校验：与下载时相同，已打开");
+    case Result::Changed:
+        return opened ? tr("打开前校验：文件在下载后被改动，仍然打开")
+                      : tr("打开前校验：文件在下载后被改动，已取消");
+    case Result::NotRecorded:
+        return tr("打开前校验：记录中没有可对照的版本，已打开");
+    case Result::Unreadable:
+        break;
+    }
+    return tr("打开前校验：下载记录不可用，未校验，已打开");
 }

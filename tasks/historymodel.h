@@ -48,10 +48,13 @@ public:
     qint64 entryId(int row) const;
     QString sha256(int row) const;
     QString keptPath(int row) const;
+    // The stored kind, "nc" or "pdf" (empty for a row of no task file).
+    QString kindName(int row) const;
 
 private:
     QString rawText(int row, int column) const;
     static QString fetchOutcomeText(const HistoryEntry &entry);
+    static QString checkOutcomeText(const HistoryEntry &entry);
     void setHeaders();
 };
 

@@ -9,6 +9,7 @@
 #include "history/historycsv.h"
 #include "service/httptransfer.h"
 #include "service/network.h"
+#include "tasks/checkedopen.h"
 #include "tasks/historymodel.h"
 #include "tasks/nccomparewindow.h"
 #include "tasks/statustext.h"
@@ -189,6 +190,8 @@ void HistoryWindow::updateButtons()
     const int selected = ui->table->selectionModel()->selectedRows().size();
     ui->restoreBtn->setEnabled(selected == 1 && !m_model->keptPath(row).isEmpty());
     ui->compareBtn->setEnabled(selected == 1 || selected == 2);
+    const QString kind = m_model->kindName(row);
+    ui->openBtn->setEnabled(selected == 1 && (kind == QLatin1String("nc") || kind == QLatin1String("pdf")));
     ui->copyShaAction->setEnabled(row >= 0 && !m_model->sha256(row).isEmpty());
 }
 
@@ -438,4 +441,118 @@ bool HistoryWindow::versionSide(const HistoryEntry &entry, NcCompare::Side &side
     if (!history.store().files(entry.id, side.files))
         side.files.clear();
     return true;
+}
+
+void HistoryWindow::on_openBtn_clicked()
+{
+    openRow(selectedRow());
+}
+
+// The version in place may have been put somewhere other than where the selected entry put
+// its own, by a later fetch or restore.
+void HistoryWindow::openRow(int row)
+{
+    HistoryStore store(m_folder);
+    HistoryEntry entry;
+    if (row < 0 || row >= m_model->rowCount() || !store.find(m_model->entryId(row), entry)) {
+        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("下载记录暂不可用"));
+        return;
+    }
+    HistoryEntry inPlace;
+    const QString path
+        = store.lastInstalled(entry.kind, entry.task, std::numeric_limits<qint64>::max(), inPlace)
+        ? inPlace.target
+        : entry.target;
+    if (path.isEmpty() || !QFileInfo::exists(path)) {
+        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("任务 %1 当前没有文件").arg(entry.task));
+        return;
+    }
+    BusyCall<HistoryWindow, QPushButton> busy(this, ui->openBtn);
+    busy.run([&] { return CheckedOpen(m_folder, m_uid).open(entry.kind, entry.task, path); });
+    if (busy.windowAlive())
+        reload();
+}
+
+void HistoryWindow::on_checkBtn_clicked()
+{
+    checkEveryTask();
+}
+
+// Every file of every task is read: the work runs off the GUI thread, on copies, since the
+// window may be closed meanwhile.
+void HistoryWindow::checkEveryTask()
+{
+    const QString folder = m_folder;
+    const QString uid = m_uid;
+    QList<InstalledCheck::TaskCheck> checks;
+    QString error;
+    BusyCall<HistoryWindow, QPushButton> busy(this, ui->checkBtn);
+    const bool readable = busy.run([&] {
+        return OffThread::run([folder, &checks, &error] {
+            InstalledCheck check(folder);
+            const bool read = check.checkEveryTask(checks);
+            error = check.lastError();
+            return read;
+        });
+    });
+    recordSweep(folder, uid, checks, readable);
+    if (!readable) {
+        qCWarning(tasksLog).noquote() << "history: cannot check the tasks' files:" << error;
+        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("下载记录暂不可用"));
+        return;
+    }
+    showDifferences(checks);
+    if (busy.windowAlive())
+        reload();
+}
+
+void HistoryWindow::showDifferences(const QList<InstalledCheck::TaskCheck> &checks)
+{
+    QStringList lines;
+    int checked = 0;
+    for (const InstalledCheck::TaskCheck &task : checks) {
+        checked += task.result == InstalledCheck::Result::Unchanged
+            || task.result == InstalledCheck::Result::Changed;
+        const QString what
+            = tr("任务 %1 的%2：")
+                  .arg(task.task, task.kind == QLatin1String("pdf") ? tr("PDF") : tr("NC 程序"));
+        for (const QString &name : task.differences.changed)
+            lines << what + tr("%1（已改动）").arg(name);
+        for (const QString &name : task.differences.missing)
+            lines << what + tr("%1（已删除）").arg(name);
+        for (const QString &name : task.differences.added)
+            lines << what + tr("%1（新增）").arg(name);
+    }
+    if (lines.isEmpty())
+        QMessageBox::information(
+            nullptr, QStringLiteral("success"), tr("已校验 %1 个任务文件，均与下载时相同").arg(checked));
+    else
+        QMessageBox::warning(nullptr, QStringLiteral("warning"), CheckedOpen::warningText(lines));
+}
+
+// One row for the whole check: its files are the differing ones by their place beside the
+// program ("nc/<task>/<file>", "pdf/<task>.pdf"), its bytes the number of task files checked.
+void HistoryWindow::recordSweep(
+    const QString &folder, const QString &uid, const QList<InstalledCheck::TaskCheck> &checks, bool readable)
+{
+    HistoryEntry entry;
+    bool changed = false;
+    for (const InstalledCheck::TaskCheck &task : checks) {
+        entry.bytes += task.result == InstalledCheck::Result::Unchanged
+            || task.result == InstalledCheck::Result::Changed;
+        changed = changed || task.result == InstalledCheck::Result::Changed;
+        const QString prefix = task.kind == QLatin1String("pdf") ? QStringLiteral("pdf/")
+                                                                 : QStringLiteral("nc/%1/").arg(task.task);
+        for (HistoryFile file : task.differences.found) {
+            file.path.prepend(prefix);
+            entry.files << file;
+        }
+    }
+    const InstalledCheck::Result result = !readable ? InstalledCheck::Result::Unreadable
+        : changed                                   ? InstalledCheck::Result::Changed
+                                                    : InstalledCheck::Result::Unchanged;
+    entry.outcome = InstalledCheck::resultName(result);
+    entry.ok = result == InstalledCheck::Result::Unchanged;
+    if (!CheckedOpen(folder, uid).record(entry))
+        qCWarning(tasksLog).noquote() << "history: the check of every task was not recorded";
 }

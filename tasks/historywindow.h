@@ -2,6 +2,7 @@
 #define HISTORYWINDOW_H
 
 #include "history/historystore.h"
+#include "history/installedcheck.h"
 #include "history/nccompare.h"
 
 #include <QDate>
@@ -21,9 +22,11 @@ class HistoryWindow;
 // The history of fetches, restores and opened folders, newest first, filtered by day and
 // by task. An entry whose fetch replaced a version that is still kept can put that version
 // back ("恢复此版本"); an NC entry's version can be compared with the one in place, or two
-// entries' versions of the same task with each other ("比较"); the filtered entries can be exported to a CSV
-// file ("导出"), and a support bundle written for a technician ("诊断包"). Entries made while
-// the window is open show within a second, the selection and the scroll position kept. The
+// entries' versions of the same task with each other ("比较"); the task's current NC folder or
+// PDF can be opened once checked against the history ("打开", CheckedOpen), and every task's
+// checked at once ("校验"); the filtered entries can be exported to a CSV file ("导出"), and a
+// support bundle written for a technician ("诊断包"). Entries made while the window is open
+// show within a second, the selection and the scroll position kept. The
 // window deletes itself when closed.
 class HistoryWindow : public QWidget
 {
@@ -50,6 +53,10 @@ public:
     // Shows how the version the entry in one row put in place differs from the one in place,
     // or how the versions of two rows of the same task differ.
     void compareRows(const QList<int> &rows);
+    // Opens the current version of the task of the entry in row once it is checked.
+    void openRow(int row);
+    // Checks every task's NC folder and PDF against the history and lists what differs.
+    void checkEveryTask();
     // Whether the NC compare reads a number without a decimal point in millimetres.
     static void setNcIntegerIsUnit(bool millimetres);
 
@@ -61,6 +68,8 @@ private slots:
     void on_exportBtn_clicked();
     void on_bundleBtn_clicked();
     void on_compareBtn_clicked();
+    void on_openBtn_clicked();
+    void on_checkBtn_clicked();
     void on_dayCheck_toggled(bool checked);
     void copySha256();
     void updateButtons();
@@ -78,6 +87,10 @@ private:
     bool findSides(const QList<HistoryEntry> &entries, NcCompare::Side &older, NcCompare::Side &newer);
     bool versionSide(const HistoryEntry &entry, NcCompare::Side &side);
     void showStatus(const QString &text);
+    // Static: the window may be gone once the check is done.
+    static void showDifferences(const QList<InstalledCheck::TaskCheck> &checks);
+    static void recordSweep(const QString &folder, const QString &uid,
+        const QList<InstalledCheck::TaskCheck> &checks, bool readable);
 
     std::unique_ptr<Ui::HistoryWindow> ui;
     QString m_folder;

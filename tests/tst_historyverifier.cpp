@@ -1,3 +1,4 @@
+#include "history/filedigest.h"
 #include "history/historyconnection.h"
 #include "history/historystore.h"
 #include "history/historyverifier.h"
@@ -33,6 +34,7 @@ void tst_HistoryVerifier::findsWhatChanged_data()
         << "DELETE FROM fetch WHERE id >= 3" << true << broken;
     QTest::newRow("a row without a chain")
         << "INSERT INTO fetch (time, action) VALUES ('x', 'fetch')" << false << broken;
+    QTest::newRow("a kept version's file changed") << "kept" << false << broken;
     QTest::newRow("an unreadable store") << "garbage" << false << int(HistoryVerifier::Result::CannotCheck);
 }
 
@@ -52,13 +54,31 @@ void tst_HistoryVerifier::findsWhatChanged()
         entry.files = { { "a.nc", 3, "aa" }, { "b.nc", 4, QString() } };
         entries << entry;
     }
+    // T5's first version, with real digests, is kept by its second fetch.
+    const QString kept = dir.filePath("nc/T5/20260301-080000/p.nc");
+    QVERIFY(QDir().mkpath(QFileInfo(kept).path()));
+    QFile program(kept);
+    QVERIFY(program.open(QIODevice::WriteOnly) && program.write("G0 X1\n") > 0);
+    program.close();
+    for (const QString &keptPath : { QString(), QStringLiteral("nc/T5/20260301-080000") }) {
+        HistoryEntry entry = entries.first();
+        entry.task = "T5";
+        entry.kind = "nc";
+        entry.ok = true;
+        entry.keptPath = keptPath;
+        entry.files = FileDigest::folderFiles(QFileInfo(kept).path());
+        entries << entry;
+    }
     QVERIFY(store.add(entries));
     HistoryVerifier verifier(dir.path());
     QCOMPARE(verifier.verify(), HistoryVerifier::Result::Intact);
     const QString head = verifier.head();
 
     const QString file = HistoryConnection::fileName(dir.path());
-    if (sql == "garbage") {
+    if (sql == "kept") {
+        QVERIFY(program.open(QIODevice::WriteOnly) && program.write("G0 X2\n") > 0);
+        program.close();
+    } else if (sql == "garbage") {
         QFile::remove(file);
         QFile garbage(file);
         QVERIFY(garbage.open(QIODevice::WriteOnly));

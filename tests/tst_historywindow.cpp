@@ -35,6 +35,7 @@ private slots:
     void compareFindsTheVersions_data();
     void compareFindsTheVersions();
     void followsNewEntries();
+    void checkListsWhatDiffers();
 
 private:
     HistoryEntry add(
@@ -297,6 +298,19 @@ void tst_HistoryWindow::followsNewEntries()
     const QModelIndexList rows = table->selectionModel()->selectedRows();
     QCOMPARE(rows.size(), 1);
     QCOMPARE(window.model()->entryId(rows.first().row()), selected);
+}
+
+// T-1's PDF is gone, T-2's is as fetched; the check is recorded and shown in words.
+void tst_HistoryWindow::checkListsWhatDiffers()
+{
+    QVERIFY(TestFiles::write(m_dir->filePath("pdf/T-2.pdf"), "older"));
+    HistoryWindow window(folder());
+    MessageBoxCloser closer;
+    window.checkEveryTask();
+    QCOMPARE(
+        closer.seen, QStringList { "warning|以下文件在下载后被改动：\n任务 T-1 的PDF：T-1.pdf（已删除）" });
+    QCOMPARE(window.model()->index(0, HistoryModel::OutcomeColumn).data().toString(),
+        QString("校验全部任务：有文件在下载后被改动"));
 }
 
 QTEST_MAIN(tst_HistoryWindow)

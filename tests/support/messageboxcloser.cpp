@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 
 MessageBoxCloser::MessageBoxCloser()
@@ -17,7 +18,10 @@ void MessageBoxCloser::closeOpenBoxes()
         if (!box || !box->isVisible())
             continue;
         seen << box->windowTitle() + "|" + box->text();
-        if (QAbstractButton *chosen = box->button(QMessageBox::StandardButton(answer)))
+        if (pressEnter) {
+            QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(box->focusWidget() ? box->focusWidget() : box, &enter);
+        } else if (QAbstractButton *chosen = box->button(QMessageBox::StandardButton(answer)))
             chosen->click();
         else if (QAbstractButton *ok = box->button(QMessageBox::Ok))
             ok->click();

@@ -15,6 +15,9 @@ public:
     QStringList seen;
     // The button to press where a box has it (QMessageBox::StandardButton); OK by default.
     int answer = 0x00000400;
+    // Press Enter in the box instead, as a scanner ends each code: its focused or default
+    // button answers.
+    bool pressEnter = false;
 
 private:
     void closeOpenBoxes();

@@ -1,0 +1,57 @@
+#ifndef CHECKEDOPEN_H
+#define CHECKEDOPEN_H
+
+#include "history/historyentry.h"
+#include "history/installedcheck.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+// Opens a task's NC folder or label PDF that the client did not fetch in the same action (a
+// restored version, a program opened offline or by a scanned code) only after checking it
+// against the version the history says is in place (InstalledCheck), off the GUI thread.
+// When a file was changed, removed or added since, the operator is warned with the names and
+// chooses; "取消" is the default, since a scanner ends each code with Enter. The check and
+// the choice are recorded as a "check" row and logged. Nothing recorded to compare with, or
+// a history that cannot be read, does not keep the files shut.
+class CheckedOpen
+{
+    Q_GADGET
+
+public:
+    enum class Choice
+    {
+        Opened, // opened: nothing differed, or the operator chose "仍然打开"
+        Cancelled // the operator chose "取消" (or Enter, or closed the warning): nothing opened
+    };
+    Q_ENUM(Choice)
+
+    // The rows name userId, and go to the history in historyFolder.
+    CheckedOpen(const QString &historyFolder, const QString &userId);
+
+    // Checks and opens the task's NC folder (kind "nc", path the folder) or label PDF (kind
+    // "pdf", path the file; its folder is shown, as after a fetch); false when the operator
+    // cancelled.
+    bool open(const QString &kind, const QString &task, const QString &path);
+    // The warning naming the files; true when the operator chose "仍然打开".
+    static bool confirm(const QStringList &names);
+    // The warning's text for those names.
+    static QString warningText(const QStringList &names);
+
+    // Adds a check row: entry's action, time, user and device are set here.
+    bool record(HistoryEntry &entry) const;
+    // The stored outcome of a check made before opening, "Changed / Cancelled".
+    static QString outcome(InstalledCheck::Result result, Choice choice);
+    static QString choiceName(Choice choice);
+
+private:
+    Choice decide(InstalledCheck::Result result, const InstalledCheck::Differences &differences);
+    void log(const QString &kind, const QString &task, const QString &path, InstalledCheck::Result result,
+        const InstalledCheck &check, Choice choice) const;
+
+    QString m_folder;
+    QString m_userId;
+};
+
+#endif // CHECKEDOPEN_H
