@@ -684,9 +684,12 @@ void Information::scan(const QString &code)
     const QString result = QString::fromLatin1(QMetaEnum::fromType<Result>().valueToKey(int(match.result)));
     const QString task = match.task.value("task_num").toString();
     const QString logged = match.result == Result::Refused ? QString() : match.code;
-    qCInfo(tasksLog).nospace() << "scan "
-                               << (match.result == Result::Refused ? code.left(ScanCode::maxLength) : logged)
-                               << ": " << qPrintable(result) << (offline ? " (offline)" : "");
+    qCInfo(tasksLog).nospace()
+        << "scan " << (match.result == Result::Refused ? code.left(ScanCode::maxLength) : logged) << ": "
+        << qPrintable(result)
+        << qPrintable(task.isEmpty() ? QString() : " " + task + " of " + match.day.toString(dateFormat))
+        << qPrintable(match.files.isEmpty() ? QString() : QStringLiteral(" %1 files").arg(match.files.size()))
+        << (offline ? " (offline)" : "");
     HttpTransfer transfer;
     transfer.setUserId(uid);
     transfer.recordScan(
