@@ -411,13 +411,14 @@ void tst_InformationActions::unsafeTaskNumberGetsNoFileAction()
     QFETCH(QString, number);
     m_sim.setFile("dl/x.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "G0\n" } }));
     showTasks({ task(number, url("dl/x.zip"), url("dl/x.zip")) });
-    const QMap<QString, QByteArray> before = programFiles(appDir());
+    const QMap<QString, QByteArray> before = withoutHistory(programFiles(appDir()));
 
     clickCell(0, ncColumn);
     clickCell(0, pdfColumn);
 
     QCOMPARE(fileRequests(), 0);
-    QCOMPARE(programFiles(appDir()), before);
+    // The history keeps the list shown, written on a thread of its own.
+    QCOMPARE(withoutHistory(programFiles(appDir())), before);
     expectNothingOpened();
 }
 
