@@ -1,8 +1,11 @@
 #include "app/dialog.h"
 #include "ui_dialog.h"
 
+#include "app/applog.h"
 #include "core/busycall.h"
+#include "core/offthread.h"
 #include "core/windowfit.h"
+#include "credentials/offlineverifier.h"
 #include "service/httptransfer.h"
 #include "service/setting.h"
 #include "tasks/information.h"
@@ -11,7 +14,10 @@
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 namespace {
 
@@ -81,19 +87,63 @@ void Dialog::on_loginBtn_clicked()
     const QVariantMap reply = busy.run([&] { return transfer.login(signInRequest(userName, password)); });
     if (!busy.windowAlive() || !isVisible())
         return;
-    if (reply.value("status").toInt() == 0) {
-        const QString why = signInProblem(transfer.lastError(), reply);
-        const QString detail = transfer.lastError().message();
-        qInfo().noquote() << "sign-in" << userName << "failed:" << why
-                          << (detail.isEmpty() ? QString() : "(" + detail + ")");
-        QMessageBox::critical(nullptr, tr("fail"), tr("登陆失败") + QLatin1Char('\n') + why, QMessageBox::Ok);
+    const SignInResult::Outcome outcome = SignInResult::decide(transfer.lastError(), reply);
+    if (outcome != SignInResult::Outcome::Accepted) {
+        signInFailed(userName, password, transfer.lastError(), reply, outcome);
         return;
     }
 
     const QString userId = reply.value("data").toMap().value("id").toString();
     qInfo().noquote() << "sign-in" << userName << "succeeded, user id" << userId;
+    busy.run([&] { return remember(userName, password, userId); });
+    if (!busy.windowAlive() || !isVisible())
+        return;
     QMessageBox::about(nullptr, tr("success"), tr("欢迎使用Quillet"));
     openTaskWindow(userId);
+}
+
+// Only a service that cannot be reached offers offline use, and only to a password that
+// matches the verifier the last accepted sign-in kept; the check takes its time on purpose.
+void Dialog::signInFailed(const QString &userName, const QString &password, const ErrorInfo &failure,
+    const QVariantMap &reply, SignInResult::Outcome outcome)
+{
+    const QString why = signInProblem(failure, reply);
+    const QString detail = failure.message();
+    qInfo().noquote() << "sign-in" << userName << "failed:" << why
+                      << (detail.isEmpty() ? QString() : "(" + detail + ")");
+    if (outcome == SignInResult::Outcome::Refused)
+        OfflineVerifier::forget(userName);
+    QString userId;
+    const QDateTime now = QDateTime::currentDateTime();
+    const QPointer<Dialog> alive(this);
+    const bool offer = outcome == SignInResult::Outcome::Unreachable && OffThread::run([&] {
+        return OfflineVerifier::check(userName, password, now, &userId);
+    }) == OfflineVerifier::Match::Matches;
+    if (!alive || !isVisible())
+        return;
+    QString text = tr("登陆失败") + QLatin1Char('\n') + why;
+    if (offer)
+        text += QLatin1Char('\n') + StatusText::offlineOffer(Information::keptListTime(userId));
+    QMessageBox box(QMessageBox::Critical, tr("fail"), text, QMessageBox::Ok);
+    QPushButton *offlineButton = offer ? box.addButton(QMessageBox::Open) : nullptr;
+    if (offlineButton) {
+        offlineButton->setText(tr("离线使用"));
+        box.setDefaultButton(offlineButton);
+    }
+    box.exec();
+    if (alive && offlineButton && box.clickedButton() == offlineButton)
+        openOfflineWindow(userId, userName, password, why);
+}
+
+bool Dialog::remember(const QString &userName, const QString &password, const QString &userId)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const bool kept
+        = OffThread::run([=] { return OfflineVerifier::remember(userName, password, userId, now); });
+    if (!kept)
+        qCWarning(appLog).noquote() << "sign-in" << userName << ": no offline verifier kept in"
+                                    << OfflineVerifier::storeName();
+    return kept;
 }
 
 // The operator must tell a wrong password from a service that cannot be reached: a reply
@@ -117,9 +167,43 @@ QVariantMap Dialog::signInRequest(const QString &userName, const QString &passwo
 void Dialog::openTaskWindow(const QString &userId)
 {
     auto *window = new Information;
+    watchTaskWindow(window, ui->userNameEd->text());
     window->start(userId);
     hide();
     window->show();
+}
+
+void Dialog::openOfflineWindow(
+    const QString &userId, const QString &userName, const QString &password, const QString &why)
+{
+    qCInfo(appLog).noquote() << "sign-in" << userName << "offline, user id" << userId << ":" << why
+                             << "; the password matches the verifier of the last accepted sign-in";
+    auto *window = new Information;
+    watchTaskWindow(window, userName);
+    window->startOffline(userId, signInRequest(userName, password), why);
+    hide();
+    window->show();
+}
+
+// A task window working offline signs in again by itself: an accepted sign-in keeps a new
+// verifier, a refused one sends the operator back here.
+void Dialog::watchTaskWindow(Information *window, const QString &userName)
+{
+    connect(window, &Information::signInAccepted, this,
+        [this, userName](const QString &userId) { remember(userName, ui->passWordEd->text(), userId); });
+    connect(
+        window, &Information::signInRefused, this, [this, userName] { passwordChangedOnService(userName); });
+}
+
+// Shown before the task window closes, so that the program does not end with it.
+void Dialog::passwordChangedOnService(const QString &userName)
+{
+    OfflineVerifier::forget(userName);
+    show();
+    QTimer::singleShot(0, this, [] {
+        QMessageBox::warning(
+            nullptr, QStringLiteral("warning"), StatusText::passwordChanged(), QMessageBox::Ok);
+    });
 }
 
 void Dialog::on_checkBox_clicked()

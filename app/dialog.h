@@ -1,6 +1,8 @@
 #ifndef DIALOG_H
 #define DIALOG_H
 
+#include "service/signinresult.h"
+
 #include <QDialog>
 #include <QRect>
 #include <QString>
@@ -8,14 +10,16 @@
 
 #include <memory>
 
-class ErrorInfo;
+class Information;
 
 namespace Ui {
 class Dialog;
 }
 
 // The sign-in window. It fills in the remembered user name and password, signs in through
-// the device service and hands the signed-in user over to the task window.
+// the device service and hands the signed-in user over to the task window. Each accepted
+// sign-in keeps an offline verifier of the password (OfflineVerifier); when the service
+// cannot be reached, a password that matches it opens the task window offline.
 class Dialog : public QDialog
 {
     Q_OBJECT
@@ -38,8 +42,15 @@ private slots:
 private:
     static QVariantMap signInRequest(const QString &userName, const QString &password);
     static QString signInProblem(const ErrorInfo &failure, const QVariantMap &reply);
+    void signInFailed(const QString &userName, const QString &password, const ErrorInfo &failure,
+        const QVariantMap &reply, SignInResult::Outcome outcome);
+    static bool remember(const QString &userName, const QString &password, const QString &userId);
     void openTaskWindow(const QString &userId);
     bool giveWay();
+    void openOfflineWindow(
+        const QString &userId, const QString &userName, const QString &password, const QString &why);
+    void watchTaskWindow(Information *window, const QString &userName);
+    void passwordChangedOnService(const QString &userName);
 
     std::unique_ptr<Ui::Dialog> ui;
 };

@@ -18,7 +18,7 @@ struct HistoryFile
     }
 };
 
-// One row of the history: a fetch, a restore, an opened folder or a pruned version.
+// One row of the history: a fetch, a restore, an opened folder, a pruned version or a scan.
 struct HistoryEntry
 {
     static constexpr const char *fetchAction = "fetch";
@@ -34,6 +34,10 @@ struct HistoryEntry
     // The row that marks where the hash chain began: the rows before it were chained by the
     // upgrade that wrote it, not as they were written.
     static constexpr const char *chainAction = "chain";
+    // A code scanned or typed into the task window: its source is the code, its outcome
+    // what it named (ScanCode::Result), followed by offlineMark while working offline.
+    static constexpr const char *scanAction = "scan";
+    static constexpr const char *offlineMark = " / Offline";
 
     // The outcome of a row written before a fetch or restore sets anything aside; the row
     // that completes it names it in startId.

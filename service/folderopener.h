@@ -16,6 +16,9 @@ public:
     static QString nativePath(const QString &absoluteFolder);
     // Starts the file manager detached and returns at once; false when it did not start.
     static bool open(const QString &absoluteFolder);
+    // Shows the folder of absoluteFile with the file selected where the file manager can
+    // (Windows); elsewhere opens its folder. Returns at once as open() does.
+    static bool select(const QString &absoluteFile);
 };
 
 #endif // FOLDEROPENER_H

@@ -312,12 +312,36 @@ void HttpTransfer::openLocalPath(QString path)
     const QString folder = QDir::cleanPath(QDir(path).absolutePath());
     qInfo().noquote() << "opened folder" << QDir::toNativeSeparators(folder);
     FolderOpener::open(folder);
+    recordOpened(folder);
+}
 
+void HttpTransfer::showLocalFile(const QString &file)
+{
+    const QString path = QDir::cleanPath(QDir(file).absolutePath());
+    qInfo().noquote() << "opened folder of" << QDir::toNativeSeparators(path);
+    FolderOpener::select(path);
+    recordOpened(path);
+}
+
+void HttpTransfer::recordOpened(const QString &target)
+{
     FetchHistory history(historyFolder());
     HistoryEntry entry = newEntry(HistoryEntry::openAction);
-    entry.target = folder;
+    entry.target = target;
     entry.outcome = QStringLiteral("Opened");
     entry.ok = true;
+    noteRecorded(history.record(entry, QString(), QString()), history.lastError());
+}
+
+void HttpTransfer::recordScan(
+    const QString &code, const QString &task, const QString &outcome, bool found, bool offline)
+{
+    FetchHistory history(historyFolder());
+    HistoryEntry entry = newEntry(HistoryEntry::scanAction);
+    entry.task = task;
+    entry.source = code;
+    entry.outcome = offline ? outcome + QLatin1String(HistoryEntry::offlineMark) : outcome;
+    entry.ok = found;
     noteRecorded(history.record(entry, QString(), QString()), history.lastError());
 }
 

@@ -43,6 +43,13 @@ public:
     bool historyRecorded() const;
     QString historyProblem() const;
 
+    // Shows the folder of file with the file selected, recorded as an opened folder.
+    void showLocalFile(const QString &file);
+    // Records a scanned code: what it named (outcome), the task it led to, whether it was
+    // found, and whether the window was working offline.
+    void recordScan(
+        const QString &code, const QString &task, const QString &outcome, bool found, bool offline);
+
 signals:
     // Relayed from the transfer of downloadNcFile; bytesTotal is -1 while unknown.
     void fetchProgress(qint64 bytesReceived, qint64 bytesTotal);
@@ -76,6 +83,7 @@ private:
     HistoryEntry newEntry(const char *action) const;
     void recordFetch(FetchHistory &history, qint64 startId, HistoryEntry &entry, const QString &localFile,
         const QString &localPath);
+    void recordOpened(const QString &target);
     void noteRecorded(bool recorded, const QString &problem);
     QString sendPath(const QString &pathTemplate, const QVariantMap &iDataMap, const QStringList &keys);
     QVariantMap toReplyMap(const QString &reply);

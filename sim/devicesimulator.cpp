@@ -206,6 +206,9 @@ bool DeviceSimulator::Private::serve(int wantedPort)
         return false;
     port = bound;
     thread = std::thread([this] { server->listen_after_bind(); });
+    // A stop() before the server loop runs would be lost, and join() would wait for ever.
+    for (int waited = 0; !server->is_running() && waited < 5000; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 

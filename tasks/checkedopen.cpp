@@ -38,6 +38,17 @@ CheckedOpen::CheckedOpen(const QString &historyFolder, const QString &userId)
 
 bool CheckedOpen::open(const QString &kind, const QString &task, const QString &path)
 {
+    if (!approve(kind, task, path))
+        return false;
+    HttpTransfer transfer;
+    transfer.setHistoryFolder(m_folder);
+    transfer.setUserId(m_userId);
+    transfer.openLocalPath(kind == QLatin1String("pdf") ? QFileInfo(path).absolutePath() : path);
+    return true;
+}
+
+bool CheckedOpen::approve(const QString &kind, const QString &task, const QString &path)
+{
     const QString folder = m_folder;
     InstalledCheck check(folder);
     const InstalledCheck::Result result = OffThread::run([&] { return check.check(kind, task, path); });
@@ -54,13 +65,7 @@ bool CheckedOpen::open(const QString &kind, const QString &task, const QString &
     // The store has logged why.
     if (!record(entry))
         qCWarning(tasksLog).noquote() << "the check of task" << task << "was not recorded";
-    if (choice == Choice::Cancelled)
-        return false;
-    HttpTransfer transfer;
-    transfer.setHistoryFolder(folder);
-    transfer.setUserId(m_userId);
-    transfer.openLocalPath(kind == QLatin1String("pdf") ? QFileInfo(path).absolutePath() : path);
-    return true;
+    return choice == Choice::Opened;
 }
 
 CheckedOpen::Choice CheckedOpen::decide(

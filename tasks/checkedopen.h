@@ -34,6 +34,9 @@ public:
     // "pdf", path the file; its folder is shown, as after a fetch); false when the operator
     // cancelled.
     bool open(const QString &kind, const QString &task, const QString &path);
+    // The check, the warning and the row of open(), for a caller that opens the files its own
+    // way (a folder with one file selected); true when they may be opened.
+    bool approve(const QString &kind, const QString &task, const QString &path);
     // The warning naming the files; true when the operator chose "仍然打开".
     static bool confirm(const QStringList &names);
     // The warning's text for those names.

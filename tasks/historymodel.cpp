@@ -119,6 +119,11 @@ QString HistoryModel::outcomeText(const HistoryEntry &entry)
         return tr("已清理旧版本");
     if (entry.action == QLatin1String(HistoryEntry::openAction))
         return tr("已打开文件夹");
+    if (entry.action == QLatin1String(HistoryEntry::scanAction)) {
+        const QString offline
+            = entry.outcome.endsWith(QLatin1String(HistoryEntry::offlineMark)) ? tr("（离线）") : QString();
+        return (entry.ok ? tr("扫码：已找到") : tr("扫码：未找到")) + offline;
+    }
     if (entry.action == QLatin1String(HistoryEntry::recoverAction))
         return entry.ok ? tr("中断时留下的文件，已移到 history\\interrupted")
                         : tr("中断时留下的文件，无法移走");

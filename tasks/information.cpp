@@ -2,12 +2,19 @@
 #include "ui_information.h"
 
 #include "core/busycall.h"
+#include "core/offthread.h"
 #include "core/tracelog.h"
 #include "core/windowfit.h"
+#include "history/historyfileindex.h"
+#include "history/historystore.h"
+#include "history/taskliststore.h"
 #include "service/httptransfer.h"
 #include "service/network.h"
 #include "service/safefilename.h"
+#include "service/scancode.h"
+#include "service/signinresult.h"
 #include "settings/setup.h"
+#include "tasks/checkedopen.h"
 #include "tasks/historywindow.h"
 #include "tasks/refreshschedule.h"
 #include "tasks/statustext.h"
@@ -19,15 +26,21 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QIcon>
+#include <QInputDialog>
+#include <QKeyEvent>
 #include <QMessageBox>
+#include <QMetaEnum>
 #include <QPointer>
 #include <QScopeGuard>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTableWidgetItem>
+#include <QThreadPool>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -48,6 +61,8 @@ constexpr int maxColumnChars = 40;
 // Record fields shown as text, by column.
 const char *const textFields[]
     = { "task_num", "buyer_address", "u_name", "create_time", "name", "expand_area", "piece" };
+const QColor staleColor(Qt::gray);
+const QColor failedScanColor(255, 200, 200);
 
 } // namespace
 
@@ -68,6 +83,12 @@ Information::Information(QWidget *parent)
     datePick->setSingleShot(true);
     datePick->setInterval(datePickDelayMs);
     connect(datePick, SIGNAL(timeout()), this, SLOT(loadPickedDate()));
+    // A scanner types its code as keys: an input method would take the letters as pinyin.
+    ui->scanEdit->setAttribute(Qt::WA_InputMethodEnabled, false);
+    ui->scanEdit->installEventFilter(this);
+    const QFontMetrics metrics = ui->scanEdit->fontMetrics();
+    ui->scanEdit->setMinimumWidth(
+        metrics.horizontalAdvance(ui->scanEdit->placeholderText()) + metrics.averageCharWidth() * 4);
     WindowFit::fit(this);
 }
 
@@ -78,12 +99,135 @@ void Information::start(QString uid)
     this->uid = uid;
     started = true;
     schedule->start();
+    ui->scanEdit->setFocus();
     loadTaskList(QDate::currentDate().toString(dateFormat));
     connect(schedule, SIGNAL(due()), this, SLOT(refresh()));
 }
 
+// The sign-in is retried on the back-off of a failing reload.
+void Information::startOffline(QString uid, const QVariantMap &signIn, const QString &why)
+{
+    this->uid = uid;
+    started = true;
+    offline = true;
+    signInRequest = signIn;
+    offlineReason = why;
+    failingSince = QTime::currentTime();
+    schedule->start();
+    schedule->reloadFailed();
+    ui->scanEdit->setFocus();
+    TaskListStore lists;
+    const QDate day = offlineDay(lists, uid);
+    showKeptDay(day.isValid() ? day : QDate::currentDate());
+    connect(schedule, SIGNAL(due()), this, SLOT(refresh()));
+}
+
+bool Information::isOffline() const
+{
+    return offline;
+}
+
+QDate Information::offlineDay(TaskListStore &lists, const QString &uid)
+{
+    const QList<QDate> days = lists.days(uid);
+    return days.contains(QDate::currentDate()) ? QDate::currentDate() : days.value(0);
+}
+
+QDateTime Information::keptListTime(const QString &uid)
+{
+    TaskListStore lists;
+    QVariantList tasks;
+    QDateTime receivedAt;
+    const QDate day = offlineDay(lists, uid);
+    return day.isValid() && lists.load(uid, day, tasks, receivedAt) ? receivedAt : QDateTime();
+}
+
+void Information::showKeptDay(const QDate &day)
+{
+    QVariantList tasks;
+    QDateTime receivedAt;
+    const bool kept = TaskListStore().load(uid, day, tasks, receivedAt);
+    currentDate = shownDate = day.toString(dateFormat);
+    loadedAt = QTime();
+    keptAt = kept ? receivedAt : QDateTime();
+    dayOffset = static_cast<int>(QDate::currentDate().daysTo(day));
+    setShownDate(day);
+    taskList = tasks;
+    rebuildTable();
+    setRowsStale(true);
+    showOfflineStatus();
+}
+
+void Information::showOfflineStatus()
+{
+    const QDate day = QDate::fromString(shownDate, dateFormat);
+    setTableStatus(keptAt.isValid()
+            ? StatusText::offline(offlineReason, failingSince, keptAt, schedule->nextTry())
+            : StatusText::offlineNoList(offlineReason, failingSince, day, schedule->nextTry()));
+}
+
+// Offline, the day buttons go to the next kept day in their direction, or one day on when
+// there is none.
+int Information::keptDayOffset(int direction)
+{
+    const QDate shown = QDate::fromString(currentDate, dateFormat);
+    QDate next;
+    for (const QDate &day : TaskListStore().days(uid)) {
+        if ((direction < 0 && day < shown && (!next.isValid() || day > next))
+            || (direction > 0 && day > shown && (!next.isValid() || day < next)))
+            next = day;
+    }
+    return next.isValid() ? static_cast<int>(QDate::currentDate().daysTo(next)) : dayOffset + direction;
+}
+
+void Information::retrySignIn()
+{
+    const QPointer<Information> alive(this);
+    HttpTransfer transfer;
+    ++pendingLoads;
+    const QVariantMap reply = transfer.login(signInRequest);
+    if (!alive)
+        return;
+    --pendingLoads;
+    const SignInResult::Outcome outcome = SignInResult::decide(transfer.lastError(), reply);
+    if (outcome == SignInResult::Outcome::Accepted) {
+        goOnline(reply.value("data").toMap().value("id").toString());
+        return;
+    }
+    if (outcome == SignInResult::Outcome::Refused) {
+        qCInfo(tasksLog).noquote() << "offline: the service refused the password of"
+                                   << signInRequest.value("username").toString() << "on its return";
+        offline = false;
+        signInRequest.clear();
+        emit signInRefused();
+        close();
+        return;
+    }
+    schedule->reloadFailed();
+    showOfflineStatus();
+}
+
+// The kept rows stay, grey, until the reload of their day replaces them.
+void Information::goOnline(const QString &newUid)
+{
+    qCInfo(tasksLog).noquote() << "back online: the service accepted the sign-in of"
+                               << signInRequest.value("username").toString() << "again, unreachable since"
+                               << StatusText::clock(failingSince);
+    offline = false;
+    signInRequest.clear();
+    if (!newUid.isEmpty())
+        uid = newUid;
+    failingSince = QTime();
+    emit signInAccepted(uid);
+    loadTaskList(currentDate);
+}
+
 void Information::loadTaskList(QString date)
 {
+    if (offline) {
+        showKeptDay(QDate::fromString(date, dateFormat));
+        return;
+    }
     currentDate = date;
     const int generation = ++loadGeneration;
     if (date != shownDate)
@@ -133,7 +277,27 @@ void Information::showTasks(const QString &date, const QVariantList &tasks)
         taskList = tasks;
         rebuildTable();
     }
+    setRowsStale(false);
     setTableStatus(StatusText::loaded(loadedAt, taskList.size()));
+    if (!unchanged)
+        keepTaskList(date, tasks);
+}
+
+// Written on a thread of its own, one list after another in the order they came, and not
+// waited for: a wait here would let other loads run in the middle of this one.
+void Information::keepTaskList(const QString &date, const QVariantList &tasks)
+{
+    static QThreadPool keeper;
+    keeper.setMaxThreadCount(1);
+    const QString user = uid;
+    const QDate day = QDate::fromString(date, dateFormat);
+    const QDateTime now = QDateTime::currentDateTime();
+    QtConcurrent::run(&keeper, [user, day, tasks, now] {
+        TaskListStore lists;
+        if (!lists.save(user, day, tasks, now))
+            qCWarning(tasksLog).noquote()
+                << "task list of" << day.toString(dateFormat) << "not kept:" << lists.lastError();
+    });
 }
 
 // The rows of the day stay when a reload fails, marked as stale. Rows of another day are
@@ -147,6 +311,7 @@ void Information::showFailure(const QString &date, const ErrorInfo &failure)
     }
     schedule->reloadFailed();
     if (date == shownDate && loadedAt.isValid()) {
+        setRowsStale(true);
         setTableStatus(StatusText::stale(failure, failingSince, loadedAt, schedule->nextTry()));
         return;
     }
@@ -172,6 +337,7 @@ void Information::logTaskList(const QString &date, const QVariantList &tasks, bo
 // otherwise work out the place of each new item on its own; it repaints once at the end.
 void Information::rebuildTable()
 {
+    rowsStale = false;
     ui->view->setRowCount(0);
     ui->view->setRowCount(taskList.size());
     const QIcon icon = modelIcon();
@@ -246,6 +412,12 @@ void Information::cellClick(int row, int col)
                             << "is not a plain file name";
         return;
     }
+    if (offline) {
+        const QString copy = QCoreApplication::applicationDirPath()
+            + (pdf ? "/pdf/" + taskNumber + ".pdf" : "/nc/" + taskNumber);
+        openFetchedCopy(pdf ? "pdf" : "nc", taskNumber, copy, QString());
+        return;
+    }
 
     const QString folder = QCoreApplication::applicationDirPath() + (pdf ? "/pdf/" : "/nc/");
     const QString fileName = taskNumber + (pdf ? ".pdf" : ".zip");
@@ -288,6 +460,27 @@ void Information::finishFileAction(HttpTransfer &transfer, const QString &fileNa
     transfer.openLocalPath(placedIn);
 }
 
+// copy is a label PDF or an NC program's folder as fetched before; selected, when given, a
+// file in that folder to show selected.
+void Information::openFetchedCopy(
+    const QString &kind, const QString &taskNumber, const QString &copy, const QString &selected)
+{
+    if (!QFileInfo::exists(copy) || (!selected.isEmpty() && !QFileInfo::exists(selected))) {
+        qCInfo(tasksLog).noquote() << "no fetched" << kind << "of task" << taskNumber << "to open";
+        setFileStatus(StatusText::notFetchedOffline());
+        return;
+    }
+    HttpTransfer transfer;
+    transfer.setUserId(uid);
+    // A copy fetched earlier may have been changed on disk since; the operator decides.
+    if (!CheckedOpen(transfer.historyFolder(), uid).approve(kind, taskNumber, copy))
+        return;
+    if (!selected.isEmpty())
+        transfer.showLocalFile(selected);
+    else
+        transfer.openLocalPath(kind == QLatin1String("pdf") ? QFileInfo(copy).absolutePath() : copy);
+}
+
 void Information::logFetch(
     const QString &taskNumber, bool pdf, const QString &address, const FetchReport &report)
 {
@@ -297,13 +490,13 @@ void Information::logFetch(
 
 void Information::on_lastdayBtn_clicked()
 {
-    --dayOffset;
+    dayOffset = offline ? keptDayOffset(-1) : dayOffset - 1;
     showDay(QDateTime::currentDateTime().addDays(dayOffset).toString(dateFormat));
 }
 
 void Information::on_nextdayBtn_clicked()
 {
-    ++dayOffset;
+    dayOffset = offline ? keptDayOffset(1) : dayOffset + 1;
     showDay(QDateTime::currentDateTime().addDays(dayOffset).toString(dateFormat));
 }
 
@@ -372,6 +565,10 @@ void Information::loadPickedDate()
 // The form deletes itself once it is closed or saved.
 void Information::on_update_clicked()
 {
+    if (offline) {
+        setFileStatus(StatusText::needsService());
+        return;
+    }
     auto *form = new setup;
     form->setUid(uid);
     form->show();
@@ -406,7 +603,10 @@ void Information::refresh()
     // A picked day loads once the picking pauses, and arms the next refresh.
     if (datePick->isActive())
         return;
-    loadTaskList(currentDate);
+    if (offline)
+        retrySignIn();
+    else
+        loadTaskList(currentDate);
 }
 
 void Information::setTableStatus(const QString &text)
@@ -420,4 +620,147 @@ void Information::setFileStatus(const QString &text)
 {
     fileStatus = text;
     setTableStatus(tableStatus);
+}
+
+void Information::setRowsStale(bool stale)
+{
+    if (stale == rowsStale)
+        return;
+    rowsStale = stale;
+    for (int row = 0; row < ui->view->rowCount(); ++row) {
+        for (int column = 0; column < modelColumn; ++column) {
+            const bool link = column == pdfColumn || column == ncColumn;
+            if (QTableWidgetItem *item = ui->view->item(row, column))
+                item->setData(Qt::ForegroundRole,
+                    stale      ? QVariant(staleColor)
+                        : link ? QVariant(QColor(Qt::blue))
+                               : QVariant());
+        }
+    }
+}
+
+// Enter or Tab ends a code; a Tab stays in the field instead of moving the focus on.
+bool Information::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->scanEdit && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Tab) {
+            scanEntered();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// A scanner may send the next code while the last one is still opening: it waits its turn.
+void Information::scanEntered()
+{
+    const QString code = ui->scanEdit->text();
+    ui->scanEdit->clear();
+    if (code.trimmed().isEmpty())
+        return;
+    pendingScans << code;
+    if (scanning)
+        return;
+    const QPointer<Information> alive(this);
+    scanning = true;
+    while (!pendingScans.isEmpty()) {
+        scan(pendingScans.takeFirst());
+        if (!alive)
+            return;
+        ui->scanEdit->setFocus();
+    }
+    scanning = false;
+}
+
+// The code is only compared with known task numbers and recorded file names; whatever
+// opens comes from the matched record.
+void Information::scan(const QString &code)
+{
+    const QString user = uid;
+    const QDate day = QDate::fromString(shownDate, dateFormat);
+    const QVariantList shown = taskList;
+    const ScanCode::Match match = OffThread::run([code, user, day, shown] {
+        TaskListStore lists;
+        HistoryFileIndex files(HistoryStore::defaultFolder());
+        return ScanCode(&lists, &files).decide(code, user, day, shown);
+    });
+    using Result = ScanCode::Result;
+    const bool found = match.result != Result::Unknown && match.result != Result::Refused;
+    const QString result = QString::fromLatin1(QMetaEnum::fromType<Result>().valueToKey(int(match.result)));
+    const QString task = match.task.value("task_num").toString();
+    const QString logged = match.result == Result::Refused ? QString() : match.code;
+    qCInfo(tasksLog).nospace()
+        << "scan " << (match.result == Result::Refused ? code.left(ScanCode::maxLength) : logged) << ": "
+        << qPrintable(result)
+        << qPrintable(task.isEmpty() ? QString() : " " + task + " of " + match.day.toString(dateFormat))
+        << qPrintable(match.files.isEmpty() ? QString() : QStringLiteral(" %1 files").arg(match.files.size()))
+        << (offline ? " (offline)" : "");
+    HttpTransfer transfer;
+    transfer.setUserId(uid);
+    transfer.recordScan(
+        logged, match.files.size() == 1 ? match.files.first().task : task, result, found, offline);
+    setScanFailed(!found);
+    if (match.result == Result::Refused)
+        setFileStatus(StatusText::scanRefused());
+    else if (!found)
+        setFileStatus(StatusText::scanNotFound(match.code));
+    else if (!task.isEmpty())
+        openScannedTask(match.day, task);
+    else {
+        QStringList choices;
+        for (const HistoryFileIndex::Hit &hit : match.files)
+            choices << hit.task + QStringLiteral("：") + hit.path;
+        const int chosen = match.files.size() == 1 ? 0 : chooseFile(match.code, choices);
+        if (chosen >= 0) {
+            const HistoryFileIndex::Hit &hit = match.files.at(chosen);
+            openScannedFile(hit.task, hit.folder, hit.path);
+        }
+    }
+}
+
+// As a click on the NC cell of the task's row, on its day.
+void Information::openScannedTask(const QDate &day, const QString &taskNumber)
+{
+    if (day.toString(dateFormat) != shownDate) {
+        dayOffset = static_cast<int>(QDate::currentDate().daysTo(day));
+        showDay(day.toString(dateFormat));
+    }
+    const int row = ScanCode::taskRow(taskList, taskNumber);
+    if (row < 0) {
+        setScanFailed(true);
+        setFileStatus(StatusText::scanNotFound(taskNumber));
+        return;
+    }
+    ui->view->selectRow(row);
+    ui->view->scrollToItem(ui->view->item(row, 0));
+    cellClick(row, ncColumn);
+}
+
+// A file name the history holds is still refused when it would lead out of its folder.
+void Information::openScannedFile(const QString &task, const QString &folder, const QString &path)
+{
+    const QString root = QDir::cleanPath(folder);
+    const QString file = QDir::cleanPath(root + QLatin1Char('/') + path);
+    if (!file.startsWith(root + QLatin1Char('/'))) {
+        qCWarning(tasksLog) << "scan: the recorded file" << path << "of task" << task << "leaves its folder";
+        return;
+    }
+    openFetchedCopy(QStringLiteral("nc"), task, root, file);
+}
+
+int Information::chooseFile(const QString &code, const QStringList &choices)
+{
+    bool chosen = false;
+    const QString choice = QInputDialog::getItem(
+        this, tr("选择文件"), tr("%1 在多个任务中，请选择：").arg(code), choices, 0, false, &chosen);
+    return chosen ? choices.indexOf(choice) : -1;
+}
+
+void Information::setScanFailed(bool failed)
+{
+    QPalette palette = ui->scanEdit->palette();
+    palette.setColor(
+        QPalette::Base, failed ? failedScanColor : QApplication::palette(ui->scanEdit).color(QPalette::Base));
+    ui->scanEdit->setPalette(palette);
 }

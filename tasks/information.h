@@ -2,9 +2,11 @@
 #define INFORMATION_H
 
 #include <QDate>
+#include <QDateTime>
 #include <QIcon>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QTime>
 #include <QVariantList>
 #include <QVariantMap>
@@ -18,6 +20,7 @@ class HistoryWindow;
 class HttpTransfer;
 class QTimer;
 class RefreshSchedule;
+class TaskListStore;
 
 namespace Ui {
 class Information;
@@ -31,6 +34,11 @@ class Information;
 // the operator's clicks are handled at once, on the rows as shown, while a load waits.
 // A load started meanwhile (another day picked) supersedes the waiting one, whose late
 // reply is dropped.
+//
+// Each list the service sends is kept on this PC (TaskListStore). Offline, the window shows
+// the kept lists with the rows drawn grey, opens only files fetched before, and signs in
+// again on the refresh schedule until the service answers. The field beside the buttons
+// takes scanned or typed codes: a task number or an NC program's file name.
 class Information : public QWidget
 {
     Q_OBJECT
@@ -41,8 +49,23 @@ public:
 
     // Starts the periodic refresh for the user and loads today's tasks.
     void start(QString uid);
+    // Shows the lists kept for uid while the service cannot be reached (why, in words), and
+    // sends signIn, the sign-in window's request, again on the refresh schedule until the
+    // service answers: then the window goes live, or emits signInRefused() and closes.
+    void startOffline(QString uid, const QVariantMap &signIn, const QString &why);
+    bool isOffline() const;
     // Asks the device service for the tasks of date ("yyyy-MM-dd") and shows them.
     void loadTaskList(QString date);
+
+    // When the list an offline window would open on was loaded: today's kept list, else the
+    // newest kept day's; invalid when uid has none.
+    static QDateTime keptListTime(const QString &uid);
+
+signals:
+    // The sign-in retried while offline was accepted (the user id the service returned), or
+    // refused: the password was changed on the service.
+    void signInAccepted(QString uid);
+    void signInRefused();
 
 private slots:
     void cellClick(int row, int col);
@@ -58,6 +81,7 @@ private slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void showTasks(const QString &date, const QVariantList &tasks);
@@ -74,6 +98,22 @@ private:
     void finishFileAction(HttpTransfer &transfer, const QString &fileName, const QString &placedIn);
     void setTableStatus(const QString &text);
     void setFileStatus(const QString &text);
+    void setRowsStale(bool stale);
+    void keepTaskList(const QString &date, const QVariantList &tasks);
+    static QDate offlineDay(TaskListStore &lists, const QString &uid);
+    void showKeptDay(const QDate &day);
+    void showOfflineStatus();
+    int keptDayOffset(int direction);
+    void retrySignIn();
+    void goOnline(const QString &newUid);
+    void openFetchedCopy(
+        const QString &kind, const QString &taskNumber, const QString &copy, const QString &selected);
+    void scanEntered();
+    void scan(const QString &code);
+    void openScannedTask(const QDate &day, const QString &taskNumber);
+    void openScannedFile(const QString &task, const QString &folder, const QString &path);
+    int chooseFile(const QString &code, const QStringList &choices);
+    void setScanFailed(bool failed);
 
     std::unique_ptr<Ui::Information> ui;
     QVariantList taskList;
@@ -101,6 +141,17 @@ private:
     QTimer *datePick;
     // The history window, while one is open.
     QPointer<HistoryWindow> historyWindow;
+    // The rows are drawn grey: kept ones shown offline, or ones a reload failed to confirm.
+    bool rowsStale = false;
+    // Offline: the sign-in request sent again (it holds the password's digest, in memory
+    // only), why the service could not be reached, and when the kept rows were loaded.
+    bool offline = false;
+    QVariantMap signInRequest;
+    QString offlineReason;
+    QDateTime keptAt;
+    // Codes that ended while an earlier one was still being looked up or opened.
+    QStringList pendingScans;
+    bool scanning = false;
 };
 
 #endif // INFORMATION_H

@@ -9,6 +9,58 @@ QString StatusText::clock(const QTime &time)
     return time.toString(QStringLiteral("hh:mm:ss"));
 }
 
+QString StatusText::dayAndTime(const QDateTime &time)
+{
+    return time.toString(QStringLiteral("yyyy-MM-dd hh:mm"));
+}
+
+QString StatusText::offline(
+    const QString &why, const QTime &since, const QDateTime &keptAt, const QDateTime &nextTry)
+{
+    return QStringLiteral("离线：%1，自 %2 起；表中是 %3 加载的任务；下次重试 %4")
+        .arg(why, since.toString(QStringLiteral("hh:mm")), dayAndTime(keptAt), clock(nextTry.time()));
+}
+
+QString StatusText::offlineNoList(
+    const QString &why, const QTime &since, const QDate &day, const QDateTime &nextTry)
+{
+    return QStringLiteral("离线：%1，自 %2 起；本机没有保存 %3 的任务；下次重试 %4")
+        .arg(why, since.toString(QStringLiteral("hh:mm")), day.toString(QStringLiteral("yyyy-MM-dd")),
+            clock(nextTry.time()));
+}
+
+QString StatusText::offlineOffer(const QDateTime &keptAt)
+{
+    if (!keptAt.isValid())
+        return QStringLiteral("可离线使用（本机没有保存的任务）");
+    return QStringLiteral("可离线查看 %1 加载的任务").arg(dayAndTime(keptAt));
+}
+
+QString StatusText::notFetchedOffline()
+{
+    return QStringLiteral("离线，此任务尚未下载");
+}
+
+QString StatusText::needsService()
+{
+    return QStringLiteral("离线：设备设置需要连接服务");
+}
+
+QString StatusText::passwordChanged()
+{
+    return QStringLiteral("服务已不接受这个密码：密码已在服务上更改，请用新密码登录");
+}
+
+QString StatusText::scanNotFound(const QString &code)
+{
+    return QStringLiteral("未找到 %1").arg(code);
+}
+
+QString StatusText::scanRefused()
+{
+    return QStringLiteral("扫码无效：含控制字符或超过 128 个字符");
+}
+
 QString StatusText::loading(const QString &date)
 {
     return QStringLiteral("正在加载 %1 的任务…").arg(date);

@@ -44,7 +44,23 @@ public:
     // Added to a fetch's text when its history entry could not be written.
     static QString historyUnavailable();
 
+    // While working offline: why, since when, which kept list the rows are (or that day has
+    // none), when the sign-in is tried again.
+    static QString offline(
+        const QString &why, const QTime &since, const QDateTime &keptAt, const QDateTime &nextTry);
+    static QString offlineNoList(
+        const QString &why, const QTime &since, const QDate &day, const QDateTime &nextTry);
+    // The failed sign-in's offer: the kept list offline use would show.
+    static QString offlineOffer(const QDateTime &keptAt);
+    static QString notFetchedOffline();
+    static QString needsService();
+    static QString passwordChanged();
+    static QString scanNotFound(const QString &code);
+    static QString scanRefused();
+
     static QString clock(const QTime &time);
+    // A kept list's time: "yyyy-MM-dd hh:mm".
+    static QString dayAndTime(const QDateTime &time);
 
 private:
     static QString retry(const QDateTime &nextTry);

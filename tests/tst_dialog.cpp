@@ -1,10 +1,14 @@
 #include "app/dialog.h"
+#include "credentials/offlineverifier.h"
+#include "history/taskliststore.h"
 #include "service/network.h"
 #include "service/setting.h"
 #include "sim/devicesimulator.h"
 #include "tasks/information.h"
+#include "tasks/refreshschedule.h"
 #include "tests/support/messageboxcloser.h"
 #include "tests/support/testfiles.h"
+#include "tests/support/testpki.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,6 +22,7 @@
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -62,6 +67,8 @@ private slots:
     void rememberedAcrossWindows();
     void untickingForgets();
     void tickStoresFieldsAtClickTime();
+    void offlineSignIn_data();
+    void offlineSignIn();
 
 private:
     template <typename T>
@@ -85,6 +92,7 @@ private:
     QList<QByteArray> loginPaths() const;
 
     QTemporaryDir configHome;
+    QTemporaryDir pkiDir;
     DeviceSimulator sim;
 };
 
@@ -429,6 +437,116 @@ void tst_Dialog::tickStoresFieldsAtClickTime()
     QCOMPARE(child<QLineEdit>(&second, "userNameEd")->text(), QStringLiteral("demo"));
     QCOMPARE(child<QLineEdit>(&second, "passWordEd")->text(), QString());
     QVERIFY(child<QCheckBox>(&second, "checkBox")->isChecked());
+}
+
+void tst_Dialog::offlineSignIn_data()
+{
+    QTest::addColumn<QString>("service");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("offered");
+    // Once offline: "answers" or "refuses" the sign-in retried by the task window.
+    QTest::addColumn<QString>("then");
+    QTest::newRow("no connection, the right password, the service comes back") << "down"
+                                                                               << "offline-op"
+                                                                               << "pw-7" << true << "answers";
+    QTest::newRow("a 503, the right password, the password changed meanwhile") << "503"
+                                                                               << "offline-op"
+                                                                               << "pw-7" << true << "refuses";
+    QTest::newRow("no connection, a wrong password") << "down"
+                                                     << "offline-op"
+                                                     << "pw-8" << false << "";
+    QTest::newRow("no connection, an unknown user") << "down"
+                                                    << "nobody"
+                                                    << "pw-7" << false << "";
+    QTest::newRow("a refused certificate") << "tls"
+                                           << "offline-op"
+                                           << "pw-7" << false << "";
+    QTest::newRow("a 404") << "404"
+                           << "offline-op"
+                           << "pw-7" << false << "";
+}
+
+// The user first signs in with the service up, which keeps a verifier and today's list.
+void tst_Dialog::offlineSignIn()
+{
+    QFETCH(QString, service);
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(bool, offered);
+    QFETCH(QString, then);
+    sim.addAccount("offline-op", "pw-7", "5005");
+    {
+        Dialog first;
+        first.show();
+        type(&first, "userNameEd", "offline-op");
+        type(&first, "passWordEd", "pw-7");
+        MessageBoxCloser closer;
+        click(&first, "loginBtn");
+        QCOMPARE(taskWindows().size(), 1);
+        qDeleteAll(taskWindows());
+    }
+    Network *network = Network::getInstance("defalut");
+    // A service that is gone, or one whose certificate no CA here vouches for.
+    DeviceSimulator down;
+    const TestPki stranger;
+    QVERIFY(TestPki::save(stranger.issue("127.0.0.1"), pkiDir.path(), "stranger"));
+    QVERIFY(service == "tls" ? down.startTls(pkiDir.filePath("stranger.pem"), pkiDir.filePath("stranger.key"))
+                             : down.start(0));
+    const QString downRoot = down.rootUrl();
+    if (service != "tls")
+        down.stop();
+    const auto setRoot = [network](const QString &root) {
+        QMutexLocker locker(&network->mutex);
+        network->rootUrl = root;
+    };
+    const auto restore = qScopeGuard([&] {
+        setRoot(sim.rootUrl());
+        sim.clearFault();
+    });
+    if (service == "down" || service == "tls")
+        setRoot(downRoot);
+    else
+        sim.setFault(DeviceSimulator::Fault::HttpError, service.toInt(), "user/login/");
+
+    Dialog dialog;
+    dialog.show();
+    type(&dialog, "userNameEd", user);
+    type(&dialog, "passWordEd", password);
+    MessageBoxCloser closer;
+    closer.answer = QMessageBox::Open;
+    click(&dialog, "loginBtn");
+
+    QCOMPARE(closer.seen.size(), 1);
+    QCOMPARE(closer.seen.first().contains("\n可离线查看 "), offered);
+    QCOMPARE(taskWindows().size(), offered ? 1 : 0);
+    if (!offered)
+        return;
+    Information *window = taskWindows().first();
+    QVERIFY(window->isOffline());
+    QVariantList kept;
+    QDateTime keptAt;
+    QVERIFY(TaskListStore().load("5005", TaskListStore().newestDay("5005"), kept, keptAt));
+    auto *view = window->findChild<QTableWidget *>("view");
+    QCOMPARE(view->rowCount(), kept.size());
+    QCOMPARE(view->item(0, 0)->foreground().color(), QColor(Qt::gray));
+    QVERIFY(window->findChild<QLabel *>("statusLbl")->text().startsWith("离线："));
+
+    setRoot(sim.rootUrl());
+    sim.clearFault();
+    if (then == "refuses")
+        sim.setCannedReply("user/login/", R"({"status":0})");
+    window->findChild<RefreshSchedule *>()->setIntervals(50, 50);
+    if (then == "answers") {
+        QTRY_VERIFY(!window->isOffline());
+        QTRY_VERIFY(!view->item(0, 0)->data(Qt::ForegroundRole).isValid());
+        return;
+    }
+    QTRY_VERIFY(!window->isVisible());
+    QVERIFY(dialog.isVisible());
+    QTRY_VERIFY(closer.seen.size() == 2 && closer.seen.last().contains("密码已在服务上更改"));
+    QCOMPARE(OfflineVerifier::check("offline-op", "pw-7", QDateTime::currentDateTime()),
+        OfflineVerifier::Match::None);
 }
 
 QTEST_MAIN(tst_Dialog)

@@ -252,6 +252,7 @@ void tst_Information::failedReloadKeepsRows()
 
     QCOMPARE(view()->rowCount(), rows);
     QCOMPARE(rowTexts(0), firstRow);
+    QCOMPARE(view()->item(0, 0)->foreground().color(), QColor(Qt::gray));
     QVERIFY2(status().contains(reason) && status().contains("服务异常"), qPrintable(status()));
     // The next try comes later than the normal interval only once reloads keep failing.
     const QString retry = schedule()->nextTry().time().toString("hh:mm:ss");
@@ -261,6 +262,7 @@ void tst_Information::failedReloadKeepsRows()
     sim.clearCannedReplies();
     QMetaObject::invokeMethod(window.get(), "refresh");
     QVERIFY2(!status().contains("服务异常"), qPrintable(status()));
+    QCOMPARE(view()->item(0, 8)->foreground().color(), QColor(Qt::blue));
 }
 
 void tst_Information::failedDayChangeShowsNoRows()
