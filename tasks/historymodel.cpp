@@ -20,7 +20,7 @@ const QString listSql = QStringLiteral(
     " CASE kind WHEN 'pdf' THEN 'PDF ' WHEN 'nc' THEN 'NC ' ELSE '' END"
     " || CASE action WHEN 'fetch' THEN '下载' WHEN 'restore' THEN '恢复' WHEN 'open' THEN '打开文件夹'"
     " WHEN 'prune' THEN '清理旧版本' WHEN 'recover' THEN '启动时整理' WHEN 'check' THEN '校验'"
-    " ELSE action END,"
+    " WHEN 'scan' THEN '扫码' WHEN 'chain' THEN '记录加链' ELSE action END,"
     " outcome, bytes, sha256, kept_path, action, kind, ok"
     " FROM fetch %2 ORDER BY id DESC");
 
@@ -129,6 +129,8 @@ QString HistoryModel::outcomeText(const HistoryEntry &entry)
                         : tr("中断时留下的文件，无法移走");
     if (entry.action == QLatin1String(HistoryEntry::checkAction))
         return checkOutcomeText(entry);
+    if (entry.action == QLatin1String(HistoryEntry::chainAction))
+        return tr("此前的记录已加链，此后每条记录都链在前一条上");
     if (entry.action == QLatin1String(HistoryEntry::restoreAction))
         return StatusText::restoreOutcome(
             step(QStringList { entry.outcome }, 0, FetchHistory::RestoreResult::Failed));
