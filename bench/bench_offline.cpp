@@ -13,6 +13,7 @@
 #include "tests/support/testfiles.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -41,6 +42,9 @@ static double median(QList<double> times)
 
 static bool fillStores(const QString &folder, const QString &programFolder)
 {
+    const QByteArray program("G0\n");
+    const QString sha256
+        = QString::fromLatin1(QCryptographicHash::hash(program, QCryptographicHash::Sha256).toHex());
     QVariantList tasks;
     QList<HistoryEntry> entries;
     for (int task = 0; task < taskCount; ++task) {
@@ -54,12 +58,17 @@ static bool fillStores(const QString &folder, const QString &programFolder)
         entry.target = programFolder + QStringLiteral("/nc/") + number;
         entry.ok = true;
         for (int file = 0; file < filesPerTask; ++file)
-            entry.files << HistoryFile { QStringLiteral("P%1-%2.nc").arg(task).arg(file), 1000, QString() };
+            entry.files << HistoryFile { QStringLiteral("P%1-%2.nc").arg(task).arg(file), program.size(),
+                sha256 };
         entries << entry;
     }
-    return TestFiles::write(programFolder + QStringLiteral("/nc/T0999/P999-19.nc"), "G0\n")
-        && TaskListStore(folder).save(
-            QStringLiteral("1001"), QDate::currentDate(), tasks, QDateTime::currentDateTime())
+    // The scanned task's folder is as fetched, so the check before it opens finds nothing.
+    for (int file = 0; file < filesPerTask; ++file) {
+        if (!TestFiles::write(programFolder + QStringLiteral("/nc/T0999/P999-%1.nc").arg(file), program))
+            return false;
+    }
+    return TaskListStore(folder).save(
+               QStringLiteral("1001"), QDate::currentDate(), tasks, QDateTime::currentDateTime())
         && HistoryStore(folder).add(entries);
 }
 
