@@ -225,6 +225,20 @@ bool HistoryStore::unfinished(QList<HistoryEntry> &starts)
 
 bool HistoryStore::forEach(const Filter &filter, const std::function<void(const HistoryEntry &)> &visit)
 {
+    return select(filter, QStringLiteral("ORDER BY id"), {}, visit);
+}
+
+bool HistoryStore::newest(int count, QList<HistoryEntry> &found)
+{
+    found.clear();
+    return select(Filter(), QStringLiteral("ORDER BY id DESC LIMIT ?"), { count },
+        [&found](const HistoryEntry &entry) { found.prepend(entry); });
+}
+
+// The listing's rows that filter lets through, in order (bound values last), one at a time.
+bool HistoryStore::select(const Filter &filter, const QString &order, const QVariantList &orderValues,
+    const std::function<void(const HistoryEntry &)> &visit)
+{
     m_error.clear();
     HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
     if (!connection.isOpen())
@@ -233,35 +247,13 @@ bool HistoryStore::forEach(const Filter &filter, const std::function<void(const 
     QSqlQuery query(connection.database());
     query.setForwardOnly(true);
     query.prepare(
-        QStringLiteral("SELECT %1 FROM fetch %2 ORDER BY id").arg(listColumns, whereClause(filter, values)));
-    for (const QVariant &value : qAsConst(values))
+        QStringLiteral("SELECT %1 FROM fetch %2 %3").arg(listColumns, whereClause(filter, values), order));
+    for (const QVariant &value : qAsConst(values) + orderValues)
         query.addBindValue(value);
     if (!query.exec())
         return fail(QStringLiteral("read"), query.lastError().text());
     while (query.next())
         visit(fromQuery(query));
-    if (query.lastError().isValid())
-        return fail(QStringLiteral("read"), query.lastError().text());
-    return true;
-}
-
-bool HistoryStore::newest(int count, QList<HistoryEntry> &found)
-{
-    m_error.clear();
-    found.clear();
-    HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
-    if (!connection.isOpen())
-        return fail(QStringLiteral("open"), connection.errorString());
-    QVariantList values;
-    QSqlQuery query(connection.database());
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT %1 FROM fetch %2 ORDER BY id DESC LIMIT ?")
-                      .arg(listColumns, whereClause(Filter(), values)));
-    query.addBindValue(count);
-    if (!query.exec())
-        return fail(QStringLiteral("read"), query.lastError().text());
-    while (query.next())
-        found.prepend(fromQuery(query));
     if (query.lastError().isValid())
         return fail(QStringLiteral("read"), query.lastError().text());
     return true;

@@ -85,6 +85,8 @@ public:
     static QList<QVariantList> fileValues(const HistoryEntry &entry);
 
 private:
+    bool select(const Filter &filter, const QString &order, const QVariantList &orderValues,
+        const std::function<void(const HistoryEntry &)> &visit);
     bool write(QList<HistoryEntry> &entries, bool &damaged);
     // The first installing entry of the task in order whose id passes the condition.
     bool installed(
