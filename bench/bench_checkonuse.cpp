@@ -4,6 +4,7 @@
 // are in the page cache, as they are for a program that was just fetched or opened. Reading
 // every file's SHA-256 alone (FileDigest::folderFiles) is the yardstick.
 
+#include "bench/medianms.h"
 #include "history/filedigest.h"
 #include "history/historystore.h"
 #include "history/installedcheck.h"
@@ -61,20 +62,6 @@ static bool fillHistory(const QString &history, const QString &program)
     return store.add(entries);
 }
 
-template <typename Work>
-static double medianMs(Work work)
-{
-    QList<double> times;
-    for (int run = 0; run < runs; ++run) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        times << timer.nsecsElapsed() / 1e6;
-    }
-    std::sort(times.begin(), times.end());
-    return times.at(runs / 2);
-}
-
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -88,8 +75,8 @@ int main(int argc, char *argv[])
     const QString task = QStringLiteral("T-%1").arg(otherTasks);
     InstalledCheck check(history);
     InstalledCheck::Result result = check.check(QStringLiteral("nc"), task, program);
-    const double checkMs = medianMs([&] { result = check.check(QStringLiteral("nc"), task, program); });
-    const double digestMs = medianMs([&] { FileDigest::folderFiles(program); });
+    const double checkMs = medianMs(runs, [&] { result = check.check(QStringLiteral("nc"), task, program); });
+    const double digestMs = medianMs(runs, [&] { FileDigest::folderFiles(program); });
     std::printf("check on use, NC folder of %d files (%.1f MB), page cache warm: %.1f ms, %s (median of %d; "
                 "target <= 50 ms); the files' SHA-256 alone %.1f ms\n",
         fileCount, fileCount * double(fileSize) / 1e6, checkMs,

@@ -1,6 +1,7 @@
 // What the offline sign-in's verifier costs on purpose: OfflineVerifier::remember and check,
 // each one PBKDF2-HMAC-SHA256 at 600,000 iterations, against a settings store of their own.
 
+#include "bench/medianms.h"
 #include "credentials/offlineverifier.h"
 
 #include <QCoreApplication>
@@ -12,20 +13,6 @@
 
 static constexpr int runs = 5;
 
-template <typename Work>
-static double medianMs(Work work)
-{
-    QList<double> times;
-    for (int run = 0; run < runs; ++run) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        times << timer.nsecsElapsed() / 1e6;
-    }
-    std::sort(times.begin(), times.end());
-    return times.at(runs / 2);
-}
-
 int main(int argc, char *argv[])
 {
     // The verifiers go to a throw-away config home, never the user's own settings.
@@ -35,9 +22,9 @@ int main(int argc, char *argv[])
     const QDateTime now = QDateTime::currentDateTime();
     bool kept = true;
     const double remember
-        = medianMs([&] { kept = kept && OfflineVerifier::remember("demo", "demo123", "42", now); });
+        = medianMs(runs, [&] { kept = kept && OfflineVerifier::remember("demo", "demo123", "42", now); });
     OfflineVerifier::Match match = OfflineVerifier::Match::None;
-    const double check = medianMs([&] { match = OfflineVerifier::check("demo", "demo123", now); });
+    const double check = medianMs(runs, [&] { match = OfflineVerifier::check("demo", "demo123", now); });
     std::printf("offline verifier, PBKDF2-HMAC-SHA256 at %d iterations: remember %.0f ms, check %.0f ms (%s; "
                 "median of %d)\n",
         OfflineVerifier::iterations, remember, check,
