@@ -6,7 +6,9 @@
 #include <QTimer>
 
 // Blocks a synchronous call in a local event loop that dispatches every event of the
-// thread, user input included, so the window goes on painting and its timers keep running.
+// thread, user input included, so the thread's timers keep running. Windows never wait in
+// one: only the synchronous slots that callers outside the windows rely on do, and the
+// fetches, each on a thread of its own.
 // The wait ends at the first of: the awaited signal (or end()), the deadline, the application
 // quitting, or anything else ending the thread's event loops from outside. Only that first
 // end counts: a signal that arrives while a deeper wait keeps this one from returning is not
