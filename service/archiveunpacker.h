@@ -1,9 +1,10 @@
 #ifndef ARCHIVEUNPACKER_H
 #define ARCHIVEUNPACKER_H
 
+#include <QFileDevice>
+#include <QHash>
 #include <QList>
 #include <QObject>
-#include <QPair>
 #include <QString>
 
 class QuaZip;
@@ -14,6 +15,10 @@ class QuaZip;
 // as it was. An archive with any entry that could land outside the folder, with more
 // entries than maxEntries(), or whose entries would not fit on the disk with its reserve
 // is not unpacked at all; every file extracted must have the size its entry announces.
+// Entry names are decoded by ArchiveEntryName; an archive with a name no rule reads, or
+// with two entries that would be one file on some system, is refused as well. The archive
+// is read through QFile, never mapped: a mapped file that another program truncates kills
+// the reader.
 //
 // The work runs on a pool thread while unpack() waits in a local event loop, so the
 // caller's window keeps painting.
@@ -31,7 +36,9 @@ public:
         UnsafeEntry, // an entry could land outside the folder
         ExtractFailed, // an entry could not be extracted; the folder is untouched
         FolderKept, // the old folder could not be replaced (files in use)
-        TooLarge // the entries would not fit on the volume with the reserve, or there are too many
+        TooLarge, // the entries would not fit on the volume with the reserve, or there are too many
+        UnreadableName, // an entry's name decodes to no readable text (conflictingName() is it)
+        DuplicateName // two entries would be one file on some system (conflictingName() names both)
     };
     Q_ENUM(Result)
 
@@ -48,6 +55,8 @@ public:
     // their checks; 0 when it was refused before.
     int fileCount() const;
     qint64 byteCount() const;
+    // The entry names behind the last UnreadableName or DuplicateName, joined by "、".
+    QString conflictingName() const;
 
     int maxEntries() const;
     void setMaxEntries(int count);
@@ -69,13 +78,31 @@ protected:
     virtual qint64 spareBytes(const QString &folder) const;
 
 private:
-    // Name and uncompressed size of each file entry (folders excluded).
-    using EntrySizes = QList<QPair<QString, qint64>>;
+    // One entry as it is to be extracted, in the archive's order.
+    struct Entry
+    {
+        QString name;
+        bool folder = false;
+        qint64 size = 0;
+        // Only entries made on Unix carry a mode.
+        bool hasMode = false;
+        QFileDevice::Permissions permissions;
+    };
+    using Entries = QList<Entry>;
 
     Result unpackHere(const QString &archivePath, const QString &folder);
-    Result checkEntries(
-        QuaZip &zip, const QString &archive, const QString &target, int &entryCount, EntrySizes &sizes) const;
-    static bool sizesMatch(const QString &staging, const EntrySizes &sizes);
+    Result checkEntries(QuaZip &zip, const QString &archive, const QString &target, Entries &entries);
+    // Folders and files met so far, by ArchiveEntryName::sameFileKey().
+    struct SeenNames
+    {
+        QHash<QString, QString> folders;
+        QHash<QString, QString> files;
+    };
+    Result checkName(const QString &archive, const QString &name, bool folder, SeenNames &seen);
+    Result duplicate(const QString &archive, const QString &first, const QString &second);
+    static bool extractAll(QuaZip &zip, const Entries &entries, const QString &staging);
+    static bool extractFile(QuaZip &zip, const Entry &entry, const QString &path);
+    static bool holdsExactly(const QString &staging, const Entries &entries);
     static QString makeStagingFolder(const QString &target);
     Result swapIn(const QString &staging, const QString &target);
     static bool removeEntry(const QString &path);
@@ -85,6 +112,7 @@ private:
     int m_maxEntries = defaultMaxEntries;
     int m_fileCount = 0;
     qint64 m_byteCount = 0;
+    QString m_conflictingName;
     QString m_keepReplacedAt;
     bool m_keptReplaced = false;
 };

@@ -1,6 +1,7 @@
 #include "service/fetchreport.h"
 
 #include "history/historyentry.h"
+#include "history/historyoutcome.h"
 
 #include <QMetaEnum>
 
@@ -71,5 +72,5 @@ QString FetchReport::historyOutcome() const
 {
     if (identical)
         return QString::fromLatin1(HistoryEntry::identicalOutcome);
-    return steps().join(QStringLiteral(" / "));
+    return HistoryOutcome(steps()).text();
 }

@@ -24,7 +24,9 @@ public:
         NothingToFetch, // no address: the local file was only unpacked
         InUse, // another fetch is writing the same file or folder
         NotWebAddress, // the address is not an http or https address
-        DownloadFailed // the transfer failed; the old file is kept
+        DownloadFailed, // the transfer failed; the old file is kept
+        CaseClash // another task's files differ from this one's only in case (clashingTask): on
+                  // Windows they would be the same files
     };
     Q_ENUM(Fetch)
 
@@ -36,10 +38,14 @@ public:
     KRESTService::DownloadResult download = KRESTService::DownloadResult::Saved;
     // NotAnArchive when no unpacking ran.
     ArchiveUnpacker::Result unpack = ArchiveUnpacker::Result::NotAnArchive;
+    // The entry names an UnreadableName or DuplicateName unpacking refused.
+    QString unpackConflict;
     // The file or archive fetched has the SHA-256 of the version in place, so nothing was
     // replaced, unpacked or kept: a label PDF's download ended Unchanged, an NC program's
     // archive was not unpacked.
     bool identical = false;
+    // The task a CaseClash refusal met, as its files spell it.
+    QString clashingTask;
     // Why the server's certificate was refused, in Qt's words.
     QString certificateProblem;
     // The size and SHA-256 of the file saved, computed while writing; 0 and empty otherwise.
@@ -68,5 +74,7 @@ public:
 private:
     bool unpackTellsSomething() const;
 };
+
+Q_DECLARE_METATYPE(FetchReport)
 
 #endif // FETCHREPORT_H

@@ -2,14 +2,29 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSet>
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
 
 namespace {
 
-QSet<QString> &filesInUse()
+// Fetches run on threads of their own and restores on the pool.
+QMutex &claimLock()
 {
-    static QSet<QString> inUse;
+    static QMutex lock;
+    return lock;
+}
+
+// By the case-folded path, the path as claimed.
+QHash<QString, QString> &filesInUse()
+{
+    static QHash<QString, QString> inUse;
     return inUse;
+}
+
+QString foldedKey(const QString &key)
+{
+    return key.toCaseFolded();
 }
 
 QStringList claimKeys(const QStringList &paths)
@@ -27,21 +42,30 @@ QStringList claimKeys(const QStringList &paths)
 FileClaim::FileClaim(const QStringList &paths)
 {
     const QStringList keys = claimKeys(paths);
+    const QMutexLocker locker(&claimLock());
     for (const QString &key : keys) {
-        if (filesInUse().contains(key)) {
-            m_conflict = key;
+        const auto found = filesInUse().constFind(foldedKey(key));
+        if (found != filesInUse().cend()) {
+            m_conflict = found.value();
+            m_differsInCase = found.value() != key;
             return;
         }
     }
     for (const QString &key : keys)
-        filesInUse().insert(key);
+        filesInUse().insert(foldedKey(key), key);
     m_keys = keys;
 }
 
 FileClaim::~FileClaim()
 {
+    const QMutexLocker locker(&claimLock());
     for (const QString &key : qAsConst(m_keys))
-        filesInUse().remove(key);
+        filesInUse().remove(foldedKey(key));
+}
+
+bool FileClaim::conflictDiffersInCase() const
+{
+    return m_differsInCase;
 }
 
 bool FileClaim::claimed() const

@@ -3,12 +3,15 @@
 #include "core/localpath.h"
 #include "core/offthread.h"
 #include "core/tracelog.h"
+#include "history/historyoutcome.h"
 #include "rest/krestservice.h"
 #include "service/archiveunpacker.h"
 #include "service/dataparse.h"
+#include "service/devicecall.h"
 #include "service/fileclaim.h"
 #include "service/folderopener.h"
 #include "service/network.h"
+#include "service/networkcall.h"
 #include "service/safefilename.h"
 #include "service/servicelog.h"
 #include "service/setting.h"
@@ -18,6 +21,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QUrl>
+
+#include <memory>
 
 namespace {
 
@@ -31,6 +36,15 @@ Network *defaultClient()
 QString pathSegment(const QVariant &value)
 {
     return QString::fromLatin1(QUrl::toPercentEncoding(value.toString()));
+}
+
+// The task a task file or folder belongs to: its name without ".pdf" or ".zip".
+QString taskOf(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString suffix = info.suffix().toLower();
+    return suffix == QLatin1String("pdf") || suffix == QLatin1String("zip") ? info.completeBaseName()
+                                                                            : info.fileName();
 }
 
 bool isWebAddress(const QString &address)
@@ -57,29 +71,52 @@ const FetchReport &HttpTransfer::lastFetch() const
 
 QVariantMap HttpTransfer::login(QVariantMap iDataMap)
 {
-    return toReplyMap(sendPath(QStringLiteral("user/login/%1/%2"), iDataMap,
-        { QStringLiteral("username"), QStringLiteral("password") }));
+    return waitForReply(startLogin(iDataMap));
 }
 
 QVariantMap HttpTransfer::getTaskList(QVariantMap iDataMap)
 {
-    const QString reply = sendPath(QStringLiteral("device/task_list/%1/%2"), iDataMap,
-        { QStringLiteral("uid"), QStringLiteral("time") });
-    qCDebug(traceLog) << "qqqqqqqqqqqqqqq" << reply;
-    return toReplyMap(reply);
+    return waitForReply(startTaskList(iDataMap));
 }
 
 QVariantMap HttpTransfer::changeStatu(QVariantMap iDataMap)
 {
-    return toReplyMap(sendPath(QStringLiteral("device/change_status/%1/%2"), iDataMap,
-        { QStringLiteral("task_id"), QStringLiteral("status") }));
+    return waitForReply(startPath(QStringLiteral("device/change_status/%1/%2"), iDataMap,
+        { QStringLiteral("task_id"), QStringLiteral("status") }, nullptr, nullptr));
 }
 
 QVariantMap HttpTransfer::deleteStatu(QVariantMap iDataMap)
 {
-    const QString reply = sendPath(QStringLiteral("device/dele/%1"), iDataMap, { QStringLiteral("id") });
-    qCDebug(traceLog) << "wqqqqqq" << reply;
-    return toReplyMap(reply);
+    return waitForReply(
+        startPath(QStringLiteral("device/dele/%1"), iDataMap, { QStringLiteral("id") }, "wqqqqqq", nullptr));
+}
+
+DeviceCall *HttpTransfer::startLogin(const QVariantMap &iDataMap, QObject *parent)
+{
+    return startPath(QStringLiteral("user/login/%1/%2"), iDataMap,
+        { QStringLiteral("username"), QStringLiteral("password") }, nullptr, parent);
+}
+
+DeviceCall *HttpTransfer::startTaskList(const QVariantMap &iDataMap, QObject *parent)
+{
+    return startPath(QStringLiteral("device/task_list/%1/%2"), iDataMap,
+        { QStringLiteral("uid"), QStringLiteral("time") }, "qqqqqqqqqqqqqqq", parent);
+}
+
+// The JSON is escaped so that "&", "+", "=" and "%" in a value survive form decoding.
+DeviceCall *HttpTransfer::startRecord(const QVariantMap &iDataMap, QObject *parent)
+{
+    const QString json = DataParse::variantToJson(QVariant(iDataMap));
+    const QByteArray body = QByteArrayLiteral("data=") + QUrl::toPercentEncoding(json);
+    return new DeviceCall(defaultClient()->post(QStringLiteral("device/record"), body), nullptr, parent);
+}
+
+QVariantMap HttpTransfer::waitForReply(DeviceCall *rawCall)
+{
+    const std::unique_ptr<DeviceCall> call(rawCall);
+    call->waitForFinished();
+    m_lastError = call->error();
+    return call->reply();
 }
 
 // The fetch is recorded, successful or not, before the result goes back to the caller
@@ -99,7 +136,7 @@ bool HttpTransfer::downloadNcFile(QVariantMap iDataMap)
     HistoryEntry entry = fetchEntry(localFile, remoteFile, localPath);
     const FileClaim claim({ localFile, localPath });
     qint64 startId = 0;
-    m_lastFetch = refusal(claim, remoteFile);
+    m_lastFetch = refusal(claim, remoteFile, localFile, localPath);
     m_lastFetch.pdf = entry.kind == QLatin1String("pdf");
     if (m_lastFetch.fetch == FetchReport::Fetch::NothingToFetch) {
         startId = beginFetch(history, entry);
@@ -123,11 +160,23 @@ HistoryEntry HttpTransfer::fetchEntry(
     return entry;
 }
 
-// A report saying why the fetch may not run, or NothingToFetch when it may.
-FetchReport HttpTransfer::refusal(const FileClaim &claim, const QString &remoteFile)
+// A report saying why the fetch may not run, or NothingToFetch when it may. Task numbers
+// equal ignoring case are refused on every system, since the folders may be copied to a PC.
+FetchReport HttpTransfer::refusal(
+    const FileClaim &claim, const QString &remoteFile, const QString &localFile, const QString &localPath)
 {
     FetchReport report;
-    if (!claim.claimed()) {
+    QString twin = claim.conflictDiffersInCase() ? claim.conflict() : QString();
+    for (const QString &path : { localFile, localPath }) {
+        if (claim.claimed() && twin.isEmpty() && !path.isEmpty())
+            twin = caseTwinOnDisk(path);
+    }
+    if (!twin.isEmpty()) {
+        report.fetch = FetchReport::Fetch::CaseClash;
+        report.clashingTask = taskOf(twin);
+        qCWarning(serviceLog) << "downloadNcFile: refused," << localFile << "differs only in case from"
+                              << twin;
+    } else if (!claim.claimed()) {
         qCDebug(serviceLog) << "downloadNcFile: refused," << claim.conflict() << "is still being fetched";
         report.fetch = FetchReport::Fetch::InUse;
     } else if (!remoteFile.isEmpty() && !isWebAddress(remoteFile)) {
@@ -135,6 +184,20 @@ FetchReport HttpTransfer::refusal(const FileClaim &claim, const QString &remoteF
         report.fetch = FetchReport::Fetch::NotWebAddress;
     }
     return report;
+}
+
+// The file or folder beside path whose name equals its name ignoring case only; empty when
+// there is none. The folder is listed, so that a disk that ignores case answers the same.
+QString HttpTransfer::caseTwinOnDisk(const QString &path)
+{
+    const QFileInfo info(path);
+    const QStringList names
+        = info.dir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        if (name != info.fileName() && name.compare(info.fileName(), Qt::CaseInsensitive) == 0)
+            return info.dir().filePath(name);
+    }
+    return QString();
 }
 
 // The start row names where the version the fetch replaces is to be kept; a task number
@@ -176,6 +239,7 @@ FetchReport HttpTransfer::fetch(const QString &localFile, const QString &remoteF
     if (!report.pdf)
         unpacker.setKeepReplacedAt(keepAt);
     report.unpack = unpacker.unpack(localFile, localPath);
+    report.unpackConflict = unpacker.conflictingName();
     if (unpacker.keptReplaced())
         report.keptPath = entry.keptPath;
     return report;
@@ -189,6 +253,9 @@ bool HttpTransfer::download(FetchReport &report, const QString &remoteFile, cons
     connect(&rest, &KRESTService::downloadProgress, this, &HttpTransfer::fetchProgress);
     rest.setKeepReplacedAt(keepAt);
     rest.setUnchangedSha256(QByteArray::fromHex(sha256InPlace.toLatin1()));
+    // An error page served as the label would otherwise take the good label's place.
+    if (report.pdf)
+        rest.setExpectedSignature(QByteArrayLiteral("%PDF-"));
     report.downloadRan = true;
     const bool saved = rest.downloadFile(remoteFile, localFile, QStringLiteral("none"));
     const KRESTService::DownloadReport &done = rest.lastDownload();
@@ -293,13 +360,7 @@ FetchHistory::RestoreResult HttpTransfer::restoreVersion(qint64 entryId)
 
 QVariantMap HttpTransfer::registraAndmodifica(QVariantMap iDataMap)
 {
-    // The JSON is escaped so that "&", "+", "=" and "%" in a value survive form decoding.
-    const QString json = DataParse::variantToJson(QVariant(iDataMap));
-    QByteArray body = QByteArrayLiteral("data=") + QUrl::toPercentEncoding(json);
-    Network *network = defaultClient();
-    const QString reply = network->getPostResult(QStringLiteral("device/record"), body);
-    m_lastError = network->lastError();
-    return toReplyMap(reply);
+    return waitForReply(startRecord(iDataMap));
 }
 
 void HttpTransfer::openLocalPath(QString path)
@@ -310,7 +371,7 @@ void HttpTransfer::openLocalPath(QString path)
     // The text itself is the folder, with or without a trailing "/". QFileInfo would drop
     // the last name of a relative folder on Windows.
     const QString folder = QDir::cleanPath(QDir(path).absolutePath());
-    qInfo().noquote() << "opened folder" << QDir::toNativeSeparators(folder);
+    qCInfo(serviceLog).noquote() << "opened folder" << QDir::toNativeSeparators(folder);
     FolderOpener::open(folder);
     recordOpened(folder);
 }
@@ -318,7 +379,7 @@ void HttpTransfer::openLocalPath(QString path)
 void HttpTransfer::showLocalFile(const QString &file)
 {
     const QString path = QDir::cleanPath(QDir(file).absolutePath());
-    qInfo().noquote() << "opened folder of" << QDir::toNativeSeparators(path);
+    qCInfo(serviceLog).noquote() << "opened folder of" << QDir::toNativeSeparators(path);
     FolderOpener::select(path);
     recordOpened(path);
 }
@@ -340,7 +401,7 @@ void HttpTransfer::recordScan(
     HistoryEntry entry = newEntry(HistoryEntry::scanAction);
     entry.task = task;
     entry.source = code;
-    entry.outcome = offline ? outcome + QLatin1String(HistoryEntry::offlineMark) : outcome;
+    entry.outcome = HistoryOutcome({ outcome }, offline).text();
     entry.ok = found;
     noteRecorded(history.record(entry, QString(), QString()), history.lastError());
 }
@@ -348,8 +409,8 @@ void HttpTransfer::recordScan(
 // The values are substituted in one pass, so a "%2" inside the first value stays text.
 // A value of "." or ".." cannot be sent as a segment at all: the HTTP stack folds it into
 // the path, which would send the request to another address, so none is sent.
-QString HttpTransfer::sendPath(
-    const QString &pathTemplate, const QVariantMap &iDataMap, const QStringList &keys)
+DeviceCall *HttpTransfer::startPath(const QString &pathTemplate, const QVariantMap &iDataMap,
+    const QStringList &keys, const char *dumpLabel, QObject *parent)
 {
     QStringList segments;
     for (const QString &key : keys)
@@ -359,24 +420,13 @@ QString HttpTransfer::sendPath(
     for (int i = 0; i < segments.size(); ++i) {
         if (segments.at(i) == QLatin1String(".") || segments.at(i) == QLatin1String("..")) {
             // Named by its fixed part: a sign-in's path holds the password's MD5.
-            qCDebug(serviceLog).noquote()
-                << "HttpTransfer: not sent to" << pathTemplate.section('%', 0, 0) + QLatin1Char(',')
-                << "the value of" << keys.at(i) << "is a dot segment";
-            m_lastError.set(Network::CannotConnect, QStringLiteral("not sent, a value is a dot segment"));
-            return QString();
+            const QString fixedPart = pathTemplate.section('%', 0, 0);
+            qCDebug(serviceLog).noquote() << "HttpTransfer: not sent to" << fixedPart + QLatin1Char(',')
+                                          << "the value of" << keys.at(i) << "is a dot segment";
+            const ErrorInfo refusal(
+                Network::CannotConnect, QStringLiteral("not sent, a value is a dot segment"));
+            return new DeviceCall(new NetworkCall(fixedPart, refusal), dumpLabel, parent);
         }
     }
-    Network *network = defaultClient();
-    const QString reply = network->runCmd(path, false);
-    m_lastError = network->lastError();
-    return reply;
-}
-
-// A reply that arrived but is no JSON object is as unusable as none at all.
-QVariantMap HttpTransfer::toReplyMap(const QString &reply)
-{
-    const QVariant parsed = DataParse::jsonToVariant(reply, nullptr);
-    if (!m_lastError.hasError() && parsed.userType() != QMetaType::QVariantMap)
-        m_lastError.set(Network::InvalidReply, QStringLiteral("the reply is not a JSON object"));
-    return parsed.toMap();
+    return new DeviceCall(defaultClient()->get(path), dumpLabel, parent);
 }

@@ -10,17 +10,25 @@
 #include <QStringList>
 #include <QVariantMap>
 
+class DeviceCall;
 class FileClaim;
 
 // The device-service client: each slot sends one request through the default network
 // client and returns the service's JSON reply as a map, empty when the request failed
-// or the reply is not a JSON object.
+// or the reply is not a JSON object. The start functions send the same requests without
+// waiting: windows use those and react to the call's finished().
 class HttpTransfer : public QObject
 {
     Q_OBJECT
 
 public:
     HttpTransfer();
+
+    // The requests of login, getTaskList and registraAndmodifica, started; each call belongs
+    // to parent and reports once.
+    static DeviceCall *startLogin(const QVariantMap &iDataMap, QObject *parent = nullptr);
+    static DeviceCall *startTaskList(const QVariantMap &iDataMap, QObject *parent = nullptr);
+    static DeviceCall *startRecord(const QVariantMap &iDataMap, QObject *parent = nullptr);
 
     // Why the last device-service request of this object failed, with the codes of
     // Network::Failure; no error when its reply was a JSON object.
@@ -74,7 +82,9 @@ public slots:
 private:
     HistoryEntry fetchEntry(
         const QString &localFile, const QString &remoteFile, const QString &localPath) const;
-    static FetchReport refusal(const FileClaim &claim, const QString &remoteFile);
+    static FetchReport refusal(const FileClaim &claim, const QString &remoteFile, const QString &localFile,
+        const QString &localPath);
+    static QString caseTwinOnDisk(const QString &path);
     static qint64 beginFetch(FetchHistory &history, HistoryEntry &entry);
     FetchReport fetch(const QString &localFile, const QString &remoteFile, const QString &localPath,
         const HistoryEntry &entry, FetchHistory &history);
@@ -85,8 +95,9 @@ private:
         const QString &localPath);
     void recordOpened(const QString &target);
     void noteRecorded(bool recorded, const QString &problem);
-    QString sendPath(const QString &pathTemplate, const QVariantMap &iDataMap, const QStringList &keys);
-    QVariantMap toReplyMap(const QString &reply);
+    static DeviceCall *startPath(const QString &pathTemplate, const QVariantMap &iDataMap,
+        const QStringList &keys, const char *dumpLabel, QObject *parent);
+    QVariantMap waitForReply(DeviceCall *call);
 
     ErrorInfo m_lastError;
     FetchReport m_lastFetch;

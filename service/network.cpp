@@ -1,7 +1,9 @@
 #include "service/network.h"
 
-#include "core/localwait.h"
+#include "core/proxycredentials.h"
+#include "core/proxyfactory.h"
 #include "core/tracelog.h"
+#include "service/networkcall.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -29,42 +31,17 @@ QUrl requestUrl(const QString &root, const QString &path)
     return url;
 }
 
-bool isSuccessStatus(const QVariant &status)
-{
-    // A non-HTTP reply carries no status; only a present status outside 2xx is a failure.
-    if (!status.isValid())
-        return true;
-    const int code = status.toInt();
-    return code >= 200 && code < 300;
-}
-
-// Waits with all events delivered. The deadline abandons the reply at once, as the
-// inactivity time-out does.
-LocalWait::Ended waitForFinished(QNetworkReply *reply, int deadlineMs)
-{
-    if (reply->isFinished())
-        return LocalWait::Ended::Signalled;
-    LocalWait wait(deadlineMs);
-    wait.endOn(reply, &QNetworkReply::finished);
-    QObject::connect(&wait, &LocalWait::deadlinePassed, reply, &QNetworkReply::abort);
-    const LocalWait::Ended ended = wait.exec();
-    if (ended == LocalWait::Ended::Interrupted)
-        reply->abort();
-    return ended;
-}
-
-// Qt's own words for why a certificate was refused, kept on the reply until it finishes.
-const char certificateProblemProperty[] = "quilletCertificateProblem";
-
 void rememberCertificateProblem(QNetworkReply *reply, const QList<QSslError> &errors)
 {
     QStringList reasons;
     for (const QSslError &error : errors)
         reasons << error.errorString();
-    reply->setProperty(certificateProblemProperty, reasons.join(QStringLiteral("; ")));
+    reply->setProperty(Network::certificateProblemProperty, reasons.join(QStringLiteral("; ")));
 }
 
 } // namespace
+
+const char Network::certificateProblemProperty[] = "quilletCertificateProblem";
 
 Network *Network::getInstance(QString name)
 {
@@ -108,23 +85,48 @@ ErrorInfo Network::lastError() const
     return m_lastError;
 }
 
+NetworkCall *Network::get(const QString &path, QObject *parent)
+{
+    QNetworkRequest request;
+    ErrorInfo refusal;
+    if (!makeRequest(path, &request, refusal))
+        return new NetworkCall(path, refusal, parent);
+    return watch(manager()->get(request), path, parent);
+}
+
+NetworkCall *Network::post(const QString &path, const QByteArray &body, QObject *parent)
+{
+    QNetworkRequest request;
+    ErrorInfo refusal;
+    if (!makeRequest(path, &request, refusal))
+        return new NetworkCall(path, refusal, parent);
+    request.setHeader(
+        QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+    return watch(manager()->post(request, body), path, parent);
+}
+
+NetworkCall *Network::watch(QNetworkReply *reply, const QString &path, QObject *parent)
+{
+    return new NetworkCall(reply, path, m_timeoutMs, m_deadlineMs, parent);
+}
+
 QString Network::runCmd(QString path, bool flag)
 {
     Q_UNUSED(flag)
-    QNetworkRequest request;
-    if (!makeRequest(path, &request))
-        return QString();
-    return waitForBody(manager()->get(request), path);
+    return waitForBody(get(path));
 }
 
 QString Network::getPostResult(QString path, QByteArray &body)
 {
-    QNetworkRequest request;
-    if (!makeRequest(path, &request))
-        return QString();
-    request.setHeader(
-        QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
-    return waitForBody(manager()->post(request, body), path);
+    return waitForBody(post(path, body));
+}
+
+QString Network::waitForBody(NetworkCall *rawCall)
+{
+    const std::unique_ptr<NetworkCall> call(rawCall);
+    call->waitForFinished();
+    m_lastError = call->error();
+    return call->body();
 }
 
 // The manager is made on first use, because instances are created before the application
@@ -137,16 +139,16 @@ QNetworkAccessManager *Network::manager()
         m_manager = new QNetworkAccessManager(QCoreApplication::instance());
         m_manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
         connect(m_manager, &QNetworkAccessManager::sslErrors, m_manager, &rememberCertificateProblem);
+        ProxyCredentials::watch(m_manager);
     }
     return m_manager;
 }
 
-bool Network::makeRequest(const QString &path, QNetworkRequest *request)
+bool Network::makeRequest(const QString &path, QNetworkRequest *request, ErrorInfo &refusal)
 {
-    m_lastError.clear();
     QCoreApplication *app = QCoreApplication::instance();
     if (!app || QThread::currentThread() != app->thread()) {
-        fail(path, CannotConnect, QStringLiteral("requests need the application's thread"));
+        refusal.set(CannotConnect, QStringLiteral("requests need the application's thread"));
         return false;
     }
 
@@ -157,7 +159,7 @@ bool Network::makeRequest(const QString &path, QNetworkRequest *request)
     }
     const QUrl url = requestUrl(root, path);
     if (!url.isValid() || url.isRelative()) {
-        fail(path, CannotConnect, QStringLiteral("invalid address ") + url.errorString());
+        refusal.set(CannotConnect, QStringLiteral("invalid address ") + url.errorString());
         return false;
     }
     request->setUrl(url);
@@ -165,49 +167,25 @@ bool Network::makeRequest(const QString &path, QNetworkRequest *request)
     return true;
 }
 
-QString Network::waitForBody(QNetworkReply *rawReply, const QString &path)
+Network::Failure Network::proxyFailure(int networkError, const QUrl &url)
 {
-    const std::unique_ptr<QNetworkReply> reply(rawReply);
-    const LocalWait::Ended waited = waitForFinished(reply.get(), m_deadlineMs);
-    if (waited == LocalWait::Ended::Interrupted) {
-        fail(path, Interrupted, QStringLiteral("interrupted, the application is quitting"));
-        return QString();
+    switch (networkError) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+        return ProxyFactory::usesProxy(url) ? ProxyRefused : NoFailure;
+    case QNetworkReply::HostNotFoundError:
+        return ProxyFactory::usesProxy(url) ? ProxyUnreachable : NoFailure;
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+        return ProxyNeedsSignIn;
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+        return ProxyRefused;
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::UnknownProxyError:
+        return ProxyUnreachable;
+    case QNetworkReply::ProxyTimeoutError:
+        return ProxyTimedOut;
+    default:
+        return NoFailure;
     }
-    if (waited == LocalWait::Ended::PastDeadline) {
-        fail(path, TimedOut, QStringLiteral("no reply within %1 ms").arg(m_deadlineMs));
-        return QString();
-    }
-
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (reply->error() == QNetworkReply::OperationCanceledError) {
-        fail(path, TimedOut, QStringLiteral("timed out after %1 ms").arg(m_timeoutMs));
-        return QString();
-    }
-    if (reply->error() == QNetworkReply::SslHandshakeFailedError) {
-        const QString problem = reply->property(certificateProblemProperty).toString();
-        fail(path, CertificateRefused, problem.isEmpty() ? reply->errorString() : problem);
-        return QString();
-    }
-    if (reply->error() == QNetworkReply::InsecureRedirectError) {
-        fail(path, CannotConnect, QStringLiteral("redirect from https to http refused"));
-        return QString();
-    }
-    if (reply->error() != QNetworkReply::NoError && isSuccessStatus(status)) {
-        fail(path, CannotConnect, reply->errorString());
-        return QString();
-    }
-    // Qt's text for a failing status quotes the whole address, and a sign-in's holds the
-    // password's MD5, which the service accepts as the password: the reason goes to the log.
-    if (!isSuccessStatus(status)) {
-        fail(path, status.toInt(), QStringLiteral("HTTP status %1").arg(status.toInt()));
-        return QString();
-    }
-    m_lastError.clear();
-    return QString::fromUtf8(reply->readAll());
-}
-
-void Network::fail(const QString &path, int code, const QString &reason)
-{
-    qCDebug(traceLog) << "Network request failed:" << path << reason;
-    m_lastError.set(code, reason);
 }

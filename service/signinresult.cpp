@@ -18,6 +18,12 @@ SignInResult::Outcome SignInResult::decide(const ErrorInfo &failure, const QVari
     case Network::CannotConnect:
     case Network::TimedOut:
     case Network::InvalidReply:
+    // A proxy that is down, or that wants a sign-in the operator cannot or did not give,
+    // keeps the service out of reach as a dead line does.
+    case Network::ProxyNeedsSignIn:
+    case Network::ProxyRefused:
+    case Network::ProxyUnreachable:
+    case Network::ProxyTimedOut:
         return Outcome::Unreachable;
     default:
         return Outcome::Rejected;

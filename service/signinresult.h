@@ -18,7 +18,8 @@ public:
     {
         Accepted, // the service's reply with a non-zero status
         Refused, // the service's reply with status 0: the user name or password is wrong
-        Unreachable, // no connection, a time-out, a 5xx status or a reply that is not the service's
+        Unreachable, // no connection, a time-out, a 5xx status, a reply that is not the service's, or a
+                     // proxy that failed or wants a sign-in (asked for once by the window)
         Rejected, // a refused certificate, a 4xx status or the program quitting: no offline use
     };
     Q_ENUM(Outcome)
