@@ -1,6 +1,7 @@
 #include "credentials/offlineverifier.h"
 
-#include <QDebug>
+#include "credentials/credentialslog.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -55,7 +56,7 @@ void restrictFile(const QSettings &settings)
 {
     QFile file(settings.fileName());
     if (isFile(settings) && file.exists() && !file.setPermissions(ownerOnly))
-        qDebug() << "offline sign-in: could not restrict" << file.fileName();
+        qCWarning(credentialsLog) << "offline sign-in: could not restrict" << file.fileName();
 }
 
 QByteArray derive(const QString &password, const QByteArray &salt, int count)
@@ -77,9 +78,10 @@ QByteArray randomSalt()
     return salt;
 }
 
+// Kept in UTC; verifiers kept by older versions carry their UTC offset, and read back alike.
 QString timeText(const QDateTime &time)
 {
-    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    return time.toUTC().toString(Qt::ISODateWithMs);
 }
 
 } // namespace
@@ -92,7 +94,7 @@ bool OfflineVerifier::remember(
     const QByteArray salt = randomSalt();
     const QByteArray key = salt.isEmpty() ? QByteArray() : derive(password, salt, iterations);
     if (key.isEmpty()) {
-        qDebug() << "offline sign-in: no verifier computed for" << user;
+        qCWarning(credentialsLog) << "offline sign-in: no verifier computed for" << user;
         return false;
     }
     const auto settings = openSettings();
@@ -133,13 +135,19 @@ OfflineVerifier::Match OfflineVerifier::check(const QString &user, const QString
         forget(user);
         return Match::None;
     }
+    if (at > now) {
+        forget(user);
+        qCWarning(credentialsLog).noquote() << "offline sign-in:" << user << "has a verifier kept at"
+                                            << at.toString(Qt::ISODate) << ", later than now; it lapses";
+        return Match::ClockMismatch;
+    }
     const QByteArray typed = derive(password, salt, count);
     if (typed.size() != keyBytes || CRYPTO_memcmp(typed.constData(), key.constData(), keyBytes) != 0)
         return Match::Differs;
     if (userId)
         *userId = id;
     if (signedInAt)
-        *signedInAt = at;
+        *signedInAt = at.toLocalTime();
     return Match::Matches;
 }
 

@@ -24,6 +24,9 @@ public:
         Matches, // the password is the one the service last accepted
         Differs,
         None, // no verifier for this user, or a lapsed one
+        // The verifier was kept at a time later than now: the clock was set back since, or was
+        // set forward then. It lapses, as no time after it can be trusted to end its days.
+        ClockMismatch,
     };
     Q_ENUM(Match)
 
@@ -37,7 +40,8 @@ public:
     static bool remember(
         const QString &user, const QString &password, const QString &userId, const QDateTime &now);
     // Compares password with user's verifier in constant time. On Matches, userId and
-    // signedInAt (when given) receive what remember() kept. A lapsed verifier is removed.
+    // signedInAt (when given) receive what remember() kept, signedInAt in local time. A lapsed
+    // verifier is removed, one kept later than now too (ClockMismatch).
     static Match check(const QString &user, const QString &password, const QDateTime &now,
         QString *userId = nullptr, QDateTime *signedInAt = nullptr);
     // Removes user's verifier: the service refused this password.

@@ -1,5 +1,6 @@
 #include "rest/downloadreceiver.h"
 
+#include "core/proxyfactory.h"
 #include "rest/downloadsink.h"
 #include "rest/restlog.h"
 
@@ -52,6 +53,31 @@ qint64 announcedLength(QNetworkReply *reply)
     bool known = false;
     const qint64 bytes = finalHeader(reply, "Content-Length").trimmed().toLongLong(&known);
     return known ? bytes : -1;
+}
+
+// A proxy's failure is told apart from the server's: the service may be fine.
+DownloadReceiver::Result proxyOutcome(QNetworkReply::NetworkError error, const QUrl &url)
+{
+    using Result = DownloadReceiver::Result;
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+        return ProxyFactory::usesProxy(url) ? Result::ProxyRefused : Result::Saved;
+    case QNetworkReply::HostNotFoundError:
+        return ProxyFactory::usesProxy(url) ? Result::ProxyUnreachable : Result::Saved;
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+        return Result::ProxyNeedsSignIn;
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+        return Result::ProxyRefused;
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::UnknownProxyError:
+        return Result::ProxyUnreachable;
+    case QNetworkReply::ProxyTimeoutError:
+        return Result::ProxyTimedOut;
+    default:
+        return Result::Saved;
+    }
 }
 
 int httpStatus(QNetworkReply *reply)
@@ -108,6 +134,9 @@ DownloadReceiver::Result DownloadReceiver::receive()
 void DownloadReceiver::checkHeaders()
 {
     const int status = httpStatus(m_reply);
+    // Qt answers a proxy's 407 itself and fails the reply when it cannot: the outcome says so.
+    if (status == 407)
+        return;
     if (status >= 400) {
         qCWarning(restLog).nospace() << "download refused: HTTP " << status;
         refuse(Result::HttpError);
@@ -224,6 +253,14 @@ DownloadReceiver::Result DownloadReceiver::transferOutcome() const
         qCWarning(restLog) << "download refused: it redirects from https to http";
         return Result::InsecureRedirect;
     }
+    const Result proxy = proxyOutcome(m_reply->error(), m_reply->url());
+    if (proxy != Result::Saved) {
+        qCWarning(restLog).noquote() << "download failed at the proxy:" << m_reply->errorString();
+        return proxy;
+    }
+    // Likewise after a redirect into https whose certificate was refused.
+    if (m_reply->error() == QNetworkReply::SslHandshakeFailedError)
+        return Result::CertificateRefused;
     const int status = httpStatus(m_reply);
     if (status != 0 && status / 100 != 2) {
         qCWarning(restLog).nospace() << "download refused: HTTP " << status;
@@ -242,8 +279,6 @@ DownloadReceiver::Result DownloadReceiver::transferOutcome() const
     case QNetworkReply::TimeoutError:
     case QNetworkReply::OperationCanceledError:
         return Result::TimedOut;
-    case QNetworkReply::SslHandshakeFailedError:
-        return Result::CertificateRefused;
     default:
         return cutShort && m_received > 0 ? Result::Incomplete : Result::NetworkError;
     }

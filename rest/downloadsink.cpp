@@ -176,6 +176,8 @@ DownloadSink::Result DownloadSink::store(const char *data, qint64 size)
     if (m_hash)
         m_hash->addData(data, int(size));
     m_sha256.addData(data, size);
+    if (m_head.size() < headSize)
+        m_head.append(data, int(qMin<qint64>(size, headSize - m_head.size())));
     qint64 done = 0;
     for (int attempt = 0; attempt < 2 && done < size; ++attempt) {
         const qint64 written = m_file.write(data + done, size - done);
@@ -214,6 +216,11 @@ QByteArray DownloadSink::sha256() const
 qint64 DownloadSink::size() const
 {
     return m_written;
+}
+
+QByteArray DownloadSink::head() const
+{
+    return m_head;
 }
 
 // QSaveFile::commit() does not notice a failing flush when it closes the file, so the flush

@@ -55,6 +55,9 @@ public:
     // The SHA-256 and size of what was written, once the sink is idle.
     QByteArray sha256() const;
     qint64 size() const;
+    // The first bytes of the decoded body, up to headSize.
+    QByteArray head() const;
+    static constexpr int headSize = 1024;
 
     // Flushes, syncs and renames over the destination, off the calling thread; the caller
     // waits in a local event loop. False leaves the destination as it was. With keepReplacedAt,
@@ -82,6 +85,7 @@ private:
     Sha256 m_sha256;
     std::unique_ptr<z_stream_s> m_inflater;
     QByteArray m_decoded;
+    QByteArray m_head;
     bool m_encodingEnded = false;
     qint64 m_written = 0;
     qint64 m_maxBytes = 0;

@@ -3,6 +3,7 @@
 #include "core/diskspace.h"
 #include "core/localpath.h"
 #include "core/localwait.h"
+#include "core/proxycredentials.h"
 #include "core/tracelog.h"
 #include "rest/downloadreceiver.h"
 #include "rest/downloadsink.h"
@@ -159,6 +160,7 @@ KRESTService::KRESTService(QObject *parent)
     setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
     // Certificate errors are never ignored: they are only remembered to say why.
     connect(this, &QNetworkAccessManager::sslErrors, this, &KRESTService::rememberCertificateProblem);
+    ProxyCredentials::watch(this);
 }
 
 KRESTService::~KRESTService() = default;
@@ -491,6 +493,11 @@ void KRESTService::setUnchangedSha256(const QByteArray &sha256)
     m_unchangedSha256 = sha256;
 }
 
+void KRESTService::setExpectedSignature(const QByteArray &signature)
+{
+    m_expectedSignature = signature;
+}
+
 QString KRESTService::md5Base64(const QByteArray &data)
 {
     return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toBase64());
@@ -568,6 +575,13 @@ bool KRESTService::downloadFile(const QString &src, const QString &dst, const QS
         && QString::fromLatin1(sink.md5().toBase64()).compare(md5, Qt::CaseInsensitive) != 0) {
         qCDebug(restLog) << "md5校验出错";
         result = DownloadResult::ChecksumMismatch;
+    }
+    if (result == DownloadResult::Saved && !m_expectedSignature.isEmpty()
+        && !sink.head().contains(m_expectedSignature)) {
+        qCWarning(restLog).noquote().nospace()
+            << "download refused: " << path << " is not the file asked for, its body lacks \""
+            << QString::fromLatin1(m_expectedSignature) << "\"";
+        result = DownloadResult::UnexpectedContent;
     }
     // The same body again replaces nothing, so nothing is set aside for it either.
     if (result == DownloadResult::Saved && !m_unchangedSha256.isEmpty() && sink.sha256() == m_unchangedSha256

@@ -66,7 +66,12 @@ public:
         ChecksumMismatch, // the body does not have the expected MD5
         CertificateRefused, // the server's TLS certificate is not trusted
         InsecureRedirect, // a redirect from https to http, never followed
-        Unchanged // the body has setUnchangedSha256()'s digest: the destination was left as it was
+        Unchanged, // the body has setUnchangedSha256()'s digest: the destination was left as it was
+        UnexpectedContent, // the body lacks setExpectedSignature()'s bytes (an error page for a PDF)
+        ProxyNeedsSignIn, // the proxy answered 407: no sign-in kept, or it refused the kept one
+        ProxyRefused, // the proxy refused the connection or closed it
+        ProxyUnreachable, // the proxy's host is not found or cannot be reached
+        ProxyTimedOut // the proxy did not answer in time
     };
     Q_ENUM(DownloadResult)
 
@@ -134,6 +139,10 @@ public:
     // destination: downloadFile() drops it and ends Unchanged. Empty (the default) commits
     // every body.
     void setUnchangedSha256(const QByteArray &sha256);
+    // A body that does not hold signature within its first 1,024 bytes is not the file
+    // asked for (a portal's or a gateway's page sent with 200 OK): downloadFile() drops it
+    // and ends UnexpectedContent, replacing nothing. Empty (the default) checks nothing.
+    void setExpectedSignature(const QByteArray &signature);
 
 signals:
     // Emitted by downloadFile() as the body arrives, at most every 100 ms and once at the
@@ -174,6 +183,7 @@ private:
     qint64 m_diskReserve = defaultDiskReserve;
     QString m_keepReplacedAt;
     QByteArray m_unchangedSha256;
+    QByteArray m_expectedSignature;
 };
 
 #endif // KRESTSERVICE_H

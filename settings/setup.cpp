@@ -1,10 +1,12 @@
 #include "settings/setup.h"
 #include "ui_setup.h"
 
-#include "core/busycall.h"
+#include "core/openbox.h"
 #include "core/windowfit.h"
+#include "service/devicecall.h"
 #include "service/httptransfer.h"
 #include "service/setting.h"
+#include "settings/settingslog.h"
 
 #include <QDebug>
 #include <QMessageBox>
@@ -31,38 +33,42 @@ void setup::setUid(QString uid)
     this->uid = uid;
 }
 
+// The record is sent without waiting: the button stays disabled until the service answers,
+// and the form goes once its outcome is acknowledged.
 void setup::on_pushButton_clicked()
 {
-    HttpTransfer transfer;
     const QString name = ui->equipmentEdt->text();
     const bool ownerOnly = ui->ownerBtn->isChecked();
     if (name.isEmpty()) {
-        QMessageBox::warning(nullptr, QStringLiteral("warning"), tr("设备名称不能为空"), QMessageBox::Ok,
-            QMessageBox::NoButton);
+        OpenBox::warning(QStringLiteral("warning"), tr("设备名称不能为空"));
         return;
     }
 
     const QVariantMap record { { "uid", QVariant(uid) }, { "name", QVariant(name) },
         { "status", QVariant(ownerOnly ? QStringLiteral("0") : QStringLiteral("1")) } };
-    // The request waits in a local event loop that still takes clicks: a second save is
-    // kept out by the disabled button, and the form must not be touched if it went away.
-    BusyCall busy(this, ui->pushButton);
-    const QVariantMap reply = busy.run([&] { return transfer.registraAndmodifica(record); });
-    if (!busy.windowAlive())
-        return;
+    ui->pushButton->setEnabled(false);
+    DeviceCall *call = HttpTransfer::startRecord(record, this);
+    connect(call, &DeviceCall::finished, this,
+        [this, call, name, ownerOnly](const QVariantMap &reply, const ErrorInfo &error) {
+            call->deleteLater();
+            showOutcome(name, ownerOnly, reply.value("status").toInt() != 0, error);
+        });
+}
 
-    const bool saved = reply.value("status").toInt() != 0;
-    qInfo().noquote() << "device settings" << name << (ownerOnly ? "owner only" : "everyone") << ":"
-                      << (saved ? QStringLiteral("saved")
-                                : QStringLiteral("not saved, ") + transfer.lastError().message());
+void setup::showOutcome(const QString &name, bool ownerOnly, bool saved, const ErrorInfo &error)
+{
+    qCInfo(settingsLog).noquote() << "device settings" << name << (ownerOnly ? "owner only" : "everyone")
+                                  << ":"
+                                  << (saved ? QStringLiteral("saved")
+                                            : QStringLiteral("not saved, ") + error.message());
     if (!saved) {
-        QMessageBox::critical(nullptr, QStringLiteral("fail"), tr("设置失败"));
+        ui->pushButton->setEnabled(true);
+        OpenBox::show(QMessageBox::Critical, QStringLiteral("fail"), tr("设置失败"));
         return;
     }
     // The history names the device each fetch was made on.
     Setting().setValue(HttpTransfer::deviceNameKey(), name);
-    QMessageBox::about(nullptr, QStringLiteral("success"), tr("设置成功"));
+    QMessageBox *box = OpenBox::show(QMessageBox::Information, QStringLiteral("success"), tr("设置成功"));
     // Closing deletes the form, and ends the program if no other window is left.
-    if (busy.windowAlive())
-        close();
+    connect(box, &QMessageBox::finished, this, &QWidget::close);
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QWidget>
 
+class ErrorInfo;
+
 #include <memory>
 
 namespace Ui {
@@ -27,6 +29,8 @@ private slots:
     void on_pushButton_clicked();
 
 private:
+    void showOutcome(const QString &name, bool ownerOnly, bool saved, const ErrorInfo &error);
+
     std::unique_ptr<Ui::setup> ui;
     QString uid;
 };

@@ -1,0 +1,3 @@
+#include "credentials/credentialslog.h"
+
+Q_LOGGING_CATEGORY(credentialsLog, "quillet.credentials")
