@@ -35,9 +35,8 @@ struct HistoryEntry
     // upgrade that wrote it, not as they were written.
     static constexpr const char *chainAction = "chain";
     // A code scanned or typed into the task window: its source is the code, its outcome
-    // what it named (ScanCode::Result), followed by offlineMark while working offline.
+    // what it named (ScanCode::Result), marked offline while working offline (HistoryOutcome).
     static constexpr const char *scanAction = "scan";
-    static constexpr const char *offlineMark = " / Offline";
 
     // The outcome of a row written before a fetch or restore sets anything aside; the row
     // that completes it names it in startId.

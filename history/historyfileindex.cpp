@@ -2,8 +2,9 @@
 
 #include "history/historyconnection.h"
 #include "history/historyentry.h"
+#include "history/historylog.h"
+#include "history/versioninplace.h"
 
-#include <QDebug>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariantList>
@@ -17,8 +18,7 @@ QString HistoryFileIndex::lastError() const
     return m_error;
 }
 
-// The version in place is the one HistoryStore::lastInstalled() names: the newest entry
-// that put a version there.
+// The version in place is the one VersionInPlace names.
 bool HistoryFileIndex::find(const QString &name, QList<Hit> &hits)
 {
     m_error.clear();
@@ -32,13 +32,8 @@ bool HistoryFileIndex::find(const QString &name, QList<Hit> &hits)
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT f.task, f.target, ff.path FROM fetch f "
                                  "JOIN fetch_file ff ON ff.fetch_id = f.id "
-                                 "WHERE f.id IN (SELECT MAX(id) FROM fetch WHERE kind = ? AND ok = 1 "
-                                 "AND action IN (?, ?) GROUP BY task) "
-                                 "ORDER BY f.task, ff.path"));
-    for (const QVariant &value :
-        QVariantList { QStringLiteral("nc"), QString::fromLatin1(HistoryEntry::fetchAction),
-            QString::fromLatin1(HistoryEntry::restoreAction) })
-        query.addBindValue(value);
+                                 "WHERE f.id IN (%1) ORDER BY f.task, ff.path")
+                      .arg(VersionInPlace::newestIds(QStringLiteral("'nc'"))));
     if (!query.exec())
         return fail(QStringLiteral("read"), query.lastError().text());
     while (query.next()) {
@@ -63,6 +58,6 @@ bool HistoryFileIndex::nameMatches(const QString &path, const QString &name)
 bool HistoryFileIndex::fail(const QString &what, const QString &why)
 {
     m_error = QStringLiteral("cannot %1 the history in %2: %3").arg(what, m_folder, why);
-    qDebug().noquote() << "history:" << m_error;
+    qCWarning(historyLog).noquote() << "history:" << m_error;
     return false;
 }

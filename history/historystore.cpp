@@ -3,6 +3,7 @@
 #include "history/historychain.h"
 #include "history/historyconnection.h"
 #include "history/historylog.h"
+#include "history/versioninplace.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -135,35 +136,28 @@ bool HistoryStore::find(qint64 id, HistoryEntry &found)
 bool HistoryStore::lastInstalled(
     const QString &kind, const QString &task, qint64 beforeId, HistoryEntry &found)
 {
-    return installed(kind, task, QStringLiteral("id < ? ORDER BY id DESC"), beforeId, found);
+    return installed(kind, task, Direction::Before, beforeId, found);
 }
 
 bool HistoryStore::nextInstalled(
     const QString &kind, const QString &task, qint64 afterId, HistoryEntry &found)
 {
-    return installed(kind, task, QStringLiteral("id > ? ORDER BY id"), afterId, found);
+    return installed(kind, task, Direction::After, afterId, found);
 }
 
 bool HistoryStore::installed(
-    const QString &kind, const QString &task, const QString &order, qint64 id, HistoryEntry &found)
+    const QString &kind, const QString &task, Direction direction, qint64 id, HistoryEntry &found)
 {
     m_error.clear();
     HistoryConnection connection(m_folder, QStringLiteral("rw"), m_access);
     if (!connection.isOpen())
         return fail(QStringLiteral("open"), connection.errorString());
-    QSqlQuery query(connection.database());
-    query.prepare(QStringLiteral("SELECT %1 FROM fetch WHERE task = ? AND kind = ? AND ok = 1 "
-                                 "AND action IN (?, ?) AND %2 LIMIT 1")
-                      .arg(listColumns, order));
-    for (const QVariant &value : QVariantList { task, kind, QString::fromLatin1(HistoryEntry::fetchAction),
-             QString::fromLatin1(HistoryEntry::restoreAction), id })
-        query.addBindValue(value);
-    if (!query.exec())
-        return fail(QStringLiteral("read"), query.lastError().text());
-    if (!query.next())
-        return false;
-    found = fromQuery(query);
-    return true;
+    QString error;
+    const bool next = direction == Direction::After;
+    if ((next ? VersionInPlace::after : VersionInPlace::before)(
+            connection.database(), kind, task, id, found, error))
+        return true;
+    return error.isEmpty() ? false : fail(QStringLiteral("read"), error);
 }
 
 bool HistoryStore::files(qint64 id, QList<HistoryFile> &found)

@@ -47,7 +47,7 @@ public:
     bool add(HistoryEntry &entry);
     bool find(qint64 id, HistoryEntry &found);
     // The newest entry before beforeId that put a version of the task's file or folder in
-    // place (a fetch or a restore that succeeded); false when there is none.
+    // place, as VersionInPlace decides it; false when there is none.
     bool lastInstalled(const QString &kind, const QString &task, qint64 beforeId, HistoryEntry &found);
     // The files recorded for entry id, by path.
     bool files(qint64 id, QList<HistoryFile> &found);
@@ -88,9 +88,14 @@ private:
     bool select(const Filter &filter, const QString &order, const QVariantList &orderValues,
         const std::function<void(const HistoryEntry &)> &visit);
     bool write(QList<HistoryEntry> &entries, bool &damaged);
-    // The first installing entry of the task in order whose id passes the condition.
+    enum class Direction
+    {
+        Before,
+        After
+    };
+    // The version of the task put in place nearest to id in direction (VersionInPlace).
     bool installed(
-        const QString &kind, const QString &task, const QString &order, qint64 id, HistoryEntry &found);
+        const QString &kind, const QString &task, Direction direction, qint64 id, HistoryEntry &found);
     bool fail(const QString &what, const QString &why);
 
     QString m_folder;

@@ -4,9 +4,12 @@
 #include "history/historyconnection.h"
 #include "history/historyentry.h"
 #include "history/installedcheck.h"
+#include "history/versioninplace.h"
 #include "history/versionkeeper.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -14,24 +17,64 @@ HistoryVerifier::HistoryVerifier(const QString &folder)
     : m_folder(folder)
 { }
 
-HistoryVerifier::Result HistoryVerifier::verify(const QString &expectedHead)
+// The history is closed before the files in place are read: hashing them takes a while.
+HistoryVerifier::Result HistoryVerifier::verify(const QString &expectedHead, Scope scope)
 {
     m_findings.clear();
     m_head.clear();
-    HistoryConnection connection(m_folder, QStringLiteral("verify"), HistoryConnection::Access::ReadOnly);
-    if (!connection.isOpen()) {
-        m_findings << connection.errorString();
+    if (!expectedHead.isEmpty() && !isChainValue(expectedHead)) {
+        m_findings << QStringLiteral("%1 is no chain value: 64 hexadecimal digits").arg(expectedHead);
         return Result::CannotCheck;
     }
-    const QByteArray expected = HistoryChain::fromText(expectedHead);
-    bool expectedFound = false;
-    if (!walk(connection.database(), expected, expectedFound) || !checkKept(connection.database()))
+    {
+        HistoryConnection connection(m_folder, QStringLiteral("verify"), HistoryConnection::Access::ReadOnly);
+        if (!connection.isOpen()) {
+            m_findings << connection.errorString();
+            return Result::CannotCheck;
+        }
+        const QByteArray expected = HistoryChain::fromText(expectedHead);
+        bool expectedFound = false;
+        if (!walk(connection.database(), expected, expectedFound)
+            || (scope == Scope::RecordAndFiles && !checkKept(connection.database())))
+            return Result::CannotCheck;
+        if (!expected.isEmpty() && !expectedFound)
+            m_findings << QStringLiteral(
+                "the exported head %1 is no longer in the chain: rows were deleted or "
+                "rewritten")
+                              .arg(expectedHead);
+    }
+    const bool broken = !m_findings.isEmpty();
+    QStringList changed;
+    if (scope == Scope::RecordAndFiles && !checkInPlace(changed))
         return Result::CannotCheck;
-    if (!expected.isEmpty() && !expectedFound)
-        m_findings << QStringLiteral("the exported head %1 is no longer in the chain: rows were deleted or "
-                                     "rewritten")
-                          .arg(expectedHead.trimmed());
-    return m_findings.isEmpty() ? Result::Intact : Result::Broken;
+    m_findings << changed;
+    if (broken)
+        return Result::Broken;
+    return changed.isEmpty() ? Result::Intact : Result::ProgramsChanged;
+}
+
+bool HistoryVerifier::isChainValue(const QString &text)
+{
+    static const QRegularExpression chainValue(QStringLiteral("^[0-9A-Fa-f]{64}$"));
+    return chainValue.match(text).hasMatch();
+}
+
+// Each task's files where its version in place put them, every one named that differs.
+bool HistoryVerifier::checkInPlace(QStringList &changed)
+{
+    InstalledCheck check(m_folder, HistoryConnection::Access::ReadOnly);
+    QList<InstalledCheck::TaskCheck> checks;
+    if (!check.checkEveryTask(checks)) {
+        m_findings << check.lastError();
+        return false;
+    }
+    for (const InstalledCheck::TaskCheck &task : qAsConst(checks)) {
+        if (task.result == InstalledCheck::Result::Changed)
+            changed << QStringLiteral("task %1's %2 in place (%3) differs from its rows: %4")
+                           .arg(task.task, task.kind == QLatin1String("pdf") ? "label PDF" : "NC program",
+                               QDir::toNativeSeparators(task.target), task.differences.summary());
+    }
+    return true;
 }
 
 QStringList HistoryVerifier::findings() const
@@ -93,9 +136,6 @@ bool HistoryVerifier::checkKept(QSqlDatabase db)
                                 "(SELECT MAX(id) FROM fetch WHERE kept_path <> '' AND action <> ? "
                                 "GROUP BY kept_path) ORDER BY id"));
     kept.addBindValue(QString::fromLatin1(HistoryEntry::pruneAction));
-    QSqlQuery installed(db);
-    installed.prepare(QStringLiteral("SELECT id, sha256 FROM fetch WHERE task = ? AND kind = ? AND ok = 1 "
-                                     "AND action IN (?, ?) AND id < ? ORDER BY id DESC LIMIT 1"));
     QSqlQuery files(db);
     files.prepare(QStringLiteral("SELECT path, size, sha256 FROM fetch_file WHERE fetch_id = ?"));
     if (!kept.exec()) {
@@ -103,32 +143,31 @@ bool HistoryVerifier::checkKept(QSqlDatabase db)
         return false;
     }
     while (kept.next()) {
-        if (!keptVersionHolds(installed, files, kept))
+        if (!keptVersionHolds(db, files, kept))
             return false;
     }
     return true;
 }
 
 // False only when the history cannot be read; a version that differs is a finding.
-bool HistoryVerifier::keptVersionHolds(QSqlQuery &installed, QSqlQuery &files, const QSqlQuery &kept)
+bool HistoryVerifier::keptVersionHolds(QSqlDatabase db, QSqlQuery &files, const QSqlQuery &kept)
 {
     const QString path = VersionKeeper(m_folder).absolutePath(kept.value(4).toString());
     if (!QFileInfo::exists(path))
         return true;
     const QString kind = kept.value(2).toString();
     const qint64 startId = kept.value(5).toLongLong();
-    for (const QVariant &value : QVariantList { kept.value(3), kind,
-             QString::fromLatin1(HistoryEntry::fetchAction), QString::fromLatin1(HistoryEntry::restoreAction),
-             startId > 0 ? startId : kept.value(0).toLongLong() })
-        installed.addBindValue(value);
-    if (!installed.exec()) {
-        m_findings << installed.lastError().text();
+    HistoryEntry installed;
+    QString error;
+    if (!VersionInPlace::before(db, kind, kept.value(3).toString(),
+            startId > 0 ? startId : kept.value(0).toLongLong(), installed, error)) {
+        if (error.isEmpty())
+            return true;
+        m_findings << error;
         return false;
     }
-    if (!installed.next())
-        return true;
-    const QString sha256 = installed.value(1).toString();
-    files.addBindValue(installed.value(0));
+    const QString sha256 = installed.sha256;
+    files.addBindValue(installed.id);
     if (!files.exec()) {
         m_findings << files.lastError().text();
         return false;

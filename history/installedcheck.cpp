@@ -3,6 +3,7 @@
 #include "history/filedigest.h"
 #include "history/historyconnection.h"
 #include "history/historystore.h"
+#include "history/versioninplace.h"
 #include "history/versionkeeper.h"
 
 #include <QDir>
@@ -41,8 +42,9 @@ QString InstalledCheck::Differences::summary() const
     return parts.join(QStringLiteral("; "));
 }
 
-InstalledCheck::InstalledCheck(const QString &historyFolder)
+InstalledCheck::InstalledCheck(const QString &historyFolder, HistoryConnection::Access access)
     : m_folder(historyFolder)
+    , m_access(access)
 { }
 
 // A version recorded without digests (a PDF without its SHA-256, an NC program without file
@@ -51,7 +53,7 @@ InstalledCheck::Result InstalledCheck::check(const QString &kind, const QString 
 {
     m_differences = Differences();
     m_version = HistoryEntry();
-    HistoryStore store(m_folder);
+    HistoryStore store(m_folder, m_access);
     if (!store.lastInstalled(kind, task, std::numeric_limits<qint64>::max(), m_version)) {
         m_error = store.lastError();
         return m_error.isEmpty() ? Result::NotRecorded : Result::Unreadable;
@@ -81,7 +83,9 @@ bool InstalledCheck::checkEveryTask(QList<TaskCheck> &checks)
         const HistoryEntry &version = versions.at(i);
         const QList<HistoryFile> files = rows.value(version.id);
         TaskCheck &task = checks[i];
-        if (task.kind == QLatin1String("pdf") ? version.sha256.isEmpty() : files.isEmpty())
+        // An empty target would name the working folder.
+        if (task.target.isEmpty()
+            || (task.kind == QLatin1String("pdf") ? version.sha256.isEmpty() : files.isEmpty()))
             continue;
         task.differences = compare(task.kind, task.target, version.sha256, files);
         task.result = task.differences.isEmpty() ? Result::Unchanged : Result::Changed;
@@ -89,28 +93,22 @@ bool InstalledCheck::checkEveryTask(QList<TaskCheck> &checks)
     return true;
 }
 
-// The newest row that put a version of each task's NC program or PDF in place, as
-// HistoryStore::lastInstalled() finds it for one task, and the file rows of each.
+// The version in place of each task's NC program and PDF (VersionInPlace), and the file rows
+// of each.
 bool InstalledCheck::readVersionsInPlace(
     QList<TaskCheck> &checks, QList<HistoryEntry> &versions, QHash<qint64, QList<HistoryFile>> &rows)
 {
     m_error.clear();
-    HistoryConnection connection(m_folder, QStringLiteral("check"));
+    HistoryConnection connection(m_folder, QStringLiteral("check"), m_access);
     if (!connection.isOpen()) {
         m_error = connection.errorString();
         return false;
     }
-    const QString inPlace = QStringLiteral("SELECT MAX(id) FROM fetch WHERE ok = 1 AND action IN (?, ?) "
-                                           "AND kind IN ('nc', 'pdf') GROUP BY task, kind");
+    const QString inPlace = VersionInPlace::newestIds();
     QSqlQuery query(connection.database());
     query.setForwardOnly(true);
-    const QVariantList actions { QString::fromLatin1(HistoryEntry::fetchAction),
-        QString::fromLatin1(HistoryEntry::restoreAction) };
-    query.prepare(QStringLiteral("SELECT %1 FROM fetch WHERE id IN (%2) ORDER BY task, kind")
-                      .arg(HistoryStore::listColumns, inPlace));
-    for (const QVariant &action : actions)
-        query.addBindValue(action);
-    if (!query.exec()) {
+    if (!query.exec(QStringLiteral("SELECT %1 FROM fetch WHERE id IN (%2) ORDER BY task, kind")
+                        .arg(HistoryStore::listColumns, inPlace))) {
         m_error = query.lastError().text();
         return false;
     }
@@ -121,11 +119,9 @@ bool InstalledCheck::readVersionsInPlace(
         versions << version;
         checks << TaskCheck { version.task, version.kind, version.target, Result::NotRecorded, {} };
     }
-    query.prepare(QStringLiteral("SELECT fetch_id, path, size, sha256 FROM fetch_file WHERE fetch_id IN (%1)")
-                      .arg(inPlace));
-    for (const QVariant &action : actions)
-        query.addBindValue(action);
-    if (!query.exec()) {
+    if (!query.exec(
+            QStringLiteral("SELECT fetch_id, path, size, sha256 FROM fetch_file WHERE fetch_id IN (%1)")
+                .arg(inPlace))) {
         m_error = query.lastError().text();
         return false;
     }

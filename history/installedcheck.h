@@ -1,6 +1,7 @@
 #ifndef INSTALLEDCHECK_H
 #define INSTALLEDCHECK_H
 
+#include "history/historyconnection.h"
 #include "history/historyentry.h"
 
 #include <QHash>
@@ -56,7 +57,9 @@ public:
         Differences differences;
     };
 
-    explicit InstalledCheck(const QString &historyFolder);
+    // A ReadOnly check leaves the history file as it is (HistoryConnection).
+    explicit InstalledCheck(const QString &historyFolder,
+        HistoryConnection::Access access = HistoryConnection::Access::ReadWrite);
 
     // Compares path, the task's NC folder (kind "nc") or label PDF (kind "pdf"), with the
     // version of the task in place.
@@ -84,6 +87,7 @@ private:
     static Differences compareFolder(const QString &folder, const QList<HistoryFile> &rows);
 
     QString m_folder;
+    HistoryConnection::Access m_access;
     Differences m_differences;
     HistoryEntry m_version;
     QString m_error;

@@ -65,6 +65,8 @@ public:
     {
         QString error; // empty when the comparison was made
         QList<FileDiff> files; // every file that is not the same, by path
+        // The files' originals could not be read: the files are named without their lines.
+        bool originalsMissing = false;
         bool same() const;
         int hunkCount() const;
     };

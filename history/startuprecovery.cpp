@@ -1,6 +1,7 @@
 #include "history/startuprecovery.h"
 
 #include "core/hiddenfile.h"
+#include "history/filedigest.h"
 #include "history/historylog.h"
 
 #include <QCoreApplication>
@@ -117,6 +118,9 @@ QStringList StartupRecovery::leftovers(const QString &folder)
     return found;
 }
 
+// The completion records what it found. It is the version in place only where that is a
+// version recorded before, which it names by its SHA-256 (VersionInPlace): what a cut fetch
+// left may be half of a new program, which no row vouches for.
 void StartupRecovery::complete(HistoryEntry start)
 {
     if (!QFileInfo::exists(start.target))
@@ -127,16 +131,60 @@ void StartupRecovery::complete(HistoryEntry start)
     done.timeText.clear();
     done.localTimeText.clear();
     done.outcome = QString::fromLatin1(HistoryEntry::interruptedOutcome);
-    done.ok = QFileInfo::exists(start.target);
+    const bool found = QFileInfo::exists(start.target);
+    const HistoryEntry named = found ? recordedVersion(start) : HistoryEntry();
+    done.ok = named.id > 0;
+    done.sha256 = named.sha256;
     if (done.keptPath.isEmpty() || !QFileInfo::exists(m_history.versions().absolutePath(done.keptPath)))
         done.keptPath.clear();
     const bool pdf = done.kind == QLatin1String("pdf");
-    if (!m_history.completeFetch(start.id, done, done.ok && pdf ? done.target : QString(),
-            done.ok && !pdf ? done.target : QString()))
+    if (!m_history.completeFetch(
+            start.id, done, found && pdf ? done.target : QString(), found && !pdf ? done.target : QString()))
         qCWarning(historyLog).noquote()
             << "history: cannot complete the interrupted entry" << start.id << ":" << m_history.lastError();
     qCInfo(historyLog) << "history: entry" << start.id << "of" << start.task
                        << "was interrupted; completed as" << done.id;
+}
+
+// The newest version recorded before start, with an SHA-256 to be named by, whose digests
+// are those of the files now at its target; none when no such row is there.
+HistoryEntry StartupRecovery::recordedVersion(const HistoryEntry &start)
+{
+    const bool pdf = start.kind == QLatin1String("pdf");
+    const QString foundSha256 = pdf ? FileDigest::sha256(start.target) : QString();
+    const QList<HistoryFile> foundFiles = pdf ? QList<HistoryFile>() : FileDigest::folderFiles(start.target);
+    HistoryEntry version;
+    qint64 before = start.id;
+    while (m_history.store().lastInstalled(start.kind, start.task, before, version)) {
+        before = version.id;
+        if (version.sha256.isEmpty())
+            continue;
+        QList<HistoryFile> files;
+        const bool same = pdf
+            ? version.sha256 == foundSha256
+            : m_history.store().files(version.id, files) && !files.isEmpty() && files == foundFiles;
+        if (same)
+            return version;
+    }
+    return HistoryEntry();
+}
+
+// A staging name of its own: one left by the cut restore itself may be there still, and is
+// moved aside after.
+QString StartupRecovery::freshStaging(const QString &target)
+{
+    const QFileInfo info(target);
+    const QString base
+        = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".restoring");
+    QString staging = base;
+    static const QString letters
+        = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
+    while (QFileInfo::exists(staging) || QFileInfo(staging).isSymLink()) {
+        staging = base + QLatin1Char('.');
+        for (int i = 0; i < 6; ++i)
+            staging += letters.at(int(QRandomGenerator::global()->bounded(letters.size())));
+    }
+    return staging;
 }
 
 // The set-aside copy: the version the start row kept, else the folder an unpacking had
@@ -145,10 +193,8 @@ void StartupRecovery::putBack(const HistoryEntry &start)
 {
     const QString kept = m_history.versions().absolutePath(start.keptPath);
     if (!start.keptPath.isEmpty() && QFileInfo::exists(kept)) {
-        const QFileInfo target(start.target);
-        const QString staging
-            = target.absolutePath() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".restoring");
-        if (!QFileInfo::exists(staging) && FetchHistory::copyPath(kept, staging, true)) {
+        const QString staging = freshStaging(start.target);
+        if (FetchHistory::copyPath(kept, staging, true)) {
             HiddenFile::reveal(staging);
             if (QDir().rename(staging, start.target))
                 return;

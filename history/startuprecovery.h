@@ -12,7 +12,8 @@
 // What a fetch or restore cut short by a kill or a power cut left behind, put in order when
 // the client starts: every start row without a completion gets one ("Interrupted") saying
 // what is on disk then, after a task whose folder or PDF is missing got its set-aside copy
-// back; every other staging name left in "nc/" and "pdf/" (beside the history folder)
+// back (staged under a name of its own, so a staging copy the cut left never stands in the
+// way); every other staging name left in "nc/" and "pdf/" (beside the history folder)
 // moves to "history/interrupted/<stamp>/", is recorded and pruned like a kept version.
 // Nothing else is deleted.
 //
@@ -44,6 +45,8 @@ private:
     bool otherInstanceRuns() const;
     void complete(HistoryEntry start);
     void putBack(const HistoryEntry &start);
+    HistoryEntry recordedVersion(const HistoryEntry &start);
+    static QString freshStaging(const QString &target);
     void moveAside(const QString &leftover);
     HistoryEntry newEntry(const char *action) const;
 

@@ -1,10 +1,10 @@
 #include "history/taskliststore.h"
 
 #include "history/historyconnection.h"
+#include "history/historylog.h"
 #include "history/historystore.h"
 #include "history/tasklistconnection.h"
 
-#include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlError>
@@ -37,7 +37,7 @@ QString TaskListStore::lastError() const
 
 QString TaskListStore::timeText(const QDateTime &time)
 {
-    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    return time.toUTC().toString(Qt::ISODateWithMs);
 }
 
 // A file found damaged while writing is set aside, and the list goes into a new one.
@@ -65,9 +65,12 @@ bool TaskListStore::write(const QString &userId, const QDate &day, const QString
     if (!connection.isOpen())
         return fail(QStringLiteral("open"), connection.errorString());
     QSqlDatabase db = connection.database();
-    if (!db.transaction()) {
-        damaged = HistoryConnection::isCorruption(db.lastError());
-        return fail(QStringLiteral("begin"), db.lastError().text());
+    // IMMEDIATE takes the write lock before the kept list is read, so that a second writer
+    // waits instead of failing when it upgrades its read lock.
+    QSqlQuery begin(db);
+    if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        damaged = HistoryConnection::isCorruption(begin.lastError());
+        return fail(QStringLiteral("begin"), begin.lastError().text());
     }
     QSqlQuery kept(db);
     kept.prepare(QStringLiteral("SELECT tasks FROM task_list WHERE user_id = ? AND day = ?"));
@@ -129,7 +132,9 @@ bool TaskListStore::load(const QString &userId, const QDate &day, QVariantList &
         return fail(QStringLiteral("read"),
             QStringLiteral("the list of %1 is no JSON array").arg(day.toString(dayFormat)));
     tasks = document.array().toVariantList();
-    receivedAt = QDateTime::fromString(query.value(1).toString(), Qt::ISODateWithMs);
+    // Older rows carry the offset they were written with; either way the instant is shown in
+    // the local time of that date, whatever the offset is today.
+    receivedAt = QDateTime::fromString(query.value(1).toString(), Qt::ISODateWithMs).toLocalTime();
     return true;
 }
 
@@ -183,6 +188,6 @@ QStringList TaskListStore::summary()
 bool TaskListStore::fail(const QString &what, const QString &why)
 {
     m_error = QStringLiteral("cannot %1 the task lists in %2: %3").arg(what, m_folder, why);
-    qDebug().noquote() << "task lists:" << m_error;
+    qCWarning(historyLog).noquote() << "task lists:" << m_error;
     return false;
 }

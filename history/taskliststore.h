@@ -33,8 +33,8 @@ public:
     // actually sent belongs here, not the empty one a failed load leaves.
     bool save(const QString &userId, const QDate &day, const QVariantList &tasks, const QDateTime &receivedAt,
         bool *written = nullptr);
-    // The kept list of day for userId and when it came (with the UTC offset it was kept
-    // with); false when there is none or it cannot be read.
+    // The kept list of day for userId and when it came, in local time (the zone's offset for
+    // that instant); false when there is none or it cannot be read.
     bool load(const QString &userId, const QDate &day, QVariantList &tasks, QDateTime &receivedAt);
     // The days with a kept list for userId, newest first.
     QList<QDate> days(const QString &userId);
@@ -44,7 +44,8 @@ public:
     // report; the tasks themselves are left out.
     QStringList summary();
 
-    // The text a received time is kept as: ISO 8601 with milliseconds and UTC offset.
+    // The text a received time is kept as: ISO 8601 in UTC with milliseconds. Rows kept by
+    // older versions carry a UTC offset instead; both read back.
     static QString timeText(const QDateTime &time);
 
 private:

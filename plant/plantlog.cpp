@@ -1,0 +1,3 @@
+#include "plant/plantlog.h"
+
+Q_LOGGING_CATEGORY(plantLog, "quillet.plant")
