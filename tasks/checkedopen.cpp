@@ -1,6 +1,7 @@
 #include "tasks/checkedopen.h"
 
 #include "core/offthread.h"
+#include "history/historyoutcome.h"
 #include "history/historystore.h"
 #include "service/httptransfer.h"
 #include "tasks/taskslog.h"
@@ -31,61 +32,105 @@ QStringList annotatedNames(const InstalledCheck::Differences &differences)
 
 } // namespace
 
-CheckedOpen::CheckedOpen(const QString &historyFolder, const QString &userId)
-    : m_folder(historyFolder)
+CheckedOpen::CheckedOpen(const QString &historyFolder, const QString &userId, QObject *parent)
+    : QObject(parent)
+    , m_folder(historyFolder)
     , m_userId(userId)
-{ }
-
-bool CheckedOpen::open(const QString &kind, const QString &task, const QString &path)
 {
-    if (!approve(kind, task, path))
-        return false;
-    HttpTransfer transfer;
-    transfer.setHistoryFolder(m_folder);
-    transfer.setUserId(m_userId);
-    transfer.openLocalPath(kind == QLatin1String("pdf") ? QFileInfo(path).absolutePath() : path);
-    return true;
+    qRegisterMetaType<CheckedOpen::Choice>();
 }
 
-bool CheckedOpen::approve(const QString &kind, const QString &task, const QString &path)
+CheckedOpen::~CheckedOpen()
 {
+    if (m_box) {
+        m_box->disconnect(this);
+        delete m_box;
+    }
+}
+
+void CheckedOpen::open(const QString &kind, const QString &task, const QString &path)
+{
+    m_openAfter = true;
+    approve(kind, task, path);
+}
+
+void CheckedOpen::approve(const QString &kind, const QString &task, const QString &path)
+{
+    m_kind = kind;
+    m_task = task;
+    m_path = path;
     const QString folder = m_folder;
-    InstalledCheck check(folder);
-    const InstalledCheck::Result result = OffThread::run([&] { return check.check(kind, task, path); });
-    const Choice choice = decide(result, check.differences());
-    log(kind, task, path, result, check, choice);
+    OffThread::then(
+        this,
+        [folder, kind, task, path] {
+            InstalledCheck check(folder);
+            Checked done;
+            done.result = check.check(kind, task, path);
+            done.differences = check.differences();
+            done.error = check.lastError();
+            return done;
+        },
+        [this](const Checked &check) { checked(check); });
+}
 
+void CheckedOpen::checked(const Checked &check)
+{
+    if (check.result == InstalledCheck::Result::Changed)
+        ask(check);
+    else
+        decided(check, Choice::Opened);
+}
+
+// The box has no parent: the window that asked may be closed while it is up.
+void CheckedOpen::ask(const Checked &check)
+{
+    m_box = new QMessageBox(
+        QMessageBox::Warning, QStringLiteral("warning"), warningText(annotatedNames(check.differences)));
+    m_box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton *openAnyway = m_box->addButton(tr("仍然打开"), QMessageBox::AcceptRole);
+    QPushButton *cancel = m_box->addButton(tr("取消"), QMessageBox::RejectRole);
+    m_box->setDefaultButton(cancel);
+    m_box->setEscapeButton(cancel);
+    connect(m_box, &QMessageBox::finished, this, [this, check, openAnyway] {
+        decided(check, m_box && m_box->clickedButton() == openAnyway ? Choice::Opened : Choice::Cancelled);
+    });
+    m_box->open();
+}
+
+// What was checked may have gone while the operator read the warning: then nothing opens.
+void CheckedOpen::decided(const Checked &check, Choice choice)
+{
+    if (choice == Choice::Opened && !QFileInfo::exists(m_path))
+        choice = Choice::Cancelled;
+    log(check, choice);
     HistoryEntry entry;
-    entry.task = task;
-    entry.kind = kind;
-    entry.target = path;
-    entry.outcome = outcome(result, choice);
-    entry.ok = result == InstalledCheck::Result::Unchanged;
-    entry.files = check.differences().found;
-    // The store has logged why.
-    if (!record(entry))
-        qCWarning(tasksLog).noquote() << "the check of task" << task << "was not recorded";
-    return choice == Choice::Opened;
-}
-
-CheckedOpen::Choice CheckedOpen::decide(
-    InstalledCheck::Result result, const InstalledCheck::Differences &differences)
-{
-    if (result != InstalledCheck::Result::Changed)
-        return Choice::Opened;
-    return confirm(annotatedNames(differences)) ? Choice::Opened : Choice::Cancelled;
-}
-
-// The box has no parent: the window that asked may be closed while it waits.
-bool CheckedOpen::confirm(const QStringList &names)
-{
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("warning"), warningText(names));
-    QPushButton *openAnyway = box.addButton(QObject::tr("仍然打开"), QMessageBox::AcceptRole);
-    QPushButton *cancel = box.addButton(QObject::tr("取消"), QMessageBox::RejectRole);
-    box.setDefaultButton(cancel);
-    box.setEscapeButton(cancel);
-    box.exec();
-    return box.clickedButton() == openAnyway;
+    entry.task = m_task;
+    entry.kind = m_kind;
+    entry.target = m_path;
+    entry.outcome = outcome(check.result, choice);
+    entry.ok = check.result == InstalledCheck::Result::Unchanged;
+    entry.files = check.differences.found;
+    const QString folder = m_folder;
+    const QString uid = m_userId;
+    const QString task = m_task;
+    const bool openAfter = m_openAfter && choice == Choice::Opened;
+    const QString shown = m_kind == QLatin1String("pdf") ? QFileInfo(m_path).absolutePath() : m_path;
+    // The row and the opening go on without the window; the store has logged why a row failed.
+    OffThread::then(
+        this,
+        [folder, uid, entry, openAfter, shown, task]() mutable {
+            const bool recorded = record(folder, uid, entry);
+            if (!recorded)
+                qCWarning(tasksLog).noquote() << "the check of task" << task << "was not recorded";
+            if (openAfter) {
+                HttpTransfer transfer;
+                transfer.setHistoryFolder(folder);
+                transfer.setUserId(uid);
+                transfer.openLocalPath(shown);
+            }
+            return recorded;
+        },
+        [this, choice](bool) { emit finished(choice); });
 }
 
 QString CheckedOpen::warningText(const QStringList &names)
@@ -96,20 +141,18 @@ QString CheckedOpen::warningText(const QStringList &names)
     return QObject::tr("以下文件在下载后被改动：") + QLatin1Char('\n') + shown.join(QLatin1Char('\n'));
 }
 
-// The row is written off the GUI thread: the commit waits for the disk.
-bool CheckedOpen::record(HistoryEntry &entry) const
+bool CheckedOpen::record(const QString &historyFolder, const QString &userId, HistoryEntry &entry)
 {
     entry.time = QDateTime::currentDateTime();
     entry.action = QString::fromLatin1(HistoryEntry::checkAction);
-    entry.userId = m_userId;
+    entry.userId = userId;
     entry.device = HttpTransfer::deviceName();
-    const QString folder = m_folder;
-    return OffThread::run([folder, &entry] { return HistoryStore(folder).add(entry); });
+    return HistoryStore(historyFolder).add(entry);
 }
 
 QString CheckedOpen::outcome(InstalledCheck::Result result, Choice choice)
 {
-    return InstalledCheck::resultName(result) + QStringLiteral(" / ") + choiceName(choice);
+    return HistoryOutcome({ InstalledCheck::resultName(result), choiceName(choice) }).text();
 }
 
 QString CheckedOpen::choiceName(Choice choice)
@@ -117,23 +160,22 @@ QString CheckedOpen::choiceName(Choice choice)
     return QString::fromLatin1(QMetaEnum::fromType<Choice>().valueToKey(int(choice)));
 }
 
-void CheckedOpen::log(const QString &kind, const QString &task, const QString &path,
-    InstalledCheck::Result result, const InstalledCheck &check, Choice choice) const
+void CheckedOpen::log(const Checked &check, Choice choice) const
 {
-    const QString what
-        = QStringLiteral("%1 of task \"%2\" at %3")
-              .arg(kind == QLatin1String("pdf") ? QStringLiteral("label PDF") : QStringLiteral("NC program"),
-                  task, QDir::toNativeSeparators(path));
-    if (result == InstalledCheck::Result::Changed)
+    const QString what = QStringLiteral("%1 of task \"%2\" at %3")
+                             .arg(m_kind == QLatin1String("pdf") ? QStringLiteral("label PDF")
+                                                                 : QStringLiteral("NC program"),
+                                 m_task, QDir::toNativeSeparators(m_path));
+    if (check.result == InstalledCheck::Result::Changed)
         qCWarning(tasksLog).noquote() << "checked" << what
                                       << QStringLiteral("before opening: changed since it was fetched (%1),")
-                                             .arg(check.differences().summary())
+                                             .arg(check.differences.summary())
                                       << "operator chose" << choiceName(choice);
-    else if (result == InstalledCheck::Result::Unreadable)
+    else if (check.result == InstalledCheck::Result::Unreadable)
         qCWarning(tasksLog).noquote()
             << "checked" << what << "before opening: not checked, the history cannot"
-            << "be read:" << check.lastError();
+            << "be read:" << check.error;
     else
         qCInfo(tasksLog).noquote() << "checked" << what
-                                   << "before opening:" << InstalledCheck::resultName(result);
+                                   << "before opening:" << InstalledCheck::resultName(check.result);
 }

@@ -5,8 +5,11 @@
 #include "history/installedcheck.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
+
+class QMessageBox;
 
 // Opens a task's NC folder or label PDF that the client did not fetch in the same action (a
 // restored version, a program opened offline or by a scanned code) only after checking it
@@ -15,9 +18,13 @@
 // chooses; "取消" is the default, since a scanner ends each code with Enter. The check and
 // the choice are recorded as a "check" row and logged. Nothing recorded to compare with, or
 // a history that cannot be read, does not keep the files shut.
-class CheckedOpen
+//
+// A flow: approve() or open() returns at once, and finished() reports the choice once. The
+// warning is a box that does not wait; deleting the flow (its parent window closing) closes
+// it and ends the flow without a report.
+class CheckedOpen : public QObject
 {
-    Q_GADGET
+    Q_OBJECT
 
 public:
     enum class Choice
@@ -28,33 +35,48 @@ public:
     Q_ENUM(Choice)
 
     // The rows name userId, and go to the history in historyFolder.
-    CheckedOpen(const QString &historyFolder, const QString &userId);
+    CheckedOpen(const QString &historyFolder, const QString &userId, QObject *parent = nullptr);
+    ~CheckedOpen() override;
 
     // Checks and opens the task's NC folder (kind "nc", path the folder) or label PDF (kind
-    // "pdf", path the file; its folder is shown, as after a fetch); false when the operator
-    // cancelled.
-    bool open(const QString &kind, const QString &task, const QString &path);
+    // "pdf", path the file; its folder is shown, as after a fetch).
+    void open(const QString &kind, const QString &task, const QString &path);
     // The check, the warning and the row of open(), for a caller that opens the files its own
-    // way (a folder with one file selected); true when they may be opened.
-    bool approve(const QString &kind, const QString &task, const QString &path);
-    // The warning naming the files; true when the operator chose "仍然打开".
-    static bool confirm(const QStringList &names);
+    // way (a folder with one file selected): Opened when they may be opened.
+    void approve(const QString &kind, const QString &task, const QString &path);
     // The warning's text for those names.
     static QString warningText(const QStringList &names);
 
-    // Adds a check row: entry's action, time, user and device are set here.
-    bool record(HistoryEntry &entry) const;
+    // Adds a check row: entry's action, time, user and device are set here. It waits for the
+    // disk: call it off the GUI thread.
+    static bool record(const QString &historyFolder, const QString &userId, HistoryEntry &entry);
     // The stored outcome of a check made before opening, "Changed / Cancelled".
     static QString outcome(InstalledCheck::Result result, Choice choice);
     static QString choiceName(Choice choice);
 
+signals:
+    void finished(CheckedOpen::Choice choice);
+
 private:
-    Choice decide(InstalledCheck::Result result, const InstalledCheck::Differences &differences);
-    void log(const QString &kind, const QString &task, const QString &path, InstalledCheck::Result result,
-        const InstalledCheck &check, Choice choice) const;
+    struct Checked
+    {
+        InstalledCheck::Result result = InstalledCheck::Result::Unreadable;
+        InstalledCheck::Differences differences;
+        QString error;
+    };
+
+    void checked(const Checked &check);
+    void ask(const Checked &check);
+    void decided(const Checked &check, Choice choice);
+    void log(const Checked &check, Choice choice) const;
 
     QString m_folder;
     QString m_userId;
+    QString m_kind;
+    QString m_task;
+    QString m_path;
+    bool m_openAfter = false;
+    QPointer<QMessageBox> m_box;
 };
 
 #endif // CHECKEDOPEN_H

@@ -1,5 +1,6 @@
 #include "tasks/historymodel.h"
 
+#include "history/historyoutcome.h"
 #include "tasks/checkedopen.h"
 #include "tasks/statustext.h"
 #include "tasks/taskslog.h"
@@ -120,8 +121,7 @@ QString HistoryModel::outcomeText(const HistoryEntry &entry)
     if (entry.action == QLatin1String(HistoryEntry::openAction))
         return tr("已打开文件夹");
     if (entry.action == QLatin1String(HistoryEntry::scanAction)) {
-        const QString offline
-            = entry.outcome.endsWith(QLatin1String(HistoryEntry::offlineMark)) ? tr("（离线）") : QString();
+        const QString offline = HistoryOutcome::parse(entry.outcome).isOffline() ? tr("（离线）") : QString();
         return (entry.ok ? tr("扫码：已找到") : tr("扫码：未找到")) + offline;
     }
     if (entry.action == QLatin1String(HistoryEntry::recoverAction))
@@ -140,7 +140,7 @@ QString HistoryModel::outcomeText(const HistoryEntry &entry)
 // The first step that went wrong says why; the status line's words for each.
 QString HistoryModel::fetchOutcomeText(const HistoryEntry &entry)
 {
-    const QStringList steps = entry.outcome.split(QStringLiteral(" / "));
+    const QStringList steps = HistoryOutcome::parse(entry.outcome).steps();
     const auto fetch = step(steps, 0, FetchReport::Fetch::DownloadFailed);
     const QString notFetched = StatusText::fetchProblem(fetch);
     if (!notFetched.isEmpty())
@@ -164,7 +164,7 @@ QString HistoryModel::fetchOutcomeText(const HistoryEntry &entry)
 QString HistoryModel::checkOutcomeText(const HistoryEntry &entry)
 {
     using Result = InstalledCheck::Result;
-    const QStringList steps = entry.outcome.split(QStringLiteral(" / "));
+    const QStringList steps = HistoryOutcome::parse(entry.outcome).steps();
     const Result result = step(steps, 0, Result::Unreadable);
     if (steps.size() < 2) {
         if (result == Result::Unchanged)

@@ -10,7 +10,8 @@ class QSqlDatabase;
 // The history's entries for the history window, newest first. The rows are fetched from
 // the database as the view scrolls to them, so even a long history opens at once. A
 // fetch is one row (its completion), its time is shown in local time, its outcome in
-// words; a SHA-256 shows its first 12 characters, the whole one as its tooltip.
+// words; a SHA-256 shows its first 16 characters, the whole one as its tooltip (and in the
+// export).
 class HistoryModel : public QSqlQueryModel
 {
     Q_OBJECT
@@ -32,7 +33,7 @@ public:
         OkColumn,
         ColumnCount
     };
-    static constexpr int shownShaLength = 12;
+    static constexpr int shownShaLength = 16;
 
     explicit HistoryModel(QObject *parent = nullptr);
 

@@ -1,12 +1,14 @@
 #include "tasks/historywindow.h"
 #include "ui_historywindow.h"
 
-#include "core/busycall.h"
 #include "core/offthread.h"
+#include "core/openbox.h"
 #include "core/windowfit.h"
 #include "history/fetchhistory.h"
 #include "history/historyconnection.h"
 #include "history/historycsv.h"
+#include "history/inplacecompare.h"
+#include "plant/plantstatus.h"
 #include "service/httptransfer.h"
 #include "service/network.h"
 #include "tasks/checkedopen.h"
@@ -22,6 +24,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QMessageBox>
 #include <QMutexLocker>
 #include <QPointer>
@@ -39,6 +42,7 @@ bool ncIntegerIsUnit = false;
 // A look at the newest entry's id is cheap; a file watcher on the database misses writes
 // on some systems.
 constexpr int followIntervalMs = 500;
+constexpr int contentsSizingRows = 50;
 
 } // namespace
 
@@ -52,6 +56,11 @@ HistoryWindow::HistoryWindow(const QString &historyFolder, QWidget *parent)
     setAttribute(Qt::WA_DeleteOnClose);
     ui->dayEdit->setDate(QDate::currentDate());
     ui->table->setModel(m_model);
+    // Each column as wide as its header and the rows in view need, at any DPI.
+    ui->table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Each layout measures the rows it looks at: the first ones say enough, and a long
+    // history would hold the window at every reload.
+    ui->table->horizontalHeader()->setResizeContentsPrecision(contentsSizingRows);
     ui->table->addAction(ui->copyShaAction);
     connect(ui->copyShaAction, &QAction::triggered, this, &HistoryWindow::copySha256);
     connect(ui->taskEdit, &QLineEdit::textChanged, this, &HistoryWindow::reload);
@@ -62,6 +71,19 @@ HistoryWindow::HistoryWindow(const QString &historyFolder, QWidget *parent)
     follow->setInterval(followIntervalMs);
     connect(follow, &QTimer::timeout, this, &HistoryWindow::followHistory);
     follow->start();
+    // The worker publishes its state; the window only reads the latest.
+    connect(PlantStatusBoard::instance(), &PlantStatusBoard::changed, this, &HistoryWindow::showPlantNote);
+    showPlantNote();
+}
+
+void HistoryWindow::showPlantNote()
+{
+    const PlantStatus status = PlantStatusBoard::instance()->current();
+    ui->plantLbl->setVisible(status.on);
+    if (!status.on)
+        return;
+    const QDateTime oldest = QDateTime::fromString(status.oldestTime, Qt::ISODateWithMs);
+    ui->plantLbl->setText(StatusText::plantNote(status.backlog, oldest.toLocalTime().time()));
 }
 
 HistoryWindow::~HistoryWindow()
@@ -184,15 +206,29 @@ int HistoryWindow::selectedRow() const
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
+// A button whose flow is still running stays disabled through every reload.
 void HistoryWindow::updateButtons()
 {
     const int row = selectedRow();
     const int selected = ui->table->selectionModel()->selectedRows().size();
-    ui->restoreBtn->setEnabled(selected == 1 && !m_model->keptPath(row).isEmpty());
-    ui->compareBtn->setEnabled(selected == 1 || selected == 2);
+    ui->restoreBtn->setEnabled(!m_restoring && selected == 1 && !m_model->keptPath(row).isEmpty());
+    ui->compareBtn->setEnabled(!m_comparing && (selected == 1 || selected == 2));
     const QString kind = m_model->kindName(row);
-    ui->openBtn->setEnabled(selected == 1 && (kind == QLatin1String("nc") || kind == QLatin1String("pdf")));
+    ui->openBtn->setEnabled(
+        !m_opening && selected == 1 && (kind == QLatin1String("nc") || kind == QLatin1String("pdf")));
+    ui->checkBtn->setEnabled(!m_checking);
+    ui->bundleBtn->setEnabled(!m_bundling);
+    ui->exportBtn->setEnabled(!m_exporting);
     ui->copyShaAction->setEnabled(row >= 0 && !m_model->sha256(row).isEmpty());
+}
+
+// Ends one of the window's flows: its button comes back, and whoever waits on the window
+// (a test, the shift) learns of it.
+void HistoryWindow::endAction(bool &running)
+{
+    running = false;
+    updateButtons();
+    emit actionEnded();
 }
 
 void HistoryWindow::copySha256()
@@ -208,36 +244,56 @@ void HistoryWindow::on_restoreBtn_clicked()
 }
 
 // The version a restore puts back is the one in place before the entry's fetch; the
-// current one is the newest put in place since.
+// current one is the newest put in place since. The question does not wait; the restore
+// runs off the GUI thread once it is answered.
 void HistoryWindow::restoreRow(int row)
 {
-    if (row < 0 || row >= m_model->rowCount())
+    if (row < 0 || row >= m_model->rowCount() || m_restoring)
         return;
     HistoryStore store(m_folder);
     HistoryEntry entry;
     if (!store.find(m_model->entryId(row), entry) || entry.keptPath.isEmpty()) {
-        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("这条记录没有保留旧版本"));
+        OpenBox::warning(QStringLiteral("fail"), tr("这条记录没有保留旧版本"));
         return;
     }
     const QString question
         = tr("恢复任务 %1 的旧版本？\n\n恢复的版本：%2\n当前的版本：%3\n\n当前的版本会先保存到记录中。")
               .arg(entry.task, versionText(entry.kind, entry.task, entry.id),
                   versionText(entry.kind, entry.task, std::numeric_limits<qint64>::max()));
-    const QPointer<HistoryWindow> alive(this);
-    if (QMessageBox::question(nullptr, QStringLiteral("warning"), question) != QMessageBox::Yes || !alive)
-        return;
+    m_restoring = true;
+    updateButtons();
+    QMessageBox *box = OpenBox::show(
+        QMessageBox::Question, QStringLiteral("warning"), question, QMessageBox::Yes | QMessageBox::No);
+    connect(box, &QMessageBox::finished, this, [this, box, entry] {
+        if (box->clickedButton() != box->button(QMessageBox::Yes)) {
+            endAction(m_restoring);
+            return;
+        }
+        restoreEntry(entry);
+    });
+}
 
-    HttpTransfer transfer;
-    transfer.setHistoryFolder(m_folder);
-    transfer.setUserId(m_uid);
-    const FetchHistory::RestoreResult result = transfer.restoreVersion(entry.id);
-    if (!alive)
-        return;
-    reload();
-    if (result == FetchHistory::RestoreResult::Restored)
-        showStatus(tr("已恢复任务 %1 的旧版本").arg(entry.task));
-    else
-        QMessageBox::warning(nullptr, QStringLiteral("fail"), StatusText::restoreOutcome(result));
+void HistoryWindow::restoreEntry(const HistoryEntry &entry)
+{
+    const QString folder = m_folder;
+    const QString uid = m_uid;
+    const qint64 id = entry.id;
+    OffThread::then(
+        this,
+        [folder, uid, id] {
+            HttpTransfer transfer;
+            transfer.setHistoryFolder(folder);
+            transfer.setUserId(uid);
+            return transfer.restoreVersion(id);
+        },
+        [this, entry](FetchHistory::RestoreResult result) {
+            reload();
+            if (result == FetchHistory::RestoreResult::Restored)
+                showStatus(tr("已恢复任务 %1 的旧版本").arg(entry.task));
+            else
+                OpenBox::warning(QStringLiteral("fail"), StatusText::restoreOutcome(result));
+            endAction(m_restoring);
+        });
 }
 
 QString HistoryWindow::versionText(const QString &kind, const QString &task, qint64 beforeId)
@@ -261,27 +317,35 @@ void HistoryWindow::on_exportBtn_clicked()
         exportTo(fileName);
 }
 
-// The window may be closed, and so deleted, while the file is written: the work takes copies
-// of what it reads, and only a window still there shows the result.
-bool HistoryWindow::exportTo(const QString &fileName)
+// The file is written off the GUI thread from copies of what it reads; a window closed
+// meanwhile shows nothing, and a failure is said in a box of its own.
+void HistoryWindow::exportTo(const QString &fileName)
 {
+    if (m_exporting)
+        return;
     const HistoryStore::Filter wanted = filter();
     const QString folder = m_folder;
-    QString error;
-    int count = 0;
-    const QPointer<HistoryWindow> alive(this);
-    const bool written = OffThread::run([folder, wanted, fileName, &error, &count] {
-        HistoryStore store(folder);
-        return HistoryCsv::write(store, wanted, fileName, &error, &count, &HistoryModel::outcomeText);
-    });
-    if (!written) {
-        qCWarning(tasksLog).noquote() << "history: export failed:" << error;
-        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("导出失败"));
-        return false;
-    }
-    if (alive)
-        showStatus(tr("已导出 %1 条记录到 %2").arg(count).arg(QDir::toNativeSeparators(fileName)));
-    return true;
+    m_exporting = true;
+    updateButtons();
+    OffThread::then(
+        this,
+        [folder, wanted, fileName] {
+            Written written;
+            HistoryStore store(folder);
+            written.done = HistoryCsv::write(
+                store, wanted, fileName, &written.error, &written.count, &HistoryModel::outcomeText);
+            return written;
+        },
+        [this, fileName](const Written &written) {
+            if (written.done) {
+                showStatus(
+                    tr("已导出 %1 条记录到 %2").arg(written.count).arg(QDir::toNativeSeparators(fileName)));
+            } else {
+                qCWarning(tasksLog).noquote() << "history: export failed:" << written.error;
+                OpenBox::warning(QStringLiteral("fail"), tr("导出失败"));
+            }
+            endAction(m_exporting);
+        });
 }
 
 void HistoryWindow::on_bundleBtn_clicked()
@@ -294,9 +358,11 @@ void HistoryWindow::on_bundleBtn_clicked()
         writeSupportBundle(fileName);
 }
 
-// The button stays disabled while the bundle is written; the window may be gone by then.
-bool HistoryWindow::writeSupportBundle(const QString &fileName)
+// The button stays disabled while the bundle is written off the GUI thread.
+void HistoryWindow::writeSupportBundle(const QString &fileName)
 {
+    if (m_bundling)
+        return;
     Network *network = Network::getInstance("defalut");
     QString root;
     {
@@ -305,25 +371,28 @@ bool HistoryWindow::writeSupportBundle(const QString &fileName)
     }
     SupportBundle::Sources sources = SupportBundle::Sources::besideProgram(root);
     sources.historyFolder = m_folder;
-    QString error;
-    BusyCall busy(this, ui->bundleBtn);
-    const bool written = busy.run([&] {
-        return OffThread::run([sources, fileName, &error] {
+    m_bundling = true;
+    updateButtons();
+    OffThread::then(
+        this,
+        [sources, fileName] {
+            Written written;
             SupportBundle bundle(sources);
-            const bool done = bundle.write(fileName);
-            error = bundle.errorString();
-            return done;
+            written.done = bundle.write(fileName);
+            written.error = bundle.errorString();
+            return written;
+        },
+        [this, fileName](const Written &written) {
+            if (written.done) {
+                qCInfo(tasksLog).noquote()
+                    << "support bundle written to" << QDir::toNativeSeparators(fileName);
+                showStatus(tr("诊断包已保存到 %1").arg(QDir::toNativeSeparators(fileName)));
+            } else {
+                qCWarning(tasksLog).noquote() << "support bundle failed:" << written.error;
+                OpenBox::warning(QStringLiteral("fail"), tr("诊断包写入失败"));
+            }
+            endAction(m_bundling);
         });
-    });
-    if (!written) {
-        qCWarning(tasksLog).noquote() << "support bundle failed:" << error;
-        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("诊断包写入失败"));
-        return false;
-    }
-    qCInfo(tasksLog).noquote() << "support bundle written to" << QDir::toNativeSeparators(fileName);
-    if (busy.windowAlive())
-        showStatus(tr("诊断包已保存到 %1").arg(QDir::toNativeSeparators(fileName)));
-    return true;
 }
 
 void HistoryWindow::showStatus(const QString &text)
@@ -346,35 +415,46 @@ void HistoryWindow::on_compareBtn_clicked()
 
 void HistoryWindow::compareRows(const QList<int> &rows)
 {
+    if (m_comparing)
+        return;
     QList<HistoryEntry> entries;
     if (!findEntries(rows, entries))
         return;
     const QString problem = whyNotComparable(entries);
     if (!problem.isEmpty()) {
-        QMessageBox::warning(nullptr, QStringLiteral("fail"), problem);
+        OpenBox::warning(QStringLiteral("fail"), problem);
         return;
     }
     NcCompare::Side older, newer;
     if (!findSides(entries, older, newer))
         return;
     const bool integerIsUnit = ncIntegerIsUnit;
-    // The window may be closed while the programs are read.
-    const QPointer<HistoryWindow> alive(this);
-    const NcCompare::Result result
-        = OffThread::run([&] { return NcCompare(integerIsUnit).compare(older, newer); });
-    if (!alive)
-        return;
-    if (!result.error.isEmpty()) {
-        qDebug().noquote() << "history: compare failed:" << result.error;
-        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("比较失败：%1").arg(result.error));
-        return;
-    }
-    const QString first = tr("%1 放入的版本").arg(entries.first().timeText.left(19));
+    // The version in place is compared with its own files as fetched, not with itself.
+    const bool inPlace = entries.size() == 1 && QFileInfo(older.path) == QFileInfo(newer.path);
+    const QString folder = m_folder;
+    const HistoryEntry entry = entries.first();
+    const QString first = tr("%1 放入的版本").arg(HistoryStore::localTimeText(entries.first()).left(19));
     const QString second = entries.size() == 2
-        ? tr("%1 放入的版本").arg(entries.last().timeText.left(19))
+        ? tr("%1 放入的版本").arg(HistoryStore::localTimeText(entries.last()).left(19))
         : tr("当前的版本（%1）").arg(QDir::toNativeSeparators(newer.path));
-    auto *window = new NcCompareWindow(result, first, second, this);
-    window->show();
+    m_comparing = true;
+    updateButtons();
+    OffThread::then(
+        this,
+        [integerIsUnit, older, newer, inPlace, folder, entry] {
+            return inPlace ? InPlaceCompare(folder, integerIsUnit).compare(entry)
+                           : NcCompare(integerIsUnit).compare(older, newer);
+        },
+        [this, first, second](const NcCompare::Result &result) {
+            if (!result.error.isEmpty()) {
+                qCWarning(tasksLog).noquote() << "history: compare failed:" << result.error;
+                OpenBox::warning(QStringLiteral("fail"), tr("比较失败：%1").arg(result.error));
+            } else {
+                auto *window = new NcCompareWindow(result, first, second, this);
+                window->show();
+            }
+            endAction(m_comparing);
+        });
 }
 
 // The entries of the rows, oldest first.
@@ -384,7 +464,7 @@ bool HistoryWindow::findEntries(const QList<int> &rows, QList<HistoryEntry> &ent
     for (const int row : rows) {
         HistoryEntry entry;
         if (row < 0 || row >= m_model->rowCount() || !store.find(m_model->entryId(row), entry)) {
-            QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("下载记录暂不可用"));
+            OpenBox::warning(QStringLiteral("fail"), tr("下载记录暂不可用"));
             return false;
         }
         entries << entry;
@@ -416,8 +496,9 @@ bool HistoryWindow::findSides(
 {
     for (const HistoryEntry &entry : entries) {
         if (!versionSide(entry, &entry == &entries.first() ? older : newer)) {
-            QMessageBox::warning(nullptr, QStringLiteral("fail"),
-                tr("%1 放入的版本已不在磁盘上（已被清理），无法比较").arg(entry.timeText.left(19)));
+            OpenBox::warning(QStringLiteral("fail"),
+                tr("%1 放入的版本已不在磁盘上（已被清理），无法比较")
+                    .arg(HistoryStore::localTimeText(entry).left(19)));
             return false;
         }
     }
@@ -426,8 +507,7 @@ bool HistoryWindow::findSides(
     newer.path = entries.first().target;
     if (!newer.path.isEmpty() && QFileInfo::exists(newer.path))
         return true;
-    QMessageBox::warning(
-        nullptr, QStringLiteral("fail"), tr("任务 %1 当前没有程序").arg(entries.first().task));
+    OpenBox::warning(QStringLiteral("fail"), tr("任务 %1 当前没有程序").arg(entries.first().task));
     return false;
 }
 
@@ -449,13 +529,16 @@ void HistoryWindow::on_openBtn_clicked()
 }
 
 // The version in place may have been put somewhere other than where the selected entry put
-// its own, by a later fetch or restore.
+// its own, by a later fetch or restore. The button stays disabled until the check, and the
+// operator's answer where it asks one, have ended.
 void HistoryWindow::openRow(int row)
 {
+    if (m_opening)
+        return;
     HistoryStore store(m_folder);
     HistoryEntry entry;
     if (row < 0 || row >= m_model->rowCount() || !store.find(m_model->entryId(row), entry)) {
-        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("下载记录暂不可用"));
+        OpenBox::warning(QStringLiteral("fail"), tr("下载记录暂不可用"));
         return;
     }
     HistoryEntry inPlace;
@@ -464,13 +547,18 @@ void HistoryWindow::openRow(int row)
         ? inPlace.target
         : entry.target;
     if (path.isEmpty() || !QFileInfo::exists(path)) {
-        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("任务 %1 当前没有文件").arg(entry.task));
+        OpenBox::warning(QStringLiteral("fail"), tr("任务 %1 当前没有文件").arg(entry.task));
         return;
     }
-    BusyCall<HistoryWindow, QPushButton> busy(this, ui->openBtn);
-    busy.run([&] { return CheckedOpen(m_folder, m_uid).open(entry.kind, entry.task, path); });
-    if (busy.windowAlive())
+    m_opening = true;
+    updateButtons();
+    auto *open = new CheckedOpen(m_folder, m_uid, this);
+    connect(open, &CheckedOpen::finished, this, [this, open] {
+        open->deleteLater();
         reload();
+        endAction(m_opening);
+    });
+    open->open(entry.kind, entry.task, path);
 }
 
 void HistoryWindow::on_checkBtn_clicked()
@@ -478,32 +566,35 @@ void HistoryWindow::on_checkBtn_clicked()
     checkEveryTask();
 }
 
-// Every file of every task is read: the work runs off the GUI thread, on copies, since the
-// window may be closed meanwhile.
+// Every file of every task is read, and the check recorded, off the GUI thread.
 void HistoryWindow::checkEveryTask()
 {
+    if (m_checking)
+        return;
     const QString folder = m_folder;
     const QString uid = m_uid;
-    QList<InstalledCheck::TaskCheck> checks;
-    QString error;
-    BusyCall<HistoryWindow, QPushButton> busy(this, ui->checkBtn);
-    const bool readable = busy.run([&] {
-        return OffThread::run([folder, &checks, &error] {
+    m_checking = true;
+    updateButtons();
+    OffThread::then(
+        this,
+        [folder, uid] {
+            Swept swept;
             InstalledCheck check(folder);
-            const bool read = check.checkEveryTask(checks);
-            error = check.lastError();
-            return read;
+            swept.readable = check.checkEveryTask(swept.checks);
+            swept.error = check.lastError();
+            recordSweep(folder, uid, swept.checks, swept.readable);
+            return swept;
+        },
+        [this](const Swept &swept) {
+            if (!swept.readable) {
+                qCWarning(tasksLog).noquote() << "history: cannot check the tasks' files:" << swept.error;
+                OpenBox::warning(QStringLiteral("fail"), tr("下载记录暂不可用"));
+            } else {
+                showDifferences(swept.checks);
+                reload();
+            }
+            endAction(m_checking);
         });
-    });
-    recordSweep(folder, uid, checks, readable);
-    if (!readable) {
-        qCWarning(tasksLog).noquote() << "history: cannot check the tasks' files:" << error;
-        QMessageBox::warning(nullptr, QStringLiteral("fail"), tr("下载记录暂不可用"));
-        return;
-    }
-    showDifferences(checks);
-    if (busy.windowAlive())
-        reload();
 }
 
 void HistoryWindow::showDifferences(const QList<InstalledCheck::TaskCheck> &checks)
@@ -524,10 +615,10 @@ void HistoryWindow::showDifferences(const QList<InstalledCheck::TaskCheck> &chec
             lines << what + tr("%1（新增）").arg(name);
     }
     if (lines.isEmpty())
-        QMessageBox::information(
-            nullptr, QStringLiteral("success"), tr("已校验 %1 个任务文件，均与下载时相同").arg(checked));
+        OpenBox::show(QMessageBox::Information, QStringLiteral("success"),
+            tr("已校验 %1 个任务文件，均与下载时相同").arg(checked));
     else
-        QMessageBox::warning(nullptr, QStringLiteral("warning"), CheckedOpen::warningText(lines));
+        OpenBox::warning(QStringLiteral("warning"), CheckedOpen::warningText(lines));
 }
 
 // One row for the whole check: its files are the differing ones by their place beside the
@@ -553,6 +644,6 @@ void HistoryWindow::recordSweep(
                                                     : InstalledCheck::Result::Unchanged;
     entry.outcome = InstalledCheck::resultName(result);
     entry.ok = result == InstalledCheck::Result::Unchanged;
-    if (!CheckedOpen(folder, uid).record(entry))
+    if (!CheckedOpen::record(folder, uid, entry))
         qCWarning(tasksLog).noquote() << "history: the check of every task was not recorded";
 }

@@ -43,11 +43,14 @@ public:
     HistoryStore::Filter filter() const;
     HistoryModel *model() const;
 
-    // Writes the filtered entries to fileName; false (and a message) when it cannot.
-    bool exportTo(const QString &fileName);
-    // Writes the support bundle of the program's folder and this window's history to fileName
-    // off the GUI thread; false (and a message) when it cannot.
-    bool writeSupportBundle(const QString &fileName);
+    // Each action below is a flow: it returns at once, runs its work off the GUI thread,
+    // shows its outcome (the status line, a box that does not wait) and emits actionEnded().
+    // Its button stays disabled meanwhile, and a second start is ignored.
+
+    // Writes the filtered entries to fileName; a box says when it cannot.
+    void exportTo(const QString &fileName);
+    // Writes the support bundle of the program's folder and this window's history to fileName.
+    void writeSupportBundle(const QString &fileName);
     // Puts back the version replaced by the entry in row, after the operator confirms.
     void restoreRow(int row);
     // Shows how the version the entry in one row put in place differs from the one in place,
@@ -63,6 +66,9 @@ public:
 public slots:
     void reload();
 
+signals:
+    void actionEnded();
+
 private slots:
     void on_restoreBtn_clicked();
     void on_exportBtn_clicked();
@@ -74,8 +80,24 @@ private slots:
     void copySha256();
     void updateButtons();
     void followHistory();
+    void showPlantNote();
 
 private:
+    struct Written
+    {
+        bool done = false;
+        QString error;
+        int count = 0;
+    };
+    struct Swept
+    {
+        bool readable = false;
+        QList<InstalledCheck::TaskCheck> checks;
+        QString error;
+    };
+
+    void endAction(bool &running);
+    void restoreEntry(const HistoryEntry &entry);
     qint64 newestId() const;
     QSet<qint64> selectedIds() const;
     void reselect(const QSet<qint64> &ids);
@@ -98,6 +120,12 @@ private:
     std::unique_ptr<HistoryConnection> m_connection;
     HistoryModel *m_model;
     qint64 m_newestId = -1;
+    bool m_restoring = false;
+    bool m_exporting = false;
+    bool m_bundling = false;
+    bool m_comparing = false;
+    bool m_opening = false;
+    bool m_checking = false;
 };
 
 #endif // HISTORYWINDOW_H

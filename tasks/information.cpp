@@ -1,26 +1,33 @@
 #include "tasks/information.h"
 #include "ui_information.h"
 
-#include "core/busycall.h"
 #include "core/offthread.h"
+#include "core/openbox.h"
+#include "core/proxyfactory.h"
 #include "core/tracelog.h"
 #include "core/windowfit.h"
 #include "history/historyfileindex.h"
 #include "history/historystore.h"
 #include "history/taskliststore.h"
+#include "service/devicecall.h"
+#include "service/fetchjob.h"
 #include "service/httptransfer.h"
 #include "service/network.h"
 #include "service/safefilename.h"
 #include "service/scancode.h"
-#include "service/signinresult.h"
 #include "settings/setup.h"
 #include "tasks/checkedopen.h"
+#include "tasks/filechooser.h"
 #include "tasks/historywindow.h"
+#include "tasks/proxysigninbox.h"
 #include "tasks/refreshschedule.h"
+#include "tasks/scanrouter.h"
 #include "tasks/statustext.h"
 #include "tasks/tasklistchange.h"
+#include "tasks/tasksession.h"
 #include "tasks/taskslog.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
@@ -29,18 +36,11 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QIcon>
-#include <QInputDialog>
-#include <QKeyEvent>
-#include <QMessageBox>
 #include <QMetaEnum>
-#include <QPointer>
-#include <QScopeGuard>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTableWidgetItem>
-#include <QThreadPool>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -64,17 +64,25 @@ const char *const textFields[]
 const QColor staleColor(Qt::gray);
 const QColor failedScanColor(255, 200, 200);
 
+QString programFolder()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
 } // namespace
 
 Information::Information(QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::Information)
     , dayOffset(0)
-    , schedule(new RefreshSchedule(this))
+    , session(new TaskSession(this))
     , datePick(new QTimer(this))
 {
     ui->setupUi(this);
+    // Nothing reads what is typed into a cell, and a double click is a click.
+    ui->view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(ui->view, SIGNAL(cellClicked(int, int)), this, SLOT(cellClick(int, int)));
+    ui->view->viewport()->installEventFilter(this);
     ui->view->horizontalHeader()->setResizeContentsPrecision(columnSizingRows);
     fitColumns();
     setShownDate(QDate::fromString(QDateTime::currentDateTime().toString(dateFormat), dateFormat));
@@ -83,12 +91,23 @@ Information::Information(QWidget *parent)
     datePick->setSingleShot(true);
     datePick->setInterval(datePickDelayMs);
     connect(datePick, SIGNAL(timeout()), this, SLOT(loadPickedDate()));
-    // A scanner types its code as keys: an input method would take the letters as pinyin.
+    // A scanner types its code as keys: an input method would take the letters as pinyin,
+    // and the field keeps the focus whatever the operator clicks.
     ui->scanEdit->setAttribute(Qt::WA_InputMethodEnabled, false);
-    ui->scanEdit->installEventFilter(this);
+    for (QAbstractButton *button : findChildren<QAbstractButton *>())
+        button->setFocusPolicy(Qt::TabFocus);
+    ui->view->setFocusPolicy(Qt::NoFocus);
+    scanRouter = new ScanRouter(this, ui->scanEdit);
+    connect(scanRouter, &ScanRouter::codeEntered, this, &Information::scanEntered);
     const QFontMetrics metrics = ui->scanEdit->fontMetrics();
     ui->scanEdit->setMinimumWidth(
         metrics.horizontalAdvance(ui->scanEdit->placeholderText()) + metrics.averageCharWidth() * 4);
+    connect(session, &TaskSession::wentOnline, this, &Information::goOnline);
+    connect(session, &TaskSession::stillOffline, this, &Information::showOfflineStatus);
+    connect(session, &TaskSession::signInRefused, this, [this] {
+        emit signInRefused();
+        close();
+    });
     WindowFit::fit(this);
 }
 
@@ -98,55 +117,38 @@ void Information::start(QString uid)
 {
     this->uid = uid;
     started = true;
-    schedule->start();
+    session->startOnline(uid);
     ui->scanEdit->setFocus();
     loadTaskList(QDate::currentDate().toString(dateFormat));
-    connect(schedule, SIGNAL(due()), this, SLOT(refresh()));
+    connect(session->schedule(), SIGNAL(due()), this, SLOT(refresh()));
 }
 
-// The sign-in is retried on the back-off of a failing reload.
 void Information::startOffline(QString uid, const QVariantMap &signIn, const QString &why)
 {
     this->uid = uid;
     started = true;
-    offline = true;
-    signInRequest = signIn;
-    offlineReason = why;
-    failingSince = QTime::currentTime();
-    schedule->start();
-    schedule->reloadFailed();
+    session->startOffline(uid, signIn, why);
     ui->scanEdit->setFocus();
-    TaskListStore lists;
-    const QDate day = offlineDay(lists, uid);
+    const QDate day = TaskSession::offlineDay(uid);
     showKeptDay(day.isValid() ? day : QDate::currentDate());
-    connect(schedule, SIGNAL(due()), this, SLOT(refresh()));
+    connect(session->schedule(), SIGNAL(due()), this, SLOT(refresh()));
 }
 
 bool Information::isOffline() const
 {
-    return offline;
-}
-
-QDate Information::offlineDay(TaskListStore &lists, const QString &uid)
-{
-    const QList<QDate> days = lists.days(uid);
-    return days.contains(QDate::currentDate()) ? QDate::currentDate() : days.value(0);
+    return session->isOffline();
 }
 
 QDateTime Information::keptListTime(const QString &uid)
 {
-    TaskListStore lists;
-    QVariantList tasks;
-    QDateTime receivedAt;
-    const QDate day = offlineDay(lists, uid);
-    return day.isValid() && lists.load(uid, day, tasks, receivedAt) ? receivedAt : QDateTime();
+    return TaskSession::keptListTime(uid);
 }
 
 void Information::showKeptDay(const QDate &day)
 {
     QVariantList tasks;
     QDateTime receivedAt;
-    const bool kept = TaskListStore().load(uid, day, tasks, receivedAt);
+    const bool kept = session->keptList(day, tasks, receivedAt);
     currentDate = shownDate = day.toString(dateFormat);
     loadedAt = QTime();
     keptAt = kept ? receivedAt : QDateTime();
@@ -161,165 +163,106 @@ void Information::showKeptDay(const QDate &day)
 void Information::showOfflineStatus()
 {
     const QDate day = QDate::fromString(shownDate, dateFormat);
+    const QDateTime next = session->schedule()->nextTry();
     setTableStatus(keptAt.isValid()
-            ? StatusText::offline(offlineReason, failingSince, keptAt, schedule->nextTry())
-            : StatusText::offlineNoList(offlineReason, failingSince, day, schedule->nextTry()));
-}
-
-// Offline, the day buttons go to the next kept day in their direction, or one day on when
-// there is none.
-int Information::keptDayOffset(int direction)
-{
-    const QDate shown = QDate::fromString(currentDate, dateFormat);
-    QDate next;
-    for (const QDate &day : TaskListStore().days(uid)) {
-        if ((direction < 0 && day < shown && (!next.isValid() || day > next))
-            || (direction > 0 && day > shown && (!next.isValid() || day < next)))
-            next = day;
-    }
-    return next.isValid() ? static_cast<int>(QDate::currentDate().daysTo(next)) : dayOffset + direction;
-}
-
-void Information::retrySignIn()
-{
-    const QPointer<Information> alive(this);
-    HttpTransfer transfer;
-    ++pendingLoads;
-    const QVariantMap reply = transfer.login(signInRequest);
-    if (!alive)
-        return;
-    --pendingLoads;
-    const SignInResult::Outcome outcome = SignInResult::decide(transfer.lastError(), reply);
-    if (outcome == SignInResult::Outcome::Accepted) {
-        goOnline(reply.value("data").toMap().value("id").toString());
-        return;
-    }
-    if (outcome == SignInResult::Outcome::Refused) {
-        qCInfo(tasksLog).noquote() << "offline: the service refused the password of"
-                                   << signInRequest.value("username").toString() << "on its return";
-        offline = false;
-        signInRequest.clear();
-        emit signInRefused();
-        close();
-        return;
-    }
-    schedule->reloadFailed();
-    showOfflineStatus();
+            ? StatusText::offline(session->reason(), session->failingSince(), keptAt, next)
+            : StatusText::offlineNoList(session->reason(), session->failingSince(), day, next));
 }
 
 // The kept rows stay, grey, until the reload of their day replaces them.
 void Information::goOnline(const QString &newUid)
 {
-    qCInfo(tasksLog).noquote() << "back online: the service accepted the sign-in of"
-                               << signInRequest.value("username").toString() << "again, unreachable since"
-                               << StatusText::clock(failingSince);
-    offline = false;
-    signInRequest.clear();
-    if (!newUid.isEmpty())
-        uid = newUid;
-    failingSince = QTime();
+    uid = newUid;
     emit signInAccepted(uid);
     loadTaskList(currentDate);
 }
 
 void Information::loadTaskList(QString date)
 {
-    if (offline) {
+    if (session->isOffline()) {
         showKeptDay(QDate::fromString(date, dateFormat));
         return;
     }
     currentDate = date;
-    const int generation = ++loadGeneration;
     if (date != shownDate)
         setTableStatus(StatusText::loading(date));
-
-    const QPointer<Information> alive(this);
-    HttpTransfer transfer;
-    const QVariantMap request { { "uid", QVariant(uid) }, { "time", QVariant(date) } };
-    ++pendingLoads;
-    const QVariantMap reply = transfer.getTaskList(request);
-    if (!alive)
-        return;
-    --pendingLoads;
-    if (generation != loadGeneration) {
-        qCDebug(traceLog) << "task list of" << date << "dropped: a newer load replaced it";
-        schedule->reloadSuperseded();
-        return;
+    // A load still waiting is for a day no longer wanted, or for the same day again.
+    if (pendingLoad) {
+        qCDebug(traceLog) << "task list load abandoned: a newer load replaces it";
+        pendingLoad->abandon();
+        session->schedule()->reloadSuperseded();
     }
+    const QVariantMap request { { "uid", QVariant(uid) }, { "time", QVariant(date) } };
+    pendingLoad = HttpTransfer::startTaskList(request, this);
+    connect(pendingLoad, &DeviceCall::finished, this,
+        [this, date](const QVariantMap &reply, const ErrorInfo &error) { loadAnswered(date, reply, error); });
+}
 
+void Information::loadAnswered(const QString &date, const QVariantMap &reply, const ErrorInfo &error)
+{
+    pendingLoad->deleteLater();
+    pendingLoad = nullptr;
+    if (error.code() == Network::ProxyNeedsSignIn)
+        askProxySignIn([this] { loadTaskList(currentDate); });
     const QVariant data = reply.value("data");
     if (data.userType() == QMetaType::QVariantList) {
         showTasks(date, data.toList());
-        return;
+    } else {
+        ErrorInfo failure = error;
+        if (!failure.hasError())
+            failure.set(Network::InvalidReply, QStringLiteral("the reply has no data list"));
+        showFailure(date, failure);
     }
-    ErrorInfo failure = transfer.lastError();
-    if (!failure.hasError())
-        failure.set(Network::InvalidReply, QStringLiteral("the reply has no data list"));
-    showFailure(date, failure);
+    emit loadEnded();
 }
 
 // A reply that brings the rows already shown changes nothing on screen, so the
 // operator's selection and scroll position stay.
 void Information::showTasks(const QString &date, const QVariantList &tasks)
 {
-    const bool sameDay = date == shownDate && loadedAt.isValid();
+    const bool sameDay = date == shownDate && (loadedAt.isValid() || keptAt.isValid());
     const bool unchanged = sameDay && tasks == taskList;
-    if (failingSince.isValid())
-        qInfo().noquote() << "device service answers again, after failing since"
-                          << StatusText::clock(failingSince);
     if (!unchanged)
         logTaskList(date, tasks, sameDay);
+    const QDateTime receivedAt = QDateTime::currentDateTime();
     shownDate = date;
-    loadedAt = QTime::currentTime();
-    failingSince = QTime();
-    schedule->reloadSucceeded();
+    loadedAt = receivedAt.time();
+    keptAt = QDateTime();
+    session->reloadSucceeded(date, tasks, receivedAt);
     if (!unchanged) {
         taskList = tasks;
         rebuildTable();
     }
     setRowsStale(false);
     setTableStatus(StatusText::loaded(loadedAt, taskList.size()));
-    if (!unchanged)
-        keepTaskList(date, tasks);
+    if (!scanAfterLoad.isEmpty()) {
+        const QString task = scanAfterLoad;
+        scanAfterLoad.clear();
+        openScannedTask(QDate::fromString(date, dateFormat), task);
+    }
 }
 
-// Written on a thread of its own, one list after another in the order they came, and not
-// waited for: a wait here would let other loads run in the middle of this one.
-void Information::keepTaskList(const QString &date, const QVariantList &tasks)
-{
-    static QThreadPool keeper;
-    keeper.setMaxThreadCount(1);
-    const QString user = uid;
-    const QDate day = QDate::fromString(date, dateFormat);
-    const QDateTime now = QDateTime::currentDateTime();
-    QtConcurrent::run(&keeper, [user, day, tasks, now] {
-        TaskListStore lists;
-        if (!lists.save(user, day, tasks, now))
-            qCWarning(tasksLog).noquote()
-                << "task list of" << day.toString(dateFormat) << "not kept:" << lists.lastError();
-    });
-}
-
-// The rows of the day stay when a reload fails, marked as stale. Rows of another day are
-// never left under a new date: a day that cannot be loaded shows none.
+// The rows of the day stay when a reload fails, marked as stale, and so do kept rows shown
+// offline until a reload confirms them. Rows of another day are never left under a new
+// date: a day that cannot be loaded shows none.
 void Information::showFailure(const QString &date, const ErrorInfo &failure)
 {
     qCDebug(traceLog) << "task list of" << date << "not loaded:" << failure.code() << failure.message();
-    if (!failingSince.isValid()) {
-        failingSince = QTime::currentTime();
-        qInfo().noquote() << "device service failing:" << date << "not loaded," << failure.message();
-    }
-    schedule->reloadFailed();
-    if (date == shownDate && loadedAt.isValid()) {
+    scanAfterLoad.clear();
+    session->reloadFailed(date, failure);
+    const QDateTime next = session->schedule()->nextTry();
+    if (date == shownDate && (loadedAt.isValid() || keptAt.isValid())) {
         setRowsStale(true);
-        setTableStatus(StatusText::stale(failure, failingSince, loadedAt, schedule->nextTry()));
+        const QTime rowsFrom = loadedAt.isValid() ? loadedAt : keptAt.time();
+        setTableStatus(StatusText::stale(failure, session->failingSince(), rowsFrom, next));
         return;
     }
     shownDate = date;
     loadedAt = QTime();
+    keptAt = QDateTime();
     taskList.clear();
     rebuildTable();
-    setTableStatus(StatusText::dayFailed(date, failure, schedule->nextTry()));
+    setTableStatus(StatusText::dayFailed(date, failure, next));
 }
 
 // One line for each list that differs from the one shown before, none for a reload that
@@ -328,7 +271,7 @@ void Information::logTaskList(const QString &date, const QVariantList &tasks, bo
 {
     const QString change
         = sameDay ? QStringLiteral(" (%1)").arg(TaskListChange::describe(taskList, tasks)) : QString();
-    qInfo().noquote() << "task list of" << date << ":" << tasks.size() << "tasks" + change;
+    qCInfo(tasksLog).noquote() << "task list of" << date << ":" << tasks.size() << "tasks" + change;
 }
 
 // Every load removes all rows and makes every item anew. The rows go in one call: removed
@@ -375,89 +318,133 @@ QIcon Information::modelIcon() const
     return QIcon(style()->standardIcon(QStyle::SP_FileIcon).pixmap(24, 24));
 }
 
+// The cells only show: no item is editable.
 void Information::fillRow(int row, const QVariantMap &task, const QIcon &icon)
 {
+    const auto shown = [](QTableWidgetItem *item) {
+        item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+        return item;
+    };
     int column = 0;
     for (const char *field : textFields)
-        ui->view->setItem(row, column++, new QTableWidgetItem(task.value(field).toString()));
+        ui->view->setItem(row, column++, shown(new QTableWidgetItem(task.value(field).toString())));
 
-    auto *pdfItem = new QTableWidgetItem(tr("打印PDF文件"));
+    auto *pdfItem = shown(new QTableWidgetItem(tr("打印PDF文件")));
     pdfItem->setData(Qt::ForegroundRole, QColor(Qt::blue));
     ui->view->setItem(row, pdfColumn, pdfItem);
 
-    auto *ncItem = new QTableWidgetItem(tr("查看nc文件"));
+    auto *ncItem = shown(new QTableWidgetItem(tr("查看nc文件")));
     ncItem->setData(Qt::ForegroundRole, QColor(Qt::blue));
     ui->view->setItem(row, ncColumn, ncItem);
 
-    auto *modelItem = new QTableWidgetItem();
+    auto *modelItem = shown(new QTableWidgetItem());
     modelItem->setData(Qt::DecorationRole, icon);
     ui->view->setItem(row, modelColumn, modelItem);
 }
 
-// The fetch waits in a local event loop during which refresh() may replace taskList and
-// rebuild the table, so everything the action needs is copied first.
+// Each click on a link cell starts one flow; everything it needs is copied from the row
+// now, since a reload may replace the rows before it ends.
 void Information::cellClick(int row, int col)
 {
     if (col != pdfColumn && col != ncColumn)
         return;
     if (row < 0 || row >= taskList.size())
         return;
+    if (doubleClicked) {
+        doubleClicked = false;
+        return;
+    }
     const bool pdf = col == pdfColumn;
     const QVariantMap task = taskList.at(row).toMap();
-    const QString address = task.value(pdf ? "pdf" : "nc_url").toString();
     const QString taskNumber = task.value("task_num").toString();
     // The task number names a file and a folder beside the program; an empty one is allowed.
     if (!taskNumber.isEmpty() && !SafeFileName::isSafeComponent(taskNumber)) {
         qCWarning(tasksLog) << "file action refused: the task number" << taskNumber
                             << "is not a plain file name";
+        setFileStatus(StatusText::unsafeTaskNumber(taskNumber));
         return;
     }
-    if (offline) {
-        const QString copy = QCoreApplication::applicationDirPath()
-            + (pdf ? "/pdf/" + taskNumber + ".pdf" : "/nc/" + taskNumber);
+    if (session->isOffline()) {
+        const QString copy = programFolder() + (pdf ? "/pdf/" + taskNumber + ".pdf" : "/nc/" + taskNumber);
         openFetchedCopy(pdf ? "pdf" : "nc", taskNumber, copy, QString());
         return;
     }
+    fetch(task, pdf);
+}
 
-    const QString folder = QCoreApplication::applicationDirPath() + (pdf ? "/pdf/" : "/nc/");
+// A double click, as in the file explorer, is one click: its second press is taken out, and
+// the click its release still makes does nothing.
+bool Information::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->view->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress)
+            doubleClicked = false;
+        if (event->type() == QEvent::MouseButtonDblClick) {
+            doubleClicked = true;
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Information::fetch(const QVariantMap &task, bool pdf)
+{
+    const QString address = task.value(pdf ? "pdf" : "nc_url").toString();
+    const QString taskNumber = task.value("task_num").toString();
+    const QString folder = programFolder() + (pdf ? "/pdf/" : "/nc/");
     const QString fileName = taskNumber + (pdf ? ".pdf" : ".zip");
+    const QString placedIn = pdf ? folder : folder + taskNumber;
     const QVariantMap request { { "remoteFile", address }, { "localFile", folder + fileName },
         { "localPath", folder + taskNumber } };
-    HttpTransfer transfer;
-    transfer.setUserId(uid);
     qCDebug(traceLog) << request;
-    // A fetch clicked while this one waits may end first; its result, and whether its history
-    // row was written, must not give way to this one's progress.
+    // A fetch started later may end first; only the newest shows its progress.
     const int action = ++fileActions;
-    connect(&transfer, &HttpTransfer::fetchProgress, this,
-        [this, fileName, action](qint64 received, qint64 total) {
-            if (action == fileActions)
-                setFileStatus(StatusText::fetching(fileName, received, total));
+    auto *job = new FetchJob(request, uid);
+    connect(job, &FetchJob::progress, this, [this, fileName, action](qint64 received, qint64 total) {
+        if (action == fileActions)
+            setFileStatus(StatusText::fetching(fileName, received, total));
+    });
+    connect(job, &FetchJob::finished, this,
+        [this, task, taskNumber, pdf, address, fileName, placedIn](
+            const FetchReport &report, bool historyRecorded, const QString &) {
+            logFetch(taskNumber, pdf, address, report);
+            fetchEnded(fileName, placedIn, report, historyRecorded);
+            if (report.download == KRESTService::DownloadResult::ProxyNeedsSignIn)
+                askProxySignIn([this, task, pdf] { fetch(task, pdf); });
         });
     setFileStatus(StatusText::fetching(fileName, 0, -1));
-
-    BusyCall busy(this);
-    busy.run([&] { return transfer.downloadNcFile(request); });
-    logFetch(taskNumber, pdf, address, transfer.lastFetch());
-    if (busy.windowAlive())
-        finishFileAction(transfer, fileName, pdf ? folder : folder + taskNumber);
+    job->start();
 }
 
 // The NC folder is opened only when it holds the program just fetched; anything else is
 // said out loud, since the old program there would be taken for the new one.
-void Information::finishFileAction(HttpTransfer &transfer, const QString &fileName, const QString &placedIn)
+void Information::fetchEnded(
+    const QString &fileName, const QString &placedIn, const FetchReport &report, bool historyRecorded)
 {
-    const FetchReport &report = transfer.lastFetch();
-    const QString historyNote = transfer.historyRecorded() ? QString() : StatusText::historyUnavailable();
+    const QString historyNote = historyRecorded ? QString() : StatusText::historyUnavailable();
     setFileStatus(StatusText::fetchEnded(fileName, placedIn, report) + historyNote);
-    if (!report.succeeded())
-        return;
-    if (!report.pdf && report.ncNotUpdated()) {
-        QMessageBox::warning(nullptr, QStringLiteral("warning"),
-            tr("NC程序未更新") + QLatin1Char('\n') + StatusText::unpackProblem(report.unpack));
-        return;
-    }
-    transfer.openLocalPath(placedIn);
+    if (report.succeeded() && !report.pdf && report.ncNotUpdated())
+        OpenBox::warning(QStringLiteral("warning"),
+            tr("NC程序未更新") + QLatin1Char('\n')
+                + StatusText::unpackProblem(report.unpack, report.unpackConflict));
+    else if (report.succeeded())
+        openFolder(placedIn);
+    emit fileActionEnded();
+}
+
+// The folder opens at once; the row recording it is written off the GUI thread.
+void Information::openFolder(const QString &folder)
+{
+    const QString user = uid;
+    OffThread::then(
+        this,
+        [folder, user] {
+            HttpTransfer transfer;
+            transfer.setUserId(user);
+            transfer.openLocalPath(folder);
+            return transfer.historyRecorded();
+        },
+        [](bool) {});
 }
 
 // copy is a label PDF or an NC program's folder as fetched before; selected, when given, a
@@ -467,36 +454,75 @@ void Information::openFetchedCopy(
 {
     if (!QFileInfo::exists(copy) || (!selected.isEmpty() && !QFileInfo::exists(selected))) {
         qCInfo(tasksLog).noquote() << "no fetched" << kind << "of task" << taskNumber << "to open";
-        setFileStatus(StatusText::notFetchedOffline());
+        if (!session->isOffline() && kind == QLatin1String("nc"))
+            offerFetchOf(taskNumber);
+        else
+            setFileStatus(StatusText::notFetchedOffline());
         return;
     }
-    HttpTransfer transfer;
-    transfer.setUserId(uid);
     // A copy fetched earlier may have been changed on disk since; the operator decides.
-    if (!CheckedOpen(transfer.historyFolder(), uid).approve(kind, taskNumber, copy))
+    auto *check = new CheckedOpen(HistoryStore::defaultFolder(), uid, this);
+    const QString user = uid;
+    connect(check, &CheckedOpen::finished, this,
+        [this, check, kind, copy, selected, user](CheckedOpen::Choice choice) {
+            check->deleteLater();
+            emit fileActionEnded();
+            if (choice != CheckedOpen::Choice::Opened)
+                return;
+            if (selected.isEmpty()) {
+                openFolder(kind == QLatin1String("pdf") ? QFileInfo(copy).absolutePath() : copy);
+                return;
+            }
+            OffThread::then(
+                this,
+                [selected, user] {
+                    HttpTransfer transfer;
+                    transfer.setUserId(user);
+                    transfer.showLocalFile(selected);
+                    return true;
+                },
+                [](bool) {});
+        });
+    check->approve(kind, taskNumber, copy);
+}
+
+// Online, a program whose folder has gone can be fetched again from the shown day's row.
+void Information::offerFetchOf(const QString &task)
+{
+    const int row = ScanCode::taskRow(taskList, task);
+    setFileStatus(StatusText::folderGone(task));
+    if (row < 0)
         return;
-    if (!selected.isEmpty())
-        transfer.showLocalFile(selected);
-    else
-        transfer.openLocalPath(kind == QLatin1String("pdf") ? QFileInfo(copy).absolutePath() : copy);
+    const QVariantMap record = taskList.at(row).toMap();
+    choose(StatusText::folderGone(task), { tr("重新下载任务 %1 的NC程序").arg(task) },
+        [this, record](int index) {
+            if (index == 0 && !session->isOffline())
+                fetch(record, false);
+        });
 }
 
 void Information::logFetch(
     const QString &taskNumber, bool pdf, const QString &address, const FetchReport &report)
 {
-    qInfo().noquote().nospace() << "fetch " << (pdf ? "label PDF" : "NC program") << " of task \""
-                                << taskNumber << "\" from " << address << ": " << report.logText();
+    qCInfo(tasksLog).noquote().nospace() << "fetch " << (pdf ? "label PDF" : "NC program") << " of task \""
+                                         << taskNumber << "\" from " << address << ": " << report.logText();
 }
 
 void Information::on_lastdayBtn_clicked()
 {
-    dayOffset = offline ? keptDayOffset(-1) : dayOffset - 1;
+    const QDate kept = session->isOffline()
+        ? session->nextKeptDay(QDate::fromString(currentDate, dateFormat), -1)
+        : QDate();
+    dayOffset = kept.isValid() ? static_cast<int>(QDate::currentDate().daysTo(kept)) : dayOffset - 1;
     showDay(QDateTime::currentDateTime().addDays(dayOffset).toString(dateFormat));
 }
 
 void Information::on_nextdayBtn_clicked()
 {
-    dayOffset = offline ? keptDayOffset(1) : dayOffset + 1;
+    const QDate kept = session->isOffline()
+        ? session->nextKeptDay(QDate::fromString(currentDate, dateFormat), 1)
+        : QDate();
+    dayOffset = kept.isValid() ? static_cast<int>(QDate::currentDate().daysTo(kept)) : dayOffset + 1;
     showDay(QDateTime::currentDateTime().addDays(dayOffset).toString(dateFormat));
 }
 
@@ -506,8 +532,7 @@ void Information::on_todayBtn_clicked()
     showDay(QDateTime::currentDateTime().toString(dateFormat));
 }
 
-// Another day picked while this one loaded has replaced it; the date edit follows the
-// load that counts.
+// The date edit shows the day asked for at once; the rows follow when it has loaded.
 void Information::showDay(const QString &date)
 {
     datePick->stop();
@@ -525,17 +550,23 @@ void Information::setShownDate(const QDate &date)
 
 void Information::on_out_clicked()
 {
-    qInfo().noquote() << "signed out";
+    qCInfo(tasksLog).noquote() << "signed out";
     close();
 }
 
-// Closing the window ends the session: nothing reloads as its user any more, and the history
-// window, which restores as that user, goes too, so that the program ends once the windows
-// left are closed. A settings form stays until it is saved or closed.
+// Closing the window ends the session: nothing reloads as its user any more, a load still
+// waiting is abandoned, and the history window, which restores as that user, goes too, so
+// that the program ends once the windows left are closed. Fetches under way end on their
+// own threads and record their rows; nothing is shown of them. A settings form stays until
+// it is saved or closed.
 void Information::closeEvent(QCloseEvent *event)
 {
-    schedule->stop();
+    session->stop();
     datePick->stop();
+    if (pendingLoad)
+        pendingLoad->abandon();
+    pendingLoad = nullptr;
+    closeChooser();
     if (historyWindow)
         historyWindow->close();
     QWidget::closeEvent(event);
@@ -548,24 +579,29 @@ void Information::on_dateEdit_dateChanged(QDate date)
 {
     if (!started || !date.isValid())
         return;
-    ++loadGeneration;
+    if (pendingLoad) {
+        pendingLoad->abandon();
+        pendingLoad = nullptr;
+        session->schedule()->reloadSuperseded();
+    }
     setTableStatus(StatusText::loading(date.toString(dateFormat)));
     datePick->start();
 }
 
 // The day buttons then go on from the picked day, so the offset becomes its distance
-// from today.
+// from today. The scan field gets the focus back.
 void Information::loadPickedDate()
 {
     const QDate date = ui->dateEdit->date();
     dayOffset = static_cast<int>(QDate::currentDate().daysTo(date));
+    ui->scanEdit->setFocus();
     loadTaskList(date.toString(dateFormat));
 }
 
 // The form deletes itself once it is closed or saved.
 void Information::on_update_clicked()
 {
-    if (offline) {
+    if (session->isOffline()) {
         setFileStatus(StatusText::needsService());
         return;
     }
@@ -591,20 +627,18 @@ void Information::on_historyBtn_clicked()
     historyWindow->activateWindow();
 }
 
-// Each load arms the next refresh when it ends (one replaced by a newer load only when none
-// is armed), so one that comes while a load waits is left to that load.
+// Each load arms the next refresh when it ends, so a tick that comes while one waits is
+// left to it; a picked day loads once the picking pauses, and arms the next one then.
 void Information::refresh()
 {
-    // A tick during a slow load would otherwise start a second load inside the first.
-    if (pendingLoads > 0) {
+    if (pendingLoad || session->state() == TaskSession::State::SigningInAgain) {
         qCDebug(traceLog) << "refresh skipped: the task list of" << currentDate << "is still loading";
         return;
     }
-    // A picked day loads once the picking pauses, and arms the next refresh.
     if (datePick->isActive())
         return;
-    if (offline)
-        retrySignIn();
+    if (session->isOffline())
+        session->retrySignIn();
     else
         loadTaskList(currentDate);
 }
@@ -639,53 +673,49 @@ void Information::setRowsStale(bool stale)
     }
 }
 
-// Enter or Tab ends a code; a Tab stays in the field instead of moving the focus on.
-bool Information::eventFilter(QObject *watched, QEvent *event)
+// A new code closes a chooser still open for the one before. Codes ending while one is
+// looked up wait their turn.
+void Information::scanEntered(const QString &code)
 {
-    if (watched == ui->scanEdit && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent *>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Tab) {
-            scanEntered();
-            return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-// A scanner may send the next code while the last one is still opening: it waits its turn.
-void Information::scanEntered()
-{
-    const QString code = ui->scanEdit->text();
-    ui->scanEdit->clear();
     if (code.trimmed().isEmpty())
         return;
+    closeChooser();
     pendingScans << code;
-    if (scanning)
-        return;
-    const QPointer<Information> alive(this);
-    scanning = true;
-    while (!pendingScans.isEmpty()) {
-        scan(pendingScans.takeFirst());
-        if (!alive)
-            return;
-        ui->scanEdit->setFocus();
-    }
-    scanning = false;
+    if (!scanning)
+        scanNext();
 }
 
 // The code is only compared with known task numbers and recorded file names; whatever
-// opens comes from the matched record.
-void Information::scan(const QString &code)
+// opens comes from the matched record. The look-up works on copies of the shown day.
+void Information::scanNext()
 {
+    if (pendingScans.isEmpty()) {
+        scanning = false;
+        return;
+    }
+    scanning = true;
+    const QString code = pendingScans.takeFirst();
     const QString user = uid;
     const QDate day = QDate::fromString(shownDate, dateFormat);
     const QVariantList shown = taskList;
-    const ScanCode::Match match = OffThread::run([code, user, day, shown] {
-        TaskListStore lists;
-        HistoryFileIndex files(HistoryStore::defaultFolder());
-        return ScanCode(&lists, &files).decide(code, user, day, shown);
-    });
+    OffThread::then(
+        this,
+        [code, user, day, shown] {
+            TaskListStore lists;
+            HistoryFileIndex files(HistoryStore::defaultFolder());
+            return ScanCode(&lists, &files).decide(code, user, day, shown);
+        },
+        [this, code](const ScanCode::Match &match) {
+            scanDecided(code, match);
+            ui->scanEdit->setFocus();
+            scanNext();
+        });
+}
+
+void Information::scanDecided(const QString &code, const ScanCode::Match &match)
+{
     using Result = ScanCode::Result;
+    const bool offline = session->isOffline();
     const bool found = match.result != Result::Unknown && match.result != Result::Refused;
     const QString result = QString::fromLatin1(QMetaEnum::fromType<Result>().valueToKey(int(match.result)));
     const QString task = match.task.value("task_num").toString();
@@ -696,10 +726,17 @@ void Information::scan(const QString &code)
         << qPrintable(task.isEmpty() ? QString() : " " + task + " of " + match.day.toString(dateFormat))
         << qPrintable(match.files.isEmpty() ? QString() : QStringLiteral(" %1 files").arg(match.files.size()))
         << (offline ? " (offline)" : "");
-    HttpTransfer transfer;
-    transfer.setUserId(uid);
-    transfer.recordScan(
-        logged, match.files.size() == 1 ? match.files.first().task : task, result, found, offline);
+    const QString user = uid;
+    const QString recordedTask = match.files.size() == 1 ? match.files.first().task : task;
+    OffThread::then(
+        this,
+        [user, logged, recordedTask, result, found, offline] {
+            HttpTransfer transfer;
+            transfer.setUserId(user);
+            transfer.recordScan(logged, recordedTask, result, found, offline);
+            return transfer.historyRecorded();
+        },
+        [](bool) {});
     setScanFailed(!found);
     if (match.result == Result::Refused)
         setFileStatus(StatusText::scanRefused());
@@ -707,24 +744,29 @@ void Information::scan(const QString &code)
         setFileStatus(StatusText::scanNotFound(match.code));
     else if (!task.isEmpty())
         openScannedTask(match.day, task);
+    else if (match.files.size() == 1)
+        openScannedFile(match.files.first().task, match.files.first().folder, match.files.first().path);
     else {
         QStringList choices;
         for (const HistoryFileIndex::Hit &hit : match.files)
             choices << hit.task + QStringLiteral("：") + hit.path;
-        const int chosen = match.files.size() == 1 ? 0 : chooseFile(match.code, choices);
-        if (chosen >= 0) {
-            const HistoryFileIndex::Hit &hit = match.files.at(chosen);
-            openScannedFile(hit.task, hit.folder, hit.path);
-        }
+        const QList<HistoryFileIndex::Hit> hits = match.files;
+        choose(tr("%1 在多个任务中，请选择：").arg(match.code), choices, [this, hits](int index) {
+            if (index >= 0 && index < hits.size())
+                openScannedFile(hits.at(index).task, hits.at(index).folder, hits.at(index).path);
+        });
     }
 }
 
-// As a click on the NC cell of the task's row, on its day.
+// As a click on the NC cell of the task's row, on its day: another day loads first.
 void Information::openScannedTask(const QDate &day, const QString &taskNumber)
 {
     if (day.toString(dateFormat) != shownDate) {
         dayOffset = static_cast<int>(QDate::currentDate().daysTo(day));
+        scanAfterLoad = session->isOffline() ? QString() : taskNumber;
         showDay(day.toString(dateFormat));
+        if (!session->isOffline())
+            return;
     }
     const int row = ScanCode::taskRow(taskList, taskNumber);
     if (row < 0) {
@@ -734,6 +776,7 @@ void Information::openScannedTask(const QDate &day, const QString &taskNumber)
     }
     ui->view->selectRow(row);
     ui->view->scrollToItem(ui->view->item(row, 0));
+    doubleClicked = false;
     cellClick(row, ncColumn);
 }
 
@@ -749,12 +792,39 @@ void Information::openScannedFile(const QString &task, const QString &folder, co
     openFetchedCopy(QStringLiteral("nc"), task, root, file);
 }
 
-int Information::chooseFile(const QString &code, const QStringList &choices)
+// One chooser at a time; its keys count as the window's, so a scan closes it.
+void Information::choose(
+    const QString &question, const QStringList &choices, const std::function<void(int)> &chosen)
 {
-    bool chosen = false;
-    const QString choice = QInputDialog::getItem(
-        this, tr("选择文件"), tr("%1 在多个任务中，请选择：").arg(code), choices, 0, false, &chosen);
-    return chosen ? choices.indexOf(choice) : -1;
+    closeChooser();
+    chooser = new FileChooser(tr("选择文件"), question, choices, tr("打开"));
+    scanRouter->watch(chooser);
+    connect(chooser, &FileChooser::chosen, this, chosen);
+    chooser->open();
+}
+
+// The proxy is asked for once in the window's life: the answer is kept for the whole
+// program, and a proxy that refuses it again counts as the service not answering.
+void Information::askProxySignIn(const std::function<void()> &retry)
+{
+    if (proxySignInAsked)
+        return;
+    proxySignInAsked = true;
+    auto *box = new ProxySignInBox(this);
+    connect(box, &ProxySignInBox::answered, this, retry);
+    box->ask(ProxyFactory::describe());
+}
+
+// Closed without a choice. The scan that closes it may come from its own keys, so it goes
+// once control is back in the event loop.
+void Information::closeChooser()
+{
+    if (!chooser)
+        return;
+    chooser->disconnect(this);
+    chooser->hide();
+    chooser->deleteLater();
+    chooser = nullptr;
 }
 
 void Information::setScanFailed(bool failed)

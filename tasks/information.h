@@ -1,6 +1,8 @@
 #ifndef INFORMATION_H
 #define INFORMATION_H
 
+#include "service/scancode.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QIcon>
@@ -12,33 +14,38 @@
 #include <QVariantMap>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
+class DeviceCall;
 class ErrorInfo;
 class FetchReport;
+class FileChooser;
 class HistoryWindow;
-class HttpTransfer;
 class QTimer;
-class RefreshSchedule;
-class TaskListStore;
+class ScanRouter;
+class TaskSession;
 
 namespace Ui {
 class Information;
 }
 
 // The task window: the signed-in user's tasks of one day, reloaded every five seconds (less
-// often while the service fails, see RefreshSchedule), with buttons to move between days and a status line
-// that says what the table shows.
+// often while the service fails, see RefreshSchedule), with buttons to move between days and
+// a status line that says what the table shows.
 //
-// Requests to the device service wait in local event loops that handle every event, so
-// the operator's clicks are handled at once, on the rows as shown, while a load waits.
-// A load started meanwhile (another day picked) supersedes the waiting one, whose late
-// reply is dropped.
+// Nothing here waits. Each action starts a flow (a load, a fetch, a check, a scan's look-up)
+// that reports once through a signal, and the window shows the outcome in a slot; boxes do
+// not wait either. So a reload goes on and ends while a fetch runs or a box is up, and a
+// later flow never holds an earlier one. A load started while another waits (another day
+// picked) abandons the waiting one.
 //
-// Each list the service sends is kept on this PC (TaskListStore). Offline, the window shows
-// the kept lists with the rows drawn grey, opens only files fetched before, and signs in
-// again on the refresh schedule until the service answers. The field beside the buttons
-// takes scanned or typed codes: a task number or an NC program's file name.
+// The session with the service (signed in or offline, the kept lists, the retry schedule,
+// the reason shown) is a TaskSession. Offline, the window shows the kept lists with the rows
+// drawn grey, opens only files fetched before, and the session signs in again on the
+// schedule until the service answers. The field beside the buttons takes scanned or typed
+// codes: a task number or an NC program's file name; a scanner's keys reach it whatever the
+// operator clicked (ScanRouter).
 class Information : public QWidget
 {
     Q_OBJECT
@@ -54,7 +61,8 @@ public:
     // service answers: then the window goes live, or emits signInRefused() and closes.
     void startOffline(QString uid, const QVariantMap &signIn, const QString &why);
     bool isOffline() const;
-    // Asks the device service for the tasks of date ("yyyy-MM-dd") and shows them.
+    // Starts loading the tasks of date ("yyyy-MM-dd") and returns; the rows follow when the
+    // service answers.
     void loadTaskList(QString date);
 
     // When the list an offline window would open on was loaded: today's kept list, else the
@@ -66,6 +74,10 @@ signals:
     // refused: the password was changed on the service.
     void signInAccepted(QString uid);
     void signInRefused();
+    // A load ended and the table and status line show its outcome; a fetch ended, or a copy
+    // fetched before was checked (for tests and the shift).
+    void loadEnded();
+    void fileActionEnded();
 
 private slots:
     void cellClick(int row, int col);
@@ -84,6 +96,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void loadAnswered(const QString &date, const QVariantMap &reply, const ErrorInfo &error);
     void showTasks(const QString &date, const QVariantList &tasks);
     void showFailure(const QString &date, const ErrorInfo &failure);
     void logTaskList(const QString &date, const QVariantList &tasks, bool sameDay) const;
@@ -95,24 +108,27 @@ private:
     void setShownDate(const QDate &date);
     QIcon modelIcon() const;
     void fillRow(int row, const QVariantMap &task, const QIcon &icon);
-    void finishFileAction(HttpTransfer &transfer, const QString &fileName, const QString &placedIn);
+    void fetch(const QVariantMap &task, bool pdf);
+    void fetchEnded(
+        const QString &fileName, const QString &placedIn, const FetchReport &report, bool historyRecorded);
+    void openFolder(const QString &folder);
     void setTableStatus(const QString &text);
     void setFileStatus(const QString &text);
     void setRowsStale(bool stale);
-    void keepTaskList(const QString &date, const QVariantList &tasks);
-    static QDate offlineDay(TaskListStore &lists, const QString &uid);
     void showKeptDay(const QDate &day);
     void showOfflineStatus();
-    int keptDayOffset(int direction);
-    void retrySignIn();
     void goOnline(const QString &newUid);
     void openFetchedCopy(
         const QString &kind, const QString &taskNumber, const QString &copy, const QString &selected);
-    void scanEntered();
-    void scan(const QString &code);
+    void scanEntered(const QString &code);
+    void scanNext();
+    void scanDecided(const QString &code, const ScanCode::Match &match);
     void openScannedTask(const QDate &day, const QString &taskNumber);
     void openScannedFile(const QString &task, const QString &folder, const QString &path);
-    int chooseFile(const QString &code, const QStringList &choices);
+    void offerFetchOf(const QString &task);
+    void choose(const QString &question, const QStringList &choices, const std::function<void(int)> &chosen);
+    void askProxySignIn(const std::function<void()> &retry);
+    void closeChooser();
     void setScanFailed(bool failed);
 
     std::unique_ptr<Ui::Information> ui;
@@ -122,36 +138,34 @@ private:
     int dayOffset;
     // Set by start(); until then the date edit loads nothing.
     bool started = false;
-    // Loads waiting for their reply; refresh ticks arriving meanwhile are skipped.
-    int pendingLoads = 0;
-    // Counts the loads started; a reply whose load is no longer the newest is dropped.
-    int loadGeneration = 0;
-    // The day whose tasks the rows are, when they were loaded, and since when the
-    // service has been failing (null while it answers).
+    TaskSession *session;
+    // The load waiting for its reply; a newer load abandons it.
+    QPointer<DeviceCall> pendingLoad;
+    // The day whose tasks the rows are and when their reply came (invalid for kept rows).
     QString shownDate;
     QTime loadedAt;
-    QTime failingSince;
+    // The rows are a kept list, received then; they stay, grey, until a reload confirms them.
+    QDateTime keptAt;
     QString tableStatus;
     QString fileStatus;
     // Counts the file actions started; only the newest one shows its progress.
     int fileActions = 0;
-    // When the next reload comes; a child found by its type when time must run faster.
-    RefreshSchedule *schedule;
     // Collects the steps of a wheel or the arrow keys in the date edit into one load.
     QTimer *datePick;
     // The history window, while one is open.
     QPointer<HistoryWindow> historyWindow;
     // The rows are drawn grey: kept ones shown offline, or ones a reload failed to confirm.
     bool rowsStale = false;
-    // Offline: the sign-in request sent again (it holds the password's digest, in memory
-    // only), why the service could not be reached, and when the kept rows were loaded.
-    bool offline = false;
-    QVariantMap signInRequest;
-    QString offlineReason;
-    QDateTime keptAt;
-    // Codes that ended while an earlier one was still being looked up or opened.
+    bool proxySignInAsked = false;
+    // The click that ends a double click fetches nothing more.
+    bool doubleClicked = false;
+    // Codes that ended while an earlier one was still being looked up.
     QStringList pendingScans;
     bool scanning = false;
+    // A task number scanned on another day: its NC cell acts once that day has loaded.
+    QString scanAfterLoad;
+    ScanRouter *scanRouter;
+    QPointer<FileChooser> chooser;
 };
 
 #endif // INFORMATION_H

@@ -50,7 +50,10 @@ NcCompareWindow::NcCompareWindow(
     setWindowTitle(tr("比较"));
     m_summary->setWordWrap(true);
     m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_summary->setText(tr("旧版本：%1\n新版本：%2\n%3").arg(older, newer, summary()));
+    m_summary->setText(tr("旧版本：%1\n新版本：%2\n%3").arg(older, newer, summary())
+        + (m_result.originalsMissing ? tr("\n下载时的原文件已不在本机（压缩包已不是当时下载的，也没有保留的旧"
+                                          "版本含有它们），只列出文件名")
+                                     : QString()));
     m_lines->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_lines->setLineWrapMode(QTextEdit::NoWrap);
 
@@ -74,11 +77,17 @@ NcCompareWindow::NcCompareWindow(
 
 QString NcCompareWindow::summary() const
 {
+    // Files whose bytes differ are never called the same, however alike they read.
+    if (m_result.same() && m_result.files.isEmpty())
+        return tr("两个版本相同");
     if (m_result.same())
-        return tr("两个版本相同（程序段号、注释、空格、大小写和数字写法不计）");
+        return tr("%1 个文件的内容不同，但只是写法不同（程序段号、注释、空格、大小写和数字写法）")
+            .arg(m_result.files.size());
     int differing = 0;
     for (const NcCompare::FileDiff &file : m_result.files)
         differing += file.status == NcCompare::Status::Equivalent ? 0 : 1;
+    if (m_result.originalsMissing)
+        return tr("%1 个文件在下载后被改动").arg(differing);
     return tr("%1 个文件不同，共 %2 处改动").arg(differing).arg(m_result.hunkCount());
 }
 
@@ -92,8 +101,10 @@ QString NcCompareWindow::fileText(const NcCompare::FileDiff &file)
     case NcCompare::Status::Equivalent:
         return tr("仅写法不同  %1").arg(file.path);
     default:
-        return file.binary ? tr("修改  %1（二进制文件）").arg(file.path)
-                           : tr("修改  %1（%2 处改动）").arg(file.path).arg(file.hunks.size());
+        if (file.binary)
+            return tr("修改  %1（二进制文件）").arg(file.path);
+        return file.hunks.isEmpty() ? tr("修改  %1").arg(file.path)
+                                    : tr("修改  %1（%2 处改动）").arg(file.path).arg(file.hunks.size());
     }
 }
 

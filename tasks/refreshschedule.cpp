@@ -2,7 +2,6 @@
 
 RefreshSchedule::RefreshSchedule(QObject *parent)
     : QObject(parent)
-    , m_random(QRandomGenerator::securelySeeded())
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] {
@@ -13,52 +12,39 @@ RefreshSchedule::RefreshSchedule(QObject *parent)
 
 void RefreshSchedule::setIntervals(int intervalMs, int longestMs)
 {
-    m_intervalMs = qMax(1, intervalMs);
-    m_longestMs = qMax(m_intervalMs, longestMs);
-    if (m_timer.isActive() && m_timer.remainingTime() > m_longestMs)
-        arm(m_intervalMs);
+    m_backoff.setIntervals(intervalMs, longestMs);
+    if (m_timer.isActive() && m_timer.remainingTime() > m_backoff.longest())
+        arm(m_backoff.interval());
 }
 
 int RefreshSchedule::interval() const
 {
-    return m_intervalMs;
+    return m_backoff.interval();
 }
 
 int RefreshSchedule::longest() const
 {
-    return m_longestMs;
+    return m_backoff.longest();
 }
 
 void RefreshSchedule::seed(quint32 value)
 {
-    m_random.seed(value);
+    m_backoff.seed(value);
 }
 
 int RefreshSchedule::delayAfterSuccess()
 {
-    m_failures = 0;
-    return jittered(m_intervalMs, normalJitterPercent);
+    return m_backoff.delayAfterSuccess();
 }
 
-// The first failure waits the normal interval, each further one twice as long as the one
-// before, up to the longest wait.
 int RefreshSchedule::delayAfterFailure()
 {
-    ++m_failures;
-    return jittered(failureBase(), failureJitterPercent);
-}
-
-int RefreshSchedule::failureBase() const
-{
-    qint64 base = m_intervalMs;
-    for (int i = 1; i < m_failures && base < m_longestMs; ++i)
-        base *= 2;
-    return int(qMin<qint64>(base, m_longestMs));
+    return m_backoff.delayAfterFailure();
 }
 
 int RefreshSchedule::failures() const
 {
-    return m_failures;
+    return m_backoff.failures();
 }
 
 void RefreshSchedule::start()
@@ -88,12 +74,8 @@ void RefreshSchedule::reloadFailed()
 
 void RefreshSchedule::reloadSuperseded()
 {
-    if (!m_started || m_timer.isActive())
-        return;
-    if (m_failures == 0)
-        arm(jittered(m_intervalMs, normalJitterPercent));
-    else
-        arm(jittered(failureBase(), failureJitterPercent));
+    if (m_started && !m_timer.isActive())
+        arm(m_backoff.delayAgain());
 }
 
 bool RefreshSchedule::isActive() const
@@ -104,13 +86,6 @@ bool RefreshSchedule::isActive() const
 QDateTime RefreshSchedule::nextTry() const
 {
     return m_nextTry;
-}
-
-// Uniform within +-percent of ms.
-int RefreshSchedule::jittered(int ms, int percent)
-{
-    const qint64 spread = qint64(ms) * percent / 100;
-    return int(ms - spread + qint64(m_random.bounded(quint32(2 * spread + 1))));
 }
 
 void RefreshSchedule::arm(int ms)

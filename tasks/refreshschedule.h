@@ -1,16 +1,15 @@
 #ifndef REFRESHSCHEDULE_H
 #define REFRESHSCHEDULE_H
 
+#include "core/backoff.h"
+
 #include <QDateTime>
 #include <QObject>
-#include <QRandomGenerator>
 #include <QTimer>
 
-// When the task window reloads next. While the service answers, every 5 s with a jitter of
-// +-10 %, so that PCs started together drift apart. While reloads fail, the wait doubles
-// from 5 s up to 60 s, each with a jitter of +-20 %, so that a fleet of PCs spares a service
-// that is down and does not hit it all in the same second when it comes back. The first
-// success returns to 5 s.
+// When the task window reloads next, on the fleet's back-off (Backoff): while the service
+// answers, every 5 s with a jitter of +-10 %; while reloads fail, the wait doubles from 5 s up
+// to 60 s, each with a jitter of +-20 %. The first success returns to 5 s.
 //
 // The waits are drawn by delayAfterSuccess() and delayAfterFailure(), which a simulation can
 // call on their own; reloadSucceeded() and reloadFailed() draw one and arm the timer that
@@ -22,8 +21,8 @@ class RefreshSchedule : public QObject
 public:
     static constexpr int defaultIntervalMs = 5000;
     static constexpr int defaultLongestMs = 60000;
-    static constexpr int normalJitterPercent = 10;
-    static constexpr int failureJitterPercent = 20;
+    static constexpr int normalJitterPercent = Backoff::normalJitterPercent;
+    static constexpr int failureJitterPercent = Backoff::failureJitterPercent;
 
     explicit RefreshSchedule(QObject *parent = nullptr);
 
@@ -57,16 +56,11 @@ signals:
     void due();
 
 private:
-    int jittered(int ms, int percent);
-    int failureBase() const;
     void arm(int ms);
 
-    QRandomGenerator m_random;
+    Backoff m_backoff { defaultIntervalMs, defaultLongestMs };
     QTimer m_timer;
     QDateTime m_nextTry;
-    int m_intervalMs = defaultIntervalMs;
-    int m_longestMs = defaultLongestMs;
-    int m_failures = 0;
     bool m_started = false;
 };
 

@@ -1,5 +1,7 @@
 #include "tasks/statustext.h"
 
+#include "service/safefilename.h"
+
 #include "service/network.h"
 
 #include <QDir>
@@ -36,6 +38,11 @@ QString StatusText::offlineOffer(const QDateTime &keptAt)
     return QStringLiteral("可离线查看 %1 加载的任务").arg(dayAndTime(keptAt));
 }
 
+QString StatusText::offlineClockMismatch()
+{
+    return QStringLiteral("电脑时钟与记录不符，无法离线登录");
+}
+
 QString StatusText::notFetchedOffline()
 {
     return QStringLiteral("离线，此任务尚未下载");
@@ -56,9 +63,37 @@ QString StatusText::scanNotFound(const QString &code)
     return QStringLiteral("未找到 %1").arg(code);
 }
 
+QString StatusText::folderGone(const QString &task)
+{
+    return QStringLiteral("任务 %1 的NC程序文件夹已不在，可重新下载").arg(task);
+}
+
+// Names the characters that cannot stand in a file name; a number refused as a whole (a
+// trailing space or dot, a device name) is shown whole, quoted.
+QString StatusText::unsafeTaskNumber(const QString &task)
+{
+    QString refused;
+    for (const QChar c : task) {
+        if (!SafeFileName::isSafeComponent(QStringLiteral("a") + c + QStringLiteral("a"))
+            && !refused.contains(c))
+            refused += c;
+    }
+    return QStringLiteral("任务号含有不能用作文件名的字符：%1")
+        .arg(refused.isEmpty() ? QStringLiteral("“%1”").arg(task) : refused);
+}
+
 QString StatusText::scanRefused()
 {
     return QStringLiteral("扫码无效：含控制字符或超过 128 个字符");
+}
+
+QString StatusText::plantNote(qint64 waiting, const QTime &since)
+{
+    if (waiting == 0)
+        return QStringLiteral("全厂记录：已同步");
+    return QStringLiteral("全厂记录：%1 条待上传（自 %2）")
+        .arg(waiting)
+        .arg(since.toString(QStringLiteral("hh:mm")));
 }
 
 QString StatusText::loading(const QString &date)
@@ -104,9 +139,22 @@ QString StatusText::reason(const ErrorInfo &failure)
         return QStringLiteral("已中断");
     case Network::CertificateRefused:
         return certificateRefused(failure.message());
+    case Network::ProxyNeedsSignIn:
+        return proxyNeedsSignIn();
+    case Network::ProxyRefused:
+        return QStringLiteral("代理服务器拒绝连接");
+    case Network::ProxyUnreachable:
+        return QStringLiteral("代理服务器无法连接");
+    case Network::ProxyTimedOut:
+        return QStringLiteral("代理服务器超时");
     default:
         return QStringLiteral("回复无效");
     }
+}
+
+QString StatusText::proxyNeedsSignIn()
+{
+    return QStringLiteral("代理服务器需要登录");
 }
 
 QString StatusText::certificateRefused(const QString &problem)
@@ -147,7 +195,9 @@ QString StatusText::identical(const QString &fileName)
 
 QString StatusText::fetchFailed(const QString &fileName, const FetchReport &report)
 {
-    QString why = fetchProblem(report.fetch);
+    QString why = report.fetch == FetchReport::Fetch::CaseClash
+        ? QStringLiteral("任务号与任务 %1 只有大小写不同").arg(report.clashingTask)
+        : fetchProblem(report.fetch);
     if (why.isEmpty())
         why = report.download == KRESTService::DownloadResult::CertificateRefused
             ? certificateRefused(report.certificateProblem)
@@ -195,7 +245,7 @@ QString StatusText::fetchEnded(const QString &fileName, const QString &placedIn,
     if (report.pdf)
         return fetched(fileName, placedIn);
     if (report.ncNotUpdated())
-        return ncNotUpdated(placedIn, unpackProblem(report.unpack));
+        return ncNotUpdated(placedIn, unpackProblem(report.unpack, report.unpackConflict));
     return unpacked(placedIn);
 }
 
@@ -225,6 +275,16 @@ QString StatusText::downloadProblem(KRESTService::DownloadResult result)
         return QStringLiteral("证书无效");
     case Result::InsecureRedirect:
         return QStringLiteral("服务器转向不安全的 http 地址，已拒绝");
+    case Result::UnexpectedContent:
+        return QStringLiteral("服务器返回的不是PDF文件");
+    case Result::ProxyNeedsSignIn:
+        return proxyNeedsSignIn();
+    case Result::ProxyRefused:
+        return QStringLiteral("代理服务器拒绝连接");
+    case Result::ProxyUnreachable:
+        return QStringLiteral("代理服务器无法连接");
+    case Result::ProxyTimedOut:
+        return QStringLiteral("代理服务器超时");
     case Result::Saved:
     case Result::Unchanged:
         break;
@@ -237,9 +297,14 @@ QString StatusText::ncNotUpdated(const QString &folder, const QString &why)
     return QStringLiteral("NC程序未更新（%1）：%2").arg(QDir::toNativeSeparators(folder), why);
 }
 
-QString StatusText::unpackProblem(ArchiveUnpacker::Result result)
+QString StatusText::unpackProblem(ArchiveUnpacker::Result result, const QString &names)
 {
     switch (result) {
+    case ArchiveUnpacker::Result::UnreadableName:
+        return QStringLiteral("压缩包里的文件名无法识别");
+    case ArchiveUnpacker::Result::DuplicateName:
+        return names.isEmpty() ? QStringLiteral("压缩包里有重名的文件")
+                               : QStringLiteral("压缩包里有重名的文件：%1").arg(names);
     case ArchiveUnpacker::Result::Unpacked:
         return QString();
     case ArchiveUnpacker::Result::NotAnArchive:

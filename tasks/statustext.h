@@ -25,6 +25,7 @@ public:
     // The reason of a failed device-service request in words.
     static QString reason(const ErrorInfo &failure);
     static QString certificateRefused(const QString &problem);
+    static QString proxyNeedsSignIn();
 
     static QString fetching(const QString &fileName, qint64 received, qint64 total);
     static QString fetched(const QString &fileName, const QString &folder);
@@ -40,7 +41,8 @@ public:
     static QString restoreOutcome(FetchHistory::RestoreResult result);
     static QString ncNotUpdated(const QString &folder, const QString &why);
     static QString downloadProblem(KRESTService::DownloadResult result);
-    static QString unpackProblem(ArchiveUnpacker::Result result);
+    // names: the entries behind an UnreadableName or DuplicateName refusal.
+    static QString unpackProblem(ArchiveUnpacker::Result result, const QString &names = QString());
     // Added to a fetch's text when its history entry could not be written.
     static QString historyUnavailable();
 
@@ -52,11 +54,20 @@ public:
         const QString &why, const QTime &since, const QDate &day, const QDateTime &nextTry);
     // The failed sign-in's offer: the kept list offline use would show.
     static QString offlineOffer(const QDateTime &keptAt);
+    // Why there is no offer: the verifier was kept at a time later than the PC's clock says now.
+    static QString offlineClockMismatch();
     static QString notFetchedOffline();
+    // Online, a recorded NC program whose folder is no longer there.
+    static QString folderGone(const QString &task);
+    // A task number that cannot name a file or folder: nothing is fetched.
+    static QString unsafeTaskNumber(const QString &task);
     static QString needsService();
     static QString passwordChanged();
     static QString scanNotFound(const QString &code);
     static QString scanRefused();
+    // The history window's note on the plant history: every row forwarded, or how many wait
+    // since when.
+    static QString plantNote(qint64 waiting, const QTime &since);
 
     static QString clock(const QTime &time);
     // A kept list's time: "yyyy-MM-dd hh:mm".

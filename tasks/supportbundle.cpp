@@ -2,12 +2,17 @@
 
 #include "core/diskspace.h"
 #include "core/hiddenfile.h"
+#include "core/inifile.h"
+#include "core/proxyfactory.h"
 #include "history/historyconnection.h"
 #include "history/historycsv.h"
+#include "history/historyoutbox.h"
 #include "history/historystore.h"
 #include "history/historyverifier.h"
 #include "history/tasklistconnection.h"
 #include "history/taskliststore.h"
+#include "plant/plantconfig.h"
+#include "plant/plantstatus.h"
 #include "service/setting.h"
 #include "tasks/historymodel.h"
 
@@ -102,13 +107,17 @@ QStringList logFiles(const QString &folder)
     return names;
 }
 
-// A key that names a password, a secret or a token keeps its value out of the bundle.
-bool isSecretKey(const QString &line)
+const QString hiddenValue = QStringLiteral("（已隐去）");
+
+// A password inside a value, as a connection string writes it ("password=x", "Pwd='x'"), goes
+// with its own separator.
+QString withoutPasswords(const QString &value)
 {
-    static const QRegularExpression secret(
-        QStringLiteral(R"(^[^=]*(pass|pwd|secret|token|credential|key)[^=]*=)"),
+    static const QRegularExpression password(
+        QStringLiteral(
+            R"((?:^|(?<=[\s;,&]))(?:password|passwd|pwd)\s*=\s*(?:'[^']*'|"[^"]*"|[^;\s,&]*)[;,&]?)"),
         QRegularExpression::CaseInsensitiveOption);
-    return secret.match(line).hasMatch();
+    return QString(value).remove(password).trimmed();
 }
 
 QString megabytes(qint64 bytes)
@@ -182,11 +191,12 @@ QStringList SupportBundle::rememberedPasswords()
     return passwords;
 }
 
-// The user info may hold a password and the query a token; the host and path say enough.
+// The user info may hold a password, the parameters a session and the query a token; the
+// host and path say enough.
 QString SupportBundle::scrubbed(const QString &text)
 {
     static const QRegularExpression address(QStringLiteral(
-        R"(([A-Za-z][A-Za-z0-9+.\-]*://)(?:[^/?#\s"'<>]*@)?([^?#\s"'<>]*)(?:[?#][^\s"'<>]*)?)"));
+        R"(([A-Za-z][A-Za-z0-9+.\-]*://)(?:[^/?#\s"'<>]*@)?([^;?#\s"'<>]*)(?:[;?#][^\s"'<>]*)?)"));
     // The service takes a sign-in path's last segment, the password's MD5, as the password.
     static const QRegularExpression signIn(QStringLiteral(R"((user/login/[^/\s"'<>?#]*/)[^/\s"'<>?#,]*)"));
     QString result = text;
@@ -248,7 +258,8 @@ SupportBundle::Entry SupportBundle::systemEntry() const
     const qint64 free = DiskSpace::spareBytes(m_sources.programFolder, 0);
     Entry entry { QStringLiteral("system.txt"),
         QStringLiteral(
-            "version and build, operating system, Qt and OpenSSL, service root, clock, free space"),
+            "version and build, operating system, Qt and OpenSSL, service root, proxy, plant history, clock, "
+            "free space"),
         {} };
     entry.lines << QStringLiteral("Quillet %1, commit %2, built with Qt %3 for %4")
                        .arg(QLatin1String(QUILLET_VERSION), QLatin1String(QUILLET_COMMIT),
@@ -260,6 +271,7 @@ SupportBundle::Entry SupportBundle::systemEntry() const
                 << QStringLiteral("OpenSSL: %1 (built against %2)")
                        .arg(QSslSocket::sslLibraryVersionString(), QSslSocket::sslLibraryBuildVersionString())
                 << QStringLiteral("service root: %1").arg(m_sources.serviceRoot)
+                << QStringLiteral("proxy: %1").arg(ProxyFactory::describe()) << plantLine()
                 << QStringLiteral("clock: %1, %2, UTC %3, time zone %4")
                        .arg(now.toString(Qt::ISODateWithMs), utcOffsetText(now.offsetFromUtc()),
                            now.toUTC().toString(Qt::ISODateWithMs),
@@ -271,6 +283,36 @@ SupportBundle::Entry SupportBundle::systemEntry() const
     return entry;
 }
 
+// The running client's forwarder knows best; a command reads the settings and the history.
+QString SupportBundle::plantLine() const
+{
+    PlantStatus status = PlantStatusBoard::instance()->current();
+    if (!status.on) {
+        const PlantConfig config = PlantConfig::configured(QFileInfo(m_sources.iniFile).absolutePath());
+        if (config.isEmpty())
+            return QStringLiteral("plant history: off");
+        if (!config.isValid())
+            return QStringLiteral("plant history: off, %1").arg(config.problem());
+        status.plantStore = config.description();
+        HistoryOutbox::Backlog backlog;
+        HistoryOutbox outbox(m_sources.historyFolder, HistoryConnection::Access::ReadOnly);
+        if (!outbox.backlog(backlog))
+            return QStringLiteral("plant history: %1, backlog unknown (%2)")
+                .arg(status.plantStore, outbox.lastError());
+        status.backlog = backlog.count;
+        status.oldestTime = backlog.oldestTime;
+    }
+    QString line
+        = QStringLiteral("plant history: %1, %2 rows waiting").arg(status.plantStore).arg(status.backlog);
+    if (!status.oldestTime.isEmpty())
+        line += QStringLiteral(" since %1").arg(status.oldestTime);
+    if (status.on && !status.connected && !status.why.isEmpty())
+        line += QStringLiteral(", not connected: %1").arg(status.why);
+    if (status.refused > 0)
+        line += QStringLiteral(", %1 rows refused as repeats with other chains").arg(status.refused);
+    return line;
+}
+
 void SupportBundle::addIni()
 {
     QFile file(m_sources.iniFile);
@@ -279,12 +321,41 @@ void SupportBundle::addIni()
         return;
     }
     Entry entry { QStringLiteral("quillet.ini"),
-        QStringLiteral("the settings file beside the program, without any password, secret or key"), {} };
-    for (const QString &line : linesOf(file.readAll())) {
-        if (!isSecretKey(line))
-            entry.lines << line;
-    }
+        QStringLiteral("the settings file beside the program: the keys the client reads, their values "
+                       "without passwords or user info; any other key's value hidden"),
+        {} };
+    entry.lines = iniLines(linesOf(file.readAll()));
+    entry.scrubbed = true;
     m_entries << entry;
+}
+
+// Comments are left out: they may hold anything.
+QStringList SupportBundle::iniLines(const QStringList &lines)
+{
+    QStringList shown;
+    QString group;
+    for (const QString &raw : lines) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            group = line.mid(1, line.size() - 2).trimmed();
+            shown << line;
+            continue;
+        }
+        const int equals = line.indexOf(QLatin1Char('='));
+        if (equals < 0) {
+            shown << (line.isEmpty() ? line : hiddenValue);
+            continue;
+        }
+        const QString key = line.left(equals).trimmed();
+        const bool general
+            = group.isEmpty() || group.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0;
+        const bool read = IniFile::keys().contains(general ? key : group + QLatin1Char('/') + key);
+        shown << key + QLatin1Char('=')
+                + (read ? withoutPasswords(scrubbed(line.mid(equals + 1).trimmed())) : hiddenValue);
+    }
+    return shown;
 }
 
 void SupportBundle::addLogs()
@@ -302,7 +373,7 @@ void SupportBundle::addLogs()
         m_entries << Entry { QStringLiteral("log/") + name,
             name == logName ? QStringLiteral("the log, newest lines last")
                             : QStringLiteral("an older log, rotated away"),
-            linesOf(file.readAll()) };
+            linesOf(file.readAll()), 0, 0, false, true };
     }
 }
 
@@ -320,6 +391,10 @@ void SupportBundle::addHistory()
         QStringLiteral("what \"quillet --verify-history\" says"), {} };
     if (result == HistoryVerifier::Result::Intact)
         check.lines << QStringLiteral("the history holds; head %1").arg(verifier.head());
+    else if (result == HistoryVerifier::Result::ProgramsChanged)
+        check.lines << QStringLiteral("the history holds; head %1; files in place were changed since:")
+                           .arg(verifier.head())
+                    << verifier.findings().mid(0, shownFindings);
     else if (result == HistoryVerifier::Result::CannotCheck)
         check.lines << QStringLiteral("cannot check: %1").arg(verifier.findings().value(0));
     else
@@ -336,6 +411,7 @@ void SupportBundle::addHistory()
         QStringLiteral("the newest %1 history rows at most, oldest first, as \"导出\" writes them")
             .arg(historyRows),
         { HistoryCsv::header() }, 1 };
+    rows.trimmable = true;
     // Field by field: an address's query must not run on into the next column.
     for (HistoryEntry &entry : newest) {
         for (QString *field : { &entry.userId, &entry.device, &entry.task, &entry.source, &entry.target,
@@ -390,8 +466,8 @@ bool SupportBundle::holdsPassword(const QString &line) const
     return false;
 }
 
-// The oldest log lines go first, the oldest history rows after them; the other entries are
-// a few lines each.
+// The oldest log lines go first, the oldest history rows after them; every other entry stays
+// whole, even when the bundle then stays above the limit.
 void SupportBundle::keepWithinLimit()
 {
     qint64 excess = readmeReserve - m_sizeLimit;
@@ -401,7 +477,8 @@ void SupportBundle::keepWithinLimit()
         for (Entry &entry : m_entries) {
             if (excess <= 0)
                 return;
-            if (entry.name.startsWith(QLatin1String("log/")) != logs || entry.firstRow >= entry.lines.size())
+            if (!entry.trimmable || entry.name.startsWith(QLatin1String("log/")) != logs
+                || entry.firstRow >= entry.lines.size())
                 continue;
             const int first = entry.firstRow;
             int end = first;
@@ -424,8 +501,10 @@ SupportBundle::Entry SupportBundle::readme() const
     for (const Entry &content : m_entries)
         entry.lines << QStringLiteral("  %1: %2").arg(content.name, content.about);
     entry.lines << QString()
-                << QStringLiteral("Every address has lost its user info and query, every sign-in path its "
-                                  "password digest.")
+                << QStringLiteral("Every address has lost its user info, parameters, query and fragment, "
+                                  "every sign-in path its password digest.")
+                << QStringLiteral(
+                       "Above the size limit only the oldest log lines and history rows are left out.")
                 << QStringLiteral(
                        "Never in it: a remembered password or its MD5, the credential file, sign-in "
                        "verifiers, NC programs, label PDFs.")

@@ -8,14 +8,14 @@
 #include <functional>
 
 // The one zip a technician asks for when something went wrong on a PC. What goes in is a fixed
-// list, each entry built here as text: the log files, quillet.ini without its password and
-// secret keys, what the program and the system are, the clock, the free space, what the
-// history check says, the newest history rows and the kept task lists by day and count.
-// Nothing else is read, so the credential file, a sign-in verifier, an NC program or a label
-// never gets in by accident. Every address loses its user info and query, every sign-in path
-// its password digest, and a line still holding a remembered password or its MD5 is left
-// out. Above the size limit the oldest log lines go first, then the oldest history rows.
-// README.txt names every entry and says what was left out.
+// list, each entry built here as text: the log files, quillet.ini (the keys the client reads,
+// IniFile::keys(), with their values scrubbed; any other key's value hidden), what the program and the system
+// are, the clock, the free space, what the history check says, the plant history's store and backlog, the
+// newest history rows and the kept task lists by day and count. Nothing else is read, so the credential file,
+// a sign-in verifier, an NC program or a label never gets in by accident. Every address loses its user info,
+// parameters and query, every sign-in path its password digest, and a line still holding a remembered
+// password or its MD5 is left out. Above the size limit the oldest log lines go first, then the oldest
+// history rows; nothing else is trimmed. README.txt names every entry and says what was left out.
 class SupportBundle
 {
 public:
@@ -47,7 +47,7 @@ public:
     // the program (which knows the credential file) returns.
     static QStringList rememberedPasswords();
     static void setPasswordSource(const std::function<QStringList()> &source);
-    // text with every address stripped of its user info, query and fragment, and every
+    // text with every address stripped of its user info, parameters, query and fragment, and every
     // sign-in path of its password digest.
     static QString scrubbed(const QString &text);
 
@@ -60,11 +60,14 @@ private:
         int firstRow = 0; // lines before it (a header) are never dropped for size
         int droppedOld = 0;
         bool scrubbed = false; // its addresses were scrubbed field by field
+        bool trimmable = false; // log lines or history rows, the oldest of which go above the limit
     };
 
     void gather();
     Entry systemEntry() const;
+    QString plantLine() const;
     void addIni();
+    static QStringList iniLines(const QStringList &lines);
     void addLogs();
     void addHistory();
     void addTaskLists();
