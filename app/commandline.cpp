@@ -5,6 +5,9 @@
 #include "app/historyverifycommand.h"
 #include "app/logfile.h"
 #include "app/nccomparecommand.h"
+#include "app/planthistorycommand.h"
+#include "app/plantsetupcommand.h"
+#include "app/plantverifycommand.h"
 #include "app/supportbundlecommand.h"
 
 #include <QCommandLineParser>
@@ -25,6 +28,9 @@ const Command commands[] = {
     { &HistoryVerifyCommand::options, &HistoryVerifyCommand::run },
     { &NcCompareCommand::options, &NcCompareCommand::run },
     { &SupportBundleCommand::options, &SupportBundleCommand::run },
+    { &PlantSetupCommand::options, &PlantSetupCommand::run },
+    { &PlantVerifyCommand::options, &PlantVerifyCommand::run },
+    { &PlantHistoryCommand::options, &PlantHistoryCommand::run },
 };
 
 // The options QGuiApplication, QApplication and the platform plugins read themselves.

@@ -2,13 +2,17 @@
 #include "ui_dialog.h"
 
 #include "app/applog.h"
-#include "core/busycall.h"
 #include "core/offthread.h"
+#include "core/openbox.h"
+#include "core/proxyfactory.h"
 #include "core/windowfit.h"
 #include "credentials/offlineverifier.h"
+#include "service/devicecall.h"
 #include "service/httptransfer.h"
+#include "service/network.h"
 #include "service/setting.h"
 #include "tasks/information.h"
+#include "tasks/proxysigninbox.h"
 #include "tasks/statustext.h"
 
 #include <QCryptographicHash>
@@ -63,83 +67,146 @@ bool Dialog::giveWay()
     return false;
 }
 
+// The sign-in is a flow: the request goes out and the window goes on; the reply's slot
+// decides. The button stays disabled until the task window has taken over or the failure
+// has been answered, so a second sign-in cannot start meanwhile.
 void Dialog::on_loginBtn_clicked()
 {
     emit showmain();
+    // A click queued as the task window took over.
+    if (!isVisible())
+        return;
 
     const QString userName = ui->userNameEd->text();
     const QString password = ui->passWordEd->text();
     if (userName.isEmpty()) {
-        QMessageBox::warning(nullptr, tr("warning"), tr("用户名不能为空"), QMessageBox::Ok);
+        OpenBox::warning(tr("warning"), tr("用户名不能为空"));
         return;
     }
     if (password.isEmpty()) {
-        QMessageBox::warning(nullptr, tr("warning"), tr("密码不能为空"), QMessageBox::Ok);
+        OpenBox::warning(tr("warning"), tr("密码不能为空"));
         return;
     }
+    ui->loginBtn->setEnabled(false);
+    proxySignInAsked = false;
+    sendSignIn(userName, password);
+}
 
-    // The request waits in a local event loop that still takes clicks: a second sign-in
-    // is kept out by the disabled button, until the task window has taken over (a click
-    // as the welcome box closes would open a second one). A window closed meanwhile shows
-    // nothing more.
-    HttpTransfer transfer;
-    BusyCall busy(this, ui->loginBtn);
-    const QVariantMap reply = busy.run([&] { return transfer.login(signInRequest(userName, password)); });
-    if (!busy.windowAlive() || !isVisible())
+void Dialog::sendSignIn(const QString &userName, const QString &password)
+{
+    DeviceCall *call = HttpTransfer::startLogin(signInRequest(userName, password), this);
+    connect(call, &DeviceCall::finished, this,
+        [this, call, userName, password](const QVariantMap &reply, const ErrorInfo &error) {
+            call->deleteLater();
+            signInAnswered(userName, password, reply, error);
+        });
+}
+
+// A window hidden meanwhile (the program closing) shows nothing more.
+void Dialog::signInAnswered(
+    const QString &userName, const QString &password, const QVariantMap &reply, const ErrorInfo &error)
+{
+    if (!isVisible()) {
+        ui->loginBtn->setEnabled(true);
         return;
-    const SignInResult::Outcome outcome = SignInResult::decide(transfer.lastError(), reply);
+    }
+    const SignInResult::Outcome outcome = SignInResult::decide(error, reply);
+    // A proxy that wants a sign-in is asked once; the sign-in is sent again with its answer.
+    if (error.code() == Network::ProxyNeedsSignIn && !proxySignInAsked) {
+        proxySignInAsked = true;
+        auto *box = new ProxySignInBox(this);
+        connect(box, &ProxySignInBox::answered, this, [=] { sendSignIn(userName, password); });
+        connect(box, &ProxySignInBox::cancelled, this,
+            [=] { signInFailed(userName, password, error, reply, outcome); });
+        box->ask(ProxyFactory::describe());
+        return;
+    }
     if (outcome != SignInResult::Outcome::Accepted) {
-        signInFailed(userName, password, transfer.lastError(), reply, outcome);
+        signInFailed(userName, password, error, reply, outcome);
         return;
     }
-
     const QString userId = reply.value("data").toMap().value("id").toString();
-    qInfo().noquote() << "sign-in" << userName << "succeeded, user id" << userId;
-    busy.run([&] { return remember(userName, password, userId); });
-    if (!busy.windowAlive() || !isVisible())
-        return;
-    QMessageBox::about(nullptr, tr("success"), tr("欢迎使用Quillet"));
-    openTaskWindow(userId);
+    qCInfo(appLog).noquote() << "sign-in" << userName << "succeeded, user id" << userId;
+    const QDateTime now = QDateTime::currentDateTime();
+    OffThread::then(
+        this, [userName, password, userId, now] { return remember(userName, password, userId, now); },
+        [this, userId](bool) { welcome(userId); });
+}
+
+// The task window opens once the welcome is acknowledged.
+void Dialog::welcome(const QString &userId)
+{
+    QMessageBox *box = OpenBox::show(QMessageBox::Information, tr("success"), tr("欢迎使用Quillet"));
+    connect(box, &QMessageBox::finished, this, [this, userId] {
+        ui->loginBtn->setEnabled(true);
+        if (isVisible())
+            openTaskWindow(userId);
+    });
 }
 
 // Only a service that cannot be reached offers offline use, and only to a password that
-// matches the verifier the last accepted sign-in kept; the check takes its time on purpose.
+// matches the verifier the last accepted sign-in kept; the check takes its time on purpose,
+// off the GUI thread.
 void Dialog::signInFailed(const QString &userName, const QString &password, const ErrorInfo &failure,
     const QVariantMap &reply, SignInResult::Outcome outcome)
 {
     const QString why = signInProblem(failure, reply);
     const QString detail = failure.message();
-    qInfo().noquote() << "sign-in" << userName << "failed:" << why
-                      << (detail.isEmpty() ? QString() : "(" + detail + ")");
+    qCInfo(appLog).noquote() << "sign-in" << userName << "failed:" << why
+                             << (detail.isEmpty() ? QString() : "(" + detail + ")");
     if (outcome == SignInResult::Outcome::Refused)
         OfflineVerifier::forget(userName);
-    QString userId;
-    const QDateTime now = QDateTime::currentDateTime();
-    const QPointer<Dialog> alive(this);
-    const bool offer = outcome == SignInResult::Outcome::Unreachable && OffThread::run([&] {
-        return OfflineVerifier::check(userName, password, now, &userId);
-    }) == OfflineVerifier::Match::Matches;
-    if (!alive || !isVisible())
+    if (outcome != SignInResult::Outcome::Unreachable) {
+        showFailure(userName, password, why, OfflineCheck());
         return;
-    QString text = tr("登陆失败") + QLatin1Char('\n') + why;
-    if (offer)
-        text += QLatin1Char('\n') + StatusText::offlineOffer(Information::keptListTime(userId));
-    QMessageBox box(QMessageBox::Critical, tr("fail"), text, QMessageBox::Ok);
-    QPushButton *offlineButton = offer ? box.addButton(QMessageBox::Open) : nullptr;
-    if (offlineButton) {
-        offlineButton->setText(tr("离线使用"));
-        box.setDefaultButton(offlineButton);
     }
-    box.exec();
-    if (alive && offlineButton && box.clickedButton() == offlineButton)
-        openOfflineWindow(userId, userName, password, why);
+    const QDateTime now = QDateTime::currentDateTime();
+    OffThread::then(
+        this,
+        [userName, password, now] {
+            OfflineCheck check;
+            check.match = OfflineVerifier::check(userName, password, now, &check.userId);
+            return check;
+        },
+        [this, userName, password, why](
+            const OfflineCheck &check) { showFailure(userName, password, why, check); });
 }
 
-bool Dialog::remember(const QString &userName, const QString &password, const QString &userId)
+// A matching verifier offers the kept lists of its user; a clock behind the record says why
+// there is no offer.
+void Dialog::showFailure(
+    const QString &userName, const QString &password, const QString &why, const OfflineCheck &check)
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    const bool kept
-        = OffThread::run([=] { return OfflineVerifier::remember(userName, password, userId, now); });
+    if (!isVisible()) {
+        ui->loginBtn->setEnabled(true);
+        return;
+    }
+    const bool offer = check.match == OfflineVerifier::Match::Matches;
+    const QString offlineUserId = check.userId;
+    QString text = tr("登陆失败") + QLatin1Char('\n') + why;
+    if (offer)
+        text += QLatin1Char('\n') + StatusText::offlineOffer(Information::keptListTime(offlineUserId));
+    if (check.match == OfflineVerifier::Match::ClockMismatch)
+        text += QLatin1Char('\n') + StatusText::offlineClockMismatch();
+    auto *box = new QMessageBox(QMessageBox::Critical, tr("fail"), text, QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton *offlineButton = offer ? box->addButton(QMessageBox::Open) : nullptr;
+    if (offlineButton) {
+        offlineButton->setText(tr("离线使用"));
+        box->setDefaultButton(offlineButton);
+    }
+    connect(box, &QMessageBox::finished, this, [=] {
+        ui->loginBtn->setEnabled(true);
+        if (offlineButton && box->clickedButton() == offlineButton && isVisible())
+            openOfflineWindow(offlineUserId, userName, password, why);
+    });
+    box->open();
+}
+
+bool Dialog::remember(
+    const QString &userName, const QString &password, const QString &userId, const QDateTime &now)
+{
+    const bool kept = OfflineVerifier::remember(userName, password, userId, now);
     if (!kept)
         qCWarning(appLog).noquote() << "sign-in" << userName << ": no offline verifier kept in"
                                     << OfflineVerifier::storeName();
@@ -189,8 +256,13 @@ void Dialog::openOfflineWindow(
 // verifier, a refused one sends the operator back here.
 void Dialog::watchTaskWindow(Information *window, const QString &userName)
 {
-    connect(window, &Information::signInAccepted, this,
-        [this, userName](const QString &userId) { remember(userName, ui->passWordEd->text(), userId); });
+    connect(window, &Information::signInAccepted, this, [this, userName](const QString &userId) {
+        const QString password = ui->passWordEd->text();
+        const QDateTime now = QDateTime::currentDateTime();
+        OffThread::then(
+            this, [userName, password, userId, now] { return remember(userName, password, userId, now); },
+            [](bool) {});
+    });
     connect(
         window, &Information::signInRefused, this, [this, userName] { passwordChangedOnService(userName); });
 }
@@ -200,10 +272,7 @@ void Dialog::passwordChangedOnService(const QString &userName)
 {
     OfflineVerifier::forget(userName);
     show();
-    QTimer::singleShot(0, this, [] {
-        QMessageBox::warning(
-            nullptr, QStringLiteral("warning"), StatusText::passwordChanged(), QMessageBox::Ok);
-    });
+    OpenBox::warning(QStringLiteral("warning"), StatusText::passwordChanged());
 }
 
 void Dialog::on_checkBox_clicked()

@@ -1,8 +1,10 @@
 #ifndef DIALOG_H
 #define DIALOG_H
 
+#include "credentials/offlineverifier.h"
 #include "service/signinresult.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <QRect>
 #include <QString>
@@ -42,9 +44,22 @@ private slots:
 private:
     static QVariantMap signInRequest(const QString &userName, const QString &password);
     static QString signInProblem(const ErrorInfo &failure, const QVariantMap &reply);
+    void sendSignIn(const QString &userName, const QString &password);
+    void signInAnswered(
+        const QString &userName, const QString &password, const QVariantMap &reply, const ErrorInfo &error);
+    void welcome(const QString &userId);
     void signInFailed(const QString &userName, const QString &password, const ErrorInfo &failure,
         const QVariantMap &reply, SignInResult::Outcome outcome);
-    static bool remember(const QString &userName, const QString &password, const QString &userId);
+    struct OfflineCheck
+    {
+        OfflineVerifier::Match match = OfflineVerifier::Match::None;
+        QString userId;
+    };
+    void showFailure(
+        const QString &userName, const QString &password, const QString &why, const OfflineCheck &check);
+    // Keeps the offline verifier; it waits for the disk, so it runs off the GUI thread.
+    static bool remember(
+        const QString &userName, const QString &password, const QString &userId, const QDateTime &now);
     void openTaskWindow(const QString &userId);
     bool giveWay();
     void openOfflineWindow(
@@ -53,6 +68,7 @@ private:
     void passwordChangedOnService(const QString &userName);
 
     std::unique_ptr<Ui::Dialog> ui;
+    bool proxySignInAsked = false;
 };
 
 #endif // DIALOG_H

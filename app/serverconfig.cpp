@@ -1,6 +1,7 @@
 #include "app/serverconfig.h"
 
 #include "app/applog.h"
+#include "core/inifile.h"
 #include "service/network.h"
 
 #include <QDebug>
@@ -37,7 +38,7 @@ bool isServerUrl(const QString &text)
 
 QString configured(const QString &executableDir, const QString &key)
 {
-    const QString path = QDir(executableDir).filePath(QStringLiteral("quillet.ini"));
+    const QString path = IniFile::fileName(executableDir);
     if (!QFileInfo::exists(path))
         return QString();
     QSettings file(path, QSettings::IniFormat);
@@ -54,7 +55,7 @@ QString ServerConfig::defaultRoot()
 
 QString ServerConfig::serverRoot(const QString &executableDir)
 {
-    const QString root = configured(executableDir, QStringLiteral("serverRoot"));
+    const QString root = configured(executableDir, QLatin1String(IniFile::serverRootKey));
     if (root.isEmpty())
         return defaultRoot();
     if (!isServerUrl(root)) {
@@ -67,15 +68,20 @@ QString ServerConfig::serverRoot(const QString &executableDir)
 
 QString ServerConfig::caFile(const QString &executableDir)
 {
-    const QString file = configured(executableDir, QStringLiteral("caFile"));
+    const QString file = configured(executableDir, QLatin1String(IniFile::caFileKey));
     if (file.isEmpty())
         return QString();
     return QDir::cleanPath(QDir(executableDir).absoluteFilePath(QDir::fromNativeSeparators(file)));
 }
 
+ProxyFactory::Setting ServerConfig::proxy(const QString &executableDir, QString *problem)
+{
+    return ProxyFactory::parse(configured(executableDir, QLatin1String(IniFile::proxyKey)), problem);
+}
+
 bool ServerConfig::ncIntegerIsUnit(const QString &executableDir)
 {
-    return configured(executableDir, QStringLiteral("ncIntegerIsUnit"))
+    return configured(executableDir, QLatin1String(IniFile::ncIntegerIsUnitKey))
                .compare(QLatin1String("mm"), Qt::CaseInsensitive)
         == 0;
 }

@@ -1,5 +1,7 @@
 #include "app/tlstrust.h"
 
+#include "app/applog.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -22,17 +24,18 @@ QString TlsTrust::addCompanyCa(const QString &caFile)
         return QString();
     const QFileInfo info(caFile);
     if (info.exists() && (!info.isFile() || info.size() > largestCaFile)) {
-        qWarning().noquote() << "caFile" << caFile << "is not read: it is no plain file of at most 1 MiB";
+        qCWarning(appLog).noquote() << "caFile" << caFile
+                                    << "is not read: it is no plain file of at most 1 MiB";
         return tr("公司证书文件不是普通文件或大于 1 MiB，未读取：%1").arg(QDir::toNativeSeparators(caFile));
     }
     QFile file(caFile);
     if (!file.open(QIODevice::ReadOnly)) {
-        qWarning().noquote() << "caFile" << caFile << "cannot be read:" << file.errorString();
+        qCWarning(appLog).noquote() << "caFile" << caFile << "cannot be read:" << file.errorString();
         return tr("公司证书文件无法读取：%1").arg(QDir::toNativeSeparators(caFile));
     }
     const QList<QSslCertificate> certificates = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
     if (certificates.isEmpty()) {
-        qWarning().noquote() << "caFile" << caFile << "holds no PEM certificate";
+        qCWarning(appLog).noquote() << "caFile" << caFile << "holds no PEM certificate";
         return tr("公司证书文件中没有证书：%1").arg(QDir::toNativeSeparators(caFile));
     }
 
@@ -41,7 +44,7 @@ QString TlsTrust::addCompanyCa(const QString &caFile)
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.setCaCertificates(QSslConfiguration::systemCaCertificates() + certificates);
     QSslConfiguration::setDefaultConfiguration(configuration);
-    qInfo().noquote() << "trusting" << certificates.size() << "certificate(s) from" << caFile
-                      << "beside the system's roots";
+    qCInfo(appLog).noquote() << "trusting" << certificates.size() << "certificate(s) from" << caFile
+                             << "beside the system's roots";
     return QString();
 }
