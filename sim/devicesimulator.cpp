@@ -5,8 +5,10 @@
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegExp>
 #include <QStringList>
 #include <QUrl>
 
@@ -114,6 +116,8 @@ public:
     int port = 0;
     bool tls = false;
     QString redirectRoot;
+    std::string address = "127.0.0.1";
+    QString hostName = QStringLiteral("127.0.0.1");
 
     mutable std::mutex mutex;
     std::condition_variable wake;
@@ -154,8 +158,8 @@ public:
     bool waitUntilReleased(quint64 generation);
     QString root() const
     {
-        return QStringLiteral("%1://127.0.0.1:%2/")
-            .arg(tls ? QStringLiteral("https") : QStringLiteral("http"))
+        return QStringLiteral("%1://%2:%3/")
+            .arg(tls ? QStringLiteral("https") : QStringLiteral("http"), hostName)
             .arg(port);
     }
     bool serve(int port);
@@ -200,8 +204,8 @@ bool DeviceSimulator::Private::serve(int wantedPort)
     // Answers are written in pieces; without this the client waits for delayed ACKs.
     server->set_tcp_nodelay(true);
 
-    const int bound = wantedPort == 0 ? server->bind_to_any_port("127.0.0.1")
-                                      : (server->bind_to_port("127.0.0.1", wantedPort) ? wantedPort : -1);
+    const int bound = wantedPort == 0 ? server->bind_to_any_port(address)
+                                      : (server->bind_to_port(address, wantedPort) ? wantedPort : -1);
     if (bound <= 0)
         return false;
     port = bound;
@@ -228,6 +232,31 @@ void DeviceSimulator::stop()
 int DeviceSimulator::port() const
 {
     return d->port;
+}
+
+void DeviceSimulator::setListenAddress(const QString &address, const QString &hostName)
+{
+    d->address = address.toStdString();
+    d->hostName = hostName;
+}
+
+QPair<QString, QString> DeviceSimulator::loopbackByName()
+{
+    QFile hosts(QStringLiteral("/etc/hosts"));
+    if (!hosts.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    while (!hosts.atEnd()) {
+        const QStringList fields = QString::fromLatin1(hosts.readLine())
+                                       .section(QLatin1Char('#'), 0, 0)
+                                       .split(QRegExp(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+        if (fields.size() < 2 || !QHostAddress(fields.first()).isLoopback())
+            continue;
+        for (const QString &name : fields.mid(1)) {
+            if (!name.contains(QLatin1String("localhost")) && QHostAddress(name).isNull())
+                return { fields.first(), name };
+        }
+    }
+    return {};
 }
 
 QString DeviceSimulator::rootUrl() const

@@ -77,6 +77,12 @@ public:
 
     // Listens on 127.0.0.1:port (0 picks a free port) and serves on a background thread.
     bool start(int port = 0);
+    // Before start(): listens on address instead, and rootUrl() names hostName, one that
+    // resolves to it (a name that does not look like loopback, which Qt sends through a proxy).
+    void setListenAddress(const QString &address, const QString &hostName);
+    // A name from /etc/hosts for a loopback address, not written as loopback (such as
+    // "ip6-loopback"), and that address; empty where there is none.
+    static QPair<QString, QString> loopbackByName();
     // The same over TLS with the PEM certificate (chain) and key in those files; rootUrl()
     // and the task files' addresses are then "https://". False when they cannot be used.
     bool startTls(const QString &certificateFile, const QString &keyFile, int port = 0);
