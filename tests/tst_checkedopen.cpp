@@ -5,6 +5,7 @@
 #include "tests/support/messageboxcloser.h"
 #include "tests/support/testfiles.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -37,7 +38,11 @@ void tst_CheckedOpen::enterOnTheWarningCancels()
 
     MessageBoxCloser closer;
     closer.pressEnter = true;
-    QVERIFY(!CheckedOpen(store.folder(), "7").open("nc", "T1", folder));
+    CheckedOpen open(store.folder(), "7");
+    QSignalSpy finished(&open, &CheckedOpen::finished);
+    open.open("nc", "T1", folder);
+    QVERIFY(finished.wait());
+    QCOMPARE(finished.first().first().value<CheckedOpen::Choice>(), CheckedOpen::Choice::Cancelled);
     QCOMPARE(closer.seen, QStringList { "warning|以下文件在下载后被改动：\na.nc（已改动）" });
     QVERIFY(TestFiles::openedFolders(dir.path()).isEmpty());
     HistoryEntry check;

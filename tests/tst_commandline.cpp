@@ -44,6 +44,15 @@ void tst_CommandLine::answers_data()
     QTest::newRow("a failed export says why in one line")
         << QStringList { "-platform", "offscreen", "--export-history", "<out>" } << false << 1 << ""
         << "no history";
+    QTest::newRow("help names the check of the chain alone")
+        << QStringList { "--help" } << false << 0 << "--no-files"
+        << "";
+    QTest::newRow("an expected head that is not hexadecimal is a usage error")
+        << QStringList { "--verify-history", "--expect", QString(64, 'z') } << true << 2 << ""
+        << "64 hexadecimal digits";
+    QTest::newRow("an expected head of 63 digits is a usage error")
+        << QStringList { "--verify-history", "--expect", QString(63, 'a') } << true << 2 << ""
+        << "64 hexadecimal digits";
     QTest::newRow("a support bundle says where it went")
         << QStringList { "--support-bundle", "<out>.zip" } << true << 0 << "support bundle written to"
         << "";
@@ -73,6 +82,8 @@ void tst_CommandLine::answers()
     // A failed command says why in exactly one line.
     QVERIFY2(error.isEmpty() ? err.isEmpty() : err.contains(error) && (exitCode != 1 || err.count('\n') == 1),
         qPrintable(err));
+    if (exitCode == 2 && !arguments.contains("--exportHistory"))
+        QCOMPARE(err.count('\n'), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_CommandLine)

@@ -15,7 +15,10 @@
 #include <QTimer>
 
 #include <QtTest>
+#include <atomic>
 #include <ctime>
+#include <limits>
+#include <thread>
 
 namespace {
 
@@ -36,6 +39,7 @@ private slots:
     void init();
     void fetchAddsEntry_data();
     void fetchAddsEntry();
+    void failedFetchAddsEntry_data();
     void failedFetchAddsEntry();
     void replacedVersionIsKeptAndRestored_data();
     void replacedVersionIsKeptAndRestored();
@@ -58,6 +62,7 @@ private slots:
     void identicalFetchKeepsNoVersion();
     void fetchHoldsItsFilesUntilItsRow();
     void killBetweenSwapAndRowLeavesAStart();
+    void newHistoryOpenedByThreadsAtOnce();
 
 private:
     QString url(const QString &path) const { return m_sim.rootUrl() + path; }
@@ -188,16 +193,34 @@ void tst_FetchHistory::fetchAddsEntry()
     }
 }
 
+void tst_FetchHistory::failedFetchAddsEntry_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("serverError");
+    QTest::addColumn<QString>("outcome");
+
+    QTest::newRow("a server error keeps the old label")
+        << DeviceSimulator::makePdf("new") << true << "DownloadFailed / HttpError";
+    const QByteArray portal = "<!DOCTYPE html><html><body>" + QByteArray(2000, ' ') + "%PDF-</body></html>";
+    QTest::newRow("an HTML page sent as the label keeps the old one")
+        << portal << false << "DownloadFailed / UnexpectedContent";
+}
+
 void tst_FetchHistory::failedFetchAddsEntry()
 {
+    QFETCH(QByteArray, body);
+    QFETCH(bool, serverError);
+    QFETCH(QString, outcome);
     QVERIFY(TestFiles::write(path("pdf/7.pdf"), "old"));
-    m_sim.setFile("dl/7.pdf", DeviceSimulator::makePdf("new"));
-    m_sim.setFault(DeviceSimulator::Fault::HttpError, 500, "dl/");
+    m_sim.setFile("dl/7.pdf", body);
+    if (serverError)
+        m_sim.setFault(DeviceSimulator::Fault::HttpError, 500, "dl/");
     QVERIFY(!fetch("pdf"));
 
     const QList<HistoryEntry> found = entries();
     QCOMPARE(found.size(), 1);
-    QCOMPARE(found.first().outcome, QString("DownloadFailed / HttpError"));
+    QCOMPARE(found.first().outcome, outcome);
+    QVERIFY(FetchHistory(historyFolder()).versions().versions("pdf", "7").isEmpty());
     QVERIFY(!found.first().ok);
     QVERIFY(found.first().sha256.isEmpty());
     QVERIFY(found.first().keptPath.isEmpty());
@@ -228,47 +251,47 @@ void tst_FetchHistory::replacedVersionIsKeptAndRestored()
         const QString base = historyFolder() + "/" + entry.keptPath;
         return TestFiles::read(kind == "pdf" ? base : base + "/panel-1.nc");
     };
-    serve("first");
+    serve("%PDF-first");
     QVERIFY(fetch(kind));
-    serve("second");
+    serve("%PDF-second");
     QVERIFY(fetch(kind));
 
     QList<HistoryEntry> found = entries();
     QCOMPARE(found.size(), 2);
     QVERIFY(found.first().keptPath.isEmpty());
     QVERIFY(found.last().keptPath.startsWith(kind + "/7/"));
-    QCOMPARE(kept(found.last()), QByteArray("first"));
-    QCOMPARE(TestFiles::read(path(current)), QByteArray("second"));
+    QCOMPARE(kept(found.last()), QByteArray("%PDF-first"));
+    QCOMPARE(TestFiles::read(path(current)), QByteArray("%PDF-second"));
 
     HttpTransfer transfer;
     transfer.setHistoryFolder(historyFolder());
     QCOMPARE(transfer.restoreVersion(found.last().id), FetchHistory::RestoreResult::Restored);
-    QCOMPARE(TestFiles::read(path(current)), QByteArray("first"));
+    QCOMPARE(TestFiles::read(path(current)), QByteArray("%PDF-first"));
 
     found = entries();
     QCOMPARE(found.size(), 3);
     const HistoryEntry restore = found.last();
     QCOMPARE(restore.action, QString("restore"));
     QVERIFY(restore.ok);
-    QCOMPARE(kept(restore), QByteArray("second"));
+    QCOMPARE(kept(restore), QByteArray("%PDF-second"));
     // Putting the newer one back is a restore like any other.
     QCOMPARE(transfer.restoreVersion(restore.id), FetchHistory::RestoreResult::Restored);
-    QCOMPARE(TestFiles::read(path(current)), QByteArray("second"));
+    QCOMPARE(TestFiles::read(path(current)), QByteArray("%PDF-second"));
     // A version stays kept once restored; the first fetch replaced none.
     QCOMPARE(transfer.restoreVersion(found.at(1).id), FetchHistory::RestoreResult::Restored);
-    QCOMPARE(TestFiles::read(path(current)), QByteArray("first"));
+    QCOMPARE(TestFiles::read(path(current)), QByteArray("%PDF-first"));
     QCOMPARE(transfer.restoreVersion(found.first().id), FetchHistory::RestoreResult::NotKept);
 }
 
 // A restore must not write the file a fetch is writing; it is refused and recorded.
 void tst_FetchHistory::restoreWhileFetchingIsRefused()
 {
-    m_sim.setFile("dl/7.pdf", "first");
+    m_sim.setFile("dl/7.pdf", "%PDF-first");
     QVERIFY(fetch("pdf"));
-    m_sim.setFile("dl/7.pdf", "second");
+    m_sim.setFile("dl/7.pdf", "%PDF-second");
     QVERIFY(fetch("pdf"));
     const qint64 replacing = entries().last().id;
-    m_sim.setFile("dl/7.pdf", "third");
+    m_sim.setFile("dl/7.pdf", "%PDF-third");
     m_sim.setFault(DeviceSimulator::Fault::Delay, 600, "dl/");
 
     FetchHistory::RestoreResult during = FetchHistory::RestoreResult::Restored;
@@ -279,7 +302,7 @@ void tst_FetchHistory::restoreWhileFetchingIsRefused()
     });
     QVERIFY(fetch("pdf"));
     QCOMPARE(during, FetchHistory::RestoreResult::InUse);
-    QCOMPARE(TestFiles::read(path("pdf/7.pdf")), QByteArray("third"));
+    QCOMPARE(TestFiles::read(path("pdf/7.pdf")), QByteArray("%PDF-third"));
     const QList<HistoryEntry> found = entries();
     QCOMPARE(found.size(), 4);
     QCOMPARE(found.at(2).action + " " + found.at(2).outcome, QString("restore InUse"));
@@ -293,7 +316,7 @@ void tst_FetchHistory::restoreShowsNoHalfCopy()
         programs.append({ QString("panel-%1.nc").arg(n), "G0 X0 Y0\nM30\n" });
     m_sim.setFile("dl/7.zip", DeviceSimulator::makeZip(programs));
     QVERIFY(fetch("nc"));
-    m_sim.setFile("dl/7.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "second" } }));
+    m_sim.setFile("dl/7.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "%PDF-second" } }));
     QVERIFY(fetch("nc"));
 
     QSet<QString> seen;
@@ -314,14 +337,14 @@ void tst_FetchHistory::restoreShowsNoHalfCopy()
 void tst_FetchHistory::pruningKeepsFive()
 {
     for (int i = 0; i < 8; ++i) {
-        m_sim.setFile("dl/7.pdf", "version " + QByteArray::number(i));
+        m_sim.setFile("dl/7.pdf", "%PDF-version " + QByteArray::number(i));
         QVERIFY(fetch("pdf"));
     }
     const QStringList kept = FetchHistory(historyFolder()).versions().versions("pdf", "7");
     QCOMPARE(kept.size(), 5);
     // The oldest went first: versions 2 to 6 remain, 7 is in place.
-    QCOMPARE(TestFiles::read(historyFolder() + "/" + kept.first()), QByteArray("version 2"));
-    QCOMPARE(TestFiles::read(historyFolder() + "/" + kept.last()), QByteArray("version 6"));
+    QCOMPARE(TestFiles::read(historyFolder() + "/" + kept.first()), QByteArray("%PDF-version 2"));
+    QCOMPARE(TestFiles::read(historyFolder() + "/" + kept.last()), QByteArray("%PDF-version 6"));
 
     QStringList pruned;
     for (const HistoryEntry &entry : entries()) {
@@ -351,11 +374,11 @@ void tst_FetchHistory::brokenStoreNeverStopsFetch()
         QVERIFY(TestFiles::write(file, QByteArray(8192, 'x')));
     else
         QVERIFY(QDir().mkpath(file));
-    m_sim.setFile("dl/7.pdf", "new");
+    m_sim.setFile("dl/7.pdf", "%PDF-new");
 
     HttpTransfer transfer;
     QVERIFY(fetch("pdf", transfer));
-    QCOMPARE(TestFiles::read(path("pdf/7.pdf")), QByteArray("new"));
+    QCOMPARE(TestFiles::read(path("pdf/7.pdf")), QByteArray("%PDF-new"));
     QCOMPARE(transfer.historyRecorded(), damaged);
     QCOMPARE(transfer.historyProblem().isEmpty(), damaged);
     const QStringList aside = QDir(historyFolder()).entryList({ "history.sqlite.damaged-*" });
@@ -375,7 +398,7 @@ void tst_FetchHistory::brokenStoreNeverStopsFetch()
 // (SIGKILL; TerminateProcess on Windows) leaves it behind.
 void tst_FetchHistory::entrySurvivesKilledProcess()
 {
-    m_sim.setFile("dl/7.pdf", "killed");
+    m_sim.setFile("dl/7.pdf", "%PDF-killed");
     QProcess child;
     child.setProgram(QCoreApplication::applicationDirPath() + "/quillet_fetchchild");
     child.setArguments({ url("dl/7.pdf"), path("pdf/7.pdf"), historyFolder() });
@@ -388,7 +411,7 @@ void tst_FetchHistory::entrySurvivesKilledProcess()
 
     const QList<HistoryEntry> found = entries();
     QCOMPARE(found.size(), 1);
-    QCOMPARE(found.first().sha256, sha256("killed"));
+    QCOMPARE(found.first().sha256, sha256("%PDF-killed"));
 }
 
 // A clock set back two years names the version a fetch sets aside as the oldest; the
@@ -455,13 +478,25 @@ void tst_FetchHistory::interruptedFetchIsCompletedAtStartUp_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("aside"); // where the old version was when the process died
     QTest::addColumn<QByteArray>("inPlace"); // what the task's file holds after recovery
+    QTest::addColumn<bool>("recorded"); // the old version has a row of its own
+    QTest::addColumn<bool>("version"); // the completion is the version in place
 
     QTest::newRow("pdf-replaced-before-its-row") << "pdf"
-                                                 << "kept" << QByteArray("new");
+                                                 << "kept" << QByteArray("new") << false << false;
     QTest::newRow("pdf-set-aside-not-replaced") << "pdf"
-                                                << "kept-only" << QByteArray("old");
-    QTest::newRow("nc-moved-aside-by-unpacking") << "nc"
-                                                 << "nc/.7.unpack-ab12.old" << QByteArray("old");
+                                                << "kept-only" << QByteArray("old") << false << false;
+    QTest::newRow("nc-moved-aside-by-unpacking")
+        << "nc"
+        << "nc/.7.unpack-ab12.old" << QByteArray("old") << false << false;
+    QTest::newRow("the recorded files put back are the version in place again")
+        << "nc"
+        << "nc/.7.unpack-ab12.old" << QByteArray("old") << true << true;
+    QTest::newRow("a new file no row vouches for is no version in place")
+        << "pdf"
+        << "kept" << QByteArray("new") << true << false;
+    QTest::newRow("a restore cut between its renames gets the folder back despite its staging copy")
+        << "nc"
+        << "restoring" << QByteArray("old") << true << true;
 }
 
 void tst_FetchHistory::interruptedFetchIsCompletedAtStartUp()
@@ -469,33 +504,48 @@ void tst_FetchHistory::interruptedFetchIsCompletedAtStartUp()
     QFETCH(QString, kind);
     QFETCH(QString, aside);
     QFETCH(QByteArray, inPlace);
+    QFETCH(bool, recorded);
+    QFETCH(bool, version);
     const QString target = path(kind == "pdf" ? "pdf/7.pdf" : "nc/7");
     const QString file = kind == "pdf" ? target : target + "/panel-1.nc";
     QVERIFY(TestFiles::write(file, "old"));
     FetchHistory history(historyFolder());
     HistoryEntry entry;
     entry.time = QDateTime::currentDateTime();
-    entry.action = "fetch";
+    entry.action = aside == "restoring" ? "restore" : "fetch";
     entry.task = "7";
     entry.kind = kind;
     entry.target = target;
+    if (recorded) {
+        HistoryEntry old = entry;
+        old.action = "fetch";
+        old.ok = true;
+        old.sha256 = sha256("old archive");
+        QVERIFY(history.record(old, kind == "pdf" ? target : QString(), kind == "pdf" ? QString() : target));
+    }
     const qint64 startId = history.beginFetch(entry);
     QVERIFY(startId > 0);
     const QString kept = history.versions().absolutePath(entry.keptPath);
     QVERIFY(QDir().mkpath(QFileInfo(kept).absolutePath()));
-    QVERIFY(QDir().rename(target, aside.startsWith("kept") ? kept : path(aside)));
+    QVERIFY(QDir().rename(target, aside.startsWith("kept") || aside == "restoring" ? kept : path(aside)));
     if (aside == "kept")
         QVERIFY(TestFiles::write(target, "new"));
+    if (aside == "restoring")
+        QVERIFY(TestFiles::write(path("nc/.7.restoring/panel-1.nc"), "restoring"));
 
     QCOMPARE(StartupRecovery(historyFolder()).run(), StartupRecovery::Result::Recovered);
     QCOMPARE(TestFiles::read(file), inPlace);
+    QCOMPARE(StartupRecovery::leftovers(path("nc")), QStringList());
     const QList<HistoryEntry> found = entries();
-    QCOMPARE(found.size(), 1);
-    QCOMPARE(found.first().outcome + " " + QString::number(found.first().startId),
-        "Interrupted " + QString::number(startId));
-    QCOMPARE(found.first().keptPath.isEmpty(), !aside.startsWith("kept"));
+    const HistoryEntry done = found.at(recorded ? 1 : 0);
+    QCOMPARE(done.outcome + " " + QString::number(done.startId), "Interrupted " + QString::number(startId));
+    QCOMPARE(done.keptPath.isEmpty(), !aside.startsWith("kept") && aside != "restoring");
+    HistoryEntry inPlaceRow;
+    QCOMPARE(
+        history.store().lastInstalled(kind, "7", std::numeric_limits<qint64>::max(), inPlaceRow), recorded);
+    QCOMPARE(inPlaceRow.id == done.id, version);
     if (aside == "kept") {
-        QCOMPARE(history.restore(found.first().id, "1001", QString()), FetchHistory::RestoreResult::Restored);
+        QCOMPARE(history.restore(done.id, "1001", QString()), FetchHistory::RestoreResult::Restored);
         QCOMPARE(TestFiles::read(file), QByteArray("old"));
     }
 }
@@ -534,7 +584,7 @@ void tst_FetchHistory::restoreRefusesAlteredVersion()
     QFETCH(QString, kind);
     QFETCH(QString, current);
     const QString remote = kind == "pdf" ? "dl/7.pdf" : "dl/7.zip";
-    for (const QByteArray &text : { QByteArray("first"), QByteArray("second") }) {
+    for (const QByteArray &text : { QByteArray("%PDF-first"), QByteArray("%PDF-second") }) {
         m_sim.setFile(remote, kind == "pdf" ? text : DeviceSimulator::makeZip({ { "panel-1.nc", text } }));
         QVERIFY(fetch(kind));
     }
@@ -544,7 +594,7 @@ void tst_FetchHistory::restoreRefusesAlteredVersion()
 
     FetchHistory history(historyFolder());
     QCOMPARE(history.restore(second.id, "1001", QString()), FetchHistory::RestoreResult::Altered);
-    QCOMPARE(TestFiles::read(path(current)), QByteArray("second"));
+    QCOMPARE(TestFiles::read(path(current)), QByteArray("%PDF-second"));
     QCOMPARE(entries().last().outcome, QString("Altered"));
 }
 
@@ -558,8 +608,8 @@ void tst_FetchHistory::versionInPlaceIsKnown()
 {
     QFETCH(QString, kind);
     QFETCH(QString, current);
-    m_sim.setFile("dl/7.pdf", "first");
-    m_sim.setFile("dl/7.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "first" } }));
+    m_sim.setFile("dl/7.pdf", "%PDF-first");
+    m_sim.setFile("dl/7.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "%PDF-first" } }));
     QVERIFY(fetch(kind));
     FetchHistory history(historyFolder());
     const QString target = entries().last().target;
@@ -577,8 +627,8 @@ void tst_FetchHistory::identicalFetchKeepsNoVersion()
 {
     QFETCH(QString, kind);
     QFETCH(QString, current);
-    m_sim.setFile("dl/7.pdf", "same");
-    m_sim.setFile("dl/7.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "same" } }));
+    m_sim.setFile("dl/7.pdf", "%PDF-same");
+    m_sim.setFile("dl/7.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "%PDF-same" } }));
     QVERIFY(fetch(kind));
     HttpTransfer transfer;
     QVERIFY(fetch(kind, transfer) && transfer.lastFetch().identical);
@@ -588,7 +638,7 @@ void tst_FetchHistory::identicalFetchKeepsNoVersion()
     FetchHistory history(historyFolder());
     QVERIFY(history.versions().versions(kind, "7").isEmpty());
     QCOMPARE(history.versionPath(first), first.target);
-    QCOMPARE(TestFiles::read(path(current)), QByteArray("same"));
+    QCOMPARE(TestFiles::read(path(current)), QByteArray("%PDF-same"));
 }
 
 // The history is held for writing from the download on, so the fetch waits between its
@@ -596,7 +646,7 @@ void tst_FetchHistory::identicalFetchKeepsNoVersion()
 // time, and the file changed there on disk does not change the row's SHA-256.
 void tst_FetchHistory::fetchHoldsItsFilesUntilItsRow()
 {
-    m_sim.setFile("dl/7.pdf", "second");
+    m_sim.setFile("dl/7.pdf", "%PDF-second");
     HttpTransfer transfer;
     HistoryConnection blocker(historyFolder(), "lock");
     QSqlQuery lock(blocker.database());
@@ -606,7 +656,7 @@ void tst_FetchHistory::fetchHoldsItsFilesUntilItsRow()
     bool held = true;
     FetchReport::Fetch refused = FetchReport::Fetch::Fetched;
     connect(&poll, &QTimer::timeout, this, [&] {
-        if (!sinceSwap.isValid() && TestFiles::read(path("pdf/7.pdf")) != "second")
+        if (!sinceSwap.isValid() && TestFiles::read(path("pdf/7.pdf")) != "%PDF-second")
             return;
         if (!sinceSwap.isValid() && TestFiles::write(path("pdf/7.pdf"), "changed on disk"))
             sinceSwap.start();
@@ -626,7 +676,7 @@ void tst_FetchHistory::fetchHoldsItsFilesUntilItsRow()
     const QList<HistoryEntry> found = entries();
     const HistoryEntry row = found.first().ok ? found.first() : found.last();
     QCOMPARE(row.sha256, QString::fromLatin1(transfer.lastFetch().sha256.toHex()));
-    QCOMPARE(row.sha256, sha256("second"));
+    QCOMPARE(row.sha256, sha256("%PDF-second"));
 }
 
 // The child holds the history for writing from its download on and says when its fetch
@@ -634,7 +684,7 @@ void tst_FetchHistory::fetchHoldsItsFilesUntilItsRow()
 void tst_FetchHistory::killBetweenSwapAndRowLeavesAStart()
 {
     QVERIFY(TestFiles::write(path("pdf/7.pdf"), "old"));
-    m_sim.setFile("dl/7.pdf", "newer");
+    m_sim.setFile("dl/7.pdf", "%PDF-newer");
     QProcess child;
     child.start(QCoreApplication::applicationDirPath() + "/quillet_fetchchild",
         { url("dl/7.pdf"), path("pdf/7.pdf"), historyFolder(), "stall" });
@@ -648,6 +698,34 @@ void tst_FetchHistory::killBetweenSwapAndRowLeavesAStart()
     FetchHistory history(historyFolder());
     QCOMPARE(history.restore(entries().last().id, "1001", QString()), FetchHistory::RestoreResult::Restored);
     QCOMPARE(TestFiles::read(path("pdf/7.pdf")), QByteArray("old"));
+}
+
+// The first start: a fetch's thread and the window may open the new file at once. Each
+// finds the schema made, whichever made it.
+void tst_FetchHistory::newHistoryOpenedByThreadsAtOnce()
+{
+    constexpr int threads = 3;
+    for (int round = 0; round < 20; ++round) {
+        const QString folder = path(QStringLiteral("race%1").arg(round));
+        std::atomic<int> waiting { threads };
+        std::atomic<int> added { 0 };
+        std::vector<std::thread> openers;
+        for (int i = 0; i < threads; ++i) {
+            openers.emplace_back([&, i] {
+                HistoryEntry entry;
+                entry.time = QDateTime::currentDateTime();
+                entry.action = HistoryEntry::fetchAction;
+                entry.task = QString::number(i);
+                --waiting;
+                while (waiting > 0)
+                    std::this_thread::yield();
+                added += HistoryStore(folder).add(entry) ? 1 : 0;
+            });
+        }
+        for (std::thread &opener : openers)
+            opener.join();
+        QVERIFY2(added == threads, qPrintable(QStringLiteral("round %1: %2 added").arg(round).arg(added)));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_FetchHistory)

@@ -4,8 +4,6 @@
 
 #include <QtTest>
 
-Q_DECLARE_METATYPE(FetchReport)
-
 namespace {
 
 using Fetch = FetchReport::Fetch;

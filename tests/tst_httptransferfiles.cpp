@@ -1,3 +1,4 @@
+#include "service/fileclaim.h"
 #include "service/httptransfer.h"
 
 #include "sim/devicesimulator.h"
@@ -40,6 +41,8 @@ private slots:
     void secondFetchLeavesNoOldProgram();
     void escapingArchiveUnpacksNothing();
     void sameFileWhileFetchingIsRefused();
+    void taskDifferingOnlyInCaseIsRefused_data();
+    void taskDifferingOnlyInCaseIsRefused();
     void opensFolder_data();
     void opensFolder();
     void emptyPathOpensNothing();
@@ -230,6 +233,42 @@ void tst_HttpTransferFiles::sameFileWhileFetchingIsRefused()
     // Once finished, the same file may be fetched again.
     m_sim.clearFault();
     QVERIFY(transfer.downloadNcFile(seven));
+}
+
+// other: what another task "A1" has on disk, or "claimed" while it is being fetched.
+void tst_HttpTransferFiles::taskDifferingOnlyInCaseIsRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("other");
+
+    QTest::newRow("an NC program fetched under another case") << "nc"
+                                                              << "nc/A1/panel-1.nc";
+    QTest::newRow("a label fetched under another case") << "pdf"
+                                                        << "pdf/A1.pdf";
+    QTest::newRow("an NC program being fetched under another case") << "nc"
+                                                                    << "claimed";
+}
+
+void tst_HttpTransferFiles::taskDifferingOnlyInCaseIsRefused()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, other);
+    m_sim.setFile("dl/a1.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "a1" } }));
+    m_sim.setFile("dl/a1.pdf", DeviceSimulator::makePdf("a1"));
+    const bool pdf = kind == "pdf";
+    const FileClaim claim(
+        other == "claimed" ? QStringList { path("nc/A1.zip"), path("nc/A1") } : QStringList());
+    if (other != "claimed")
+        QVERIFY(TestFiles::write(path(other), "A1's"));
+    const QMap<QString, QByteArray> before = TestFiles::snapshot(m_work->path());
+
+    HttpTransfer transfer;
+    QVERIFY(!transfer.downloadNcFile(transferRequest(url(pdf ? "dl/a1.pdf" : "dl/a1.zip"),
+        path(pdf ? "pdf/a1.pdf" : "nc/a1.zip"), path(pdf ? "pdf/a1" : "nc/a1"))));
+    QCOMPARE(transfer.lastFetch().fetch, FetchReport::Fetch::CaseClash);
+    QCOMPARE(transfer.lastFetch().clashingTask, QString("A1"));
+    QCOMPARE(TestFiles::snapshot(m_work->path()), before);
+    QCOMPARE(fileRequests(), 0);
 }
 
 void tst_HttpTransferFiles::opensFolder_data()

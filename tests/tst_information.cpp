@@ -50,6 +50,22 @@ private slots:
 
 private:
     void startWindow(const QString &uid = QStringLiteral("1001"));
+    // Does what starts a load, and waits until the window shows its outcome.
+    template <typename Action>
+    void loads(Action action)
+    {
+        QSignalSpy ended(window.get(), &Information::loadEnded);
+        action();
+        QVERIFY(ended.wait(10000));
+    }
+    void click(const char *button)
+    {
+        loads([&] { QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton); });
+    }
+    void reload()
+    {
+        loads([&] { QMetaObject::invokeMethod(window.get(), "refresh"); });
+    }
     QStringList taskListPaths() const;
     RefreshSchedule *schedule() const;
     template <typename T>
@@ -98,7 +114,7 @@ void tst_Information::cleanup()
 
 void tst_Information::startWindow(const QString &uid)
 {
-    window->start(uid);
+    loads([&] { window->start(uid); });
     // The day the window asked for; it stays the start day when midnight passes.
     const QStringList paths = taskListPaths();
     QVERIFY(!paths.isEmpty());
@@ -203,7 +219,7 @@ void tst_Information::replyShapes()
     view()->selectRow(0);
 
     sim.setCannedReply("device/task_list/", body);
-    QTest::mouseClick(child<QPushButton>("todayBtn"), Qt::LeftButton);
+    click("todayBtn");
 
     QCOMPARE(view()->rowCount(), rows.size());
     QCOMPARE(view()->columnCount(), 10);
@@ -248,7 +264,7 @@ void tst_Information::failedReloadKeepsRows()
         sim.setFault(fault, value, "device/task_list/");
     else
         sim.setCannedReply("device/task_list/", body);
-    QMetaObject::invokeMethod(window.get(), "refresh");
+    reload();
 
     QCOMPARE(view()->rowCount(), rows);
     QCOMPARE(rowTexts(0), firstRow);
@@ -260,7 +276,7 @@ void tst_Information::failedReloadKeepsRows()
 
     sim.clearFault();
     sim.clearCannedReplies();
-    QMetaObject::invokeMethod(window.get(), "refresh");
+    reload();
     QVERIFY2(!status().contains("服务异常"), qPrintable(status()));
     QCOMPARE(view()->item(0, 8)->foreground().color(), QColor(Qt::blue));
 }
@@ -269,13 +285,13 @@ void tst_Information::failedDayChangeShowsNoRows()
 {
     startWindow("7");
     sim.setFault(DeviceSimulator::Fault::HttpError, 503, "device/task_list/");
-    QTest::mouseClick(child<QPushButton>("nextdayBtn"), Qt::LeftButton);
+    click("nextdayBtn");
 
     QCOMPARE(view()->rowCount(), 0);
     QVERIFY2(status().contains(day(1)) && status().contains("503"), qPrintable(status()));
 
     sim.clearFault();
-    QMetaObject::invokeMethod(window.get(), "refresh");
+    reload();
     QCOMPARE(view()->rowCount(), sim.tasksFor(shownDay()).size());
 }
 
@@ -289,33 +305,24 @@ void tst_Information::unchangedReloadKeepsSelection()
     const int scrolled = view()->verticalScrollBar()->value();
     const QTableWidgetItem *item = view()->item(40, 0);
 
-    QMetaObject::invokeMethod(window.get(), "refresh");
+    reload();
 
     QCOMPARE(view()->item(40, 0), item);
     QCOMPARE(view()->selectionModel()->selectedRows().value(0).row(), 40);
     QCOMPARE(view()->verticalScrollBar()->value(), scrolled);
 }
 
-// The slow load of the earlier pick finishes last; its reply must not replace the newer day.
+// The earlier pick's slow load is abandoned by the newer one: its day never shows.
 void tst_Information::dayPickedDuringSlowLoadWins()
 {
     startWindow("7");
     const QString yesterday = day(-1);
     sim.setFault(DeviceSimulator::Fault::Delay, 2500, taskListPath("7", yesterday));
-    bool slowLoadReturned = false;
-    QString statusWhileWaiting;
-    QTimer::singleShot(0, window.get(), [&] {
-        QTest::mouseClick(child<QPushButton>("lastdayBtn"), Qt::LeftButton);
-        slowLoadReturned = true;
-    });
-    QTimer::singleShot(200, window.get(), [&] {
-        statusWhileWaiting = slowLoadReturned ? QString() : status();
-        QTest::mouseClick(child<QPushButton>("todayBtn"), Qt::LeftButton);
-    });
-    QTRY_VERIFY(slowLoadReturned);
+    QTest::mouseClick(child<QPushButton>("lastdayBtn"), Qt::LeftButton);
+    QVERIFY2(status().contains(yesterday), qPrintable(status()));
+    QTRY_VERIFY(taskListPaths().contains(taskListPath("7", yesterday)));
+    click("todayBtn");
 
-    QVERIFY2(statusWhileWaiting.contains(yesterday), qPrintable(statusWhileWaiting));
-    QVERIFY(taskListPaths().contains(taskListPath("7", yesterday)));
     QCOMPARE(shownDay(), QDate::fromString(yesterday, "yyyy-MM-dd").addDays(1));
     QCOMPARE(
         view()->item(0, 0)->text(), sim.tasksFor(shownDay()).first().toMap().value("task_num").toString());
@@ -358,7 +365,7 @@ void tst_Information::dayButtons()
     startWindow("7");
     for (int i = 0; i < clicks.size(); ++i) {
         sim.clearRequests();
-        QTest::mouseClick(child<QPushButton>(qPrintable(clicks.at(i))), Qt::LeftButton);
+        click(qPrintable(clicks.at(i)));
 
         const QDate expected = startDay.addDays(offsets.at(i));
         QCOMPARE(taskListPaths(), QStringList { taskListPath("7", day(offsets.at(i))) });
@@ -378,19 +385,19 @@ void tst_Information::handPickedDate()
     dateEdit->setFocus();
     dateEdit->setDate(startDay.addDays(-3));
     QTRY_COMPARE(taskListPaths(), QStringList { taskListPath("7", day(-3)) });
-    QCOMPARE(view()->item(0, 0)->text(),
+    QTRY_COMPARE(view()->item(0, 0)->text(),
         sim.tasksFor(startDay.addDays(-3)).first().toMap().value("task_num").toString());
 
     // The day buttons go on from the picked day.
     sim.clearRequests();
-    QTest::mouseClick(child<QPushButton>("nextdayBtn"), Qt::LeftButton);
+    click("nextdayBtn");
     QCOMPARE(taskListPaths(), QStringList { taskListPath("7", day(-2)) });
     QCOMPARE(dateEdit->date(), startDay.addDays(-2));
 
     sim.clearRequests();
     dateEdit->setDate(startDay.addDays(5));
     QTRY_COMPARE(taskListPaths(), QStringList { taskListPath("7", day(5)) });
-    QTest::mouseClick(child<QPushButton>("lastdayBtn"), Qt::LeftButton);
+    click("lastdayBtn");
     QCOMPARE(taskListPaths(), (QStringList { taskListPath("7", day(5)), taskListPath("7", day(4)) }));
 }
 
@@ -407,7 +414,12 @@ void tst_Information::pickedDateIsNotShownAsLoaded()
     child<QDateEdit>("dateEdit")->setDate(startDay.addDays(-3));
     QCOMPARE(status(), QStringLiteral("正在加载 %1 的任务…").arg(day(-3)));
     QTRY_VERIFY(taskListPaths().contains(taskListPath("7", day(-3))));
-    QCOMPARE(taskListPaths().first(), taskListPath("7", day(-3)));
+    // A reload of the day before may have been on its way at the pick; none is sent after.
+    const QStringList paths = taskListPaths();
+    const int picked = paths.indexOf(taskListPath("7", day(-3)));
+    QVERIFY2(picked <= 1, qPrintable(paths.join(' ')));
+    for (int i = picked; i < paths.size(); ++i)
+        QCOMPARE(paths.at(i), taskListPath("7", day(-3)));
 }
 
 // Wheel steps and arrow keys arrive one date at a time; only where they stop is loaded.
@@ -423,7 +435,7 @@ void tst_Information::dateEditStepsLoadOnce()
         dateEdit->stepBy(-1);
 
     QTRY_COMPARE(taskListPaths(), QStringList { taskListPath("7", day(-4)) });
-    QCOMPARE(view()->item(0, 0)->text(),
+    QTRY_COMPARE(view()->item(0, 0)->text(),
         sim.tasksFor(startDay.addDays(-4)).first().toMap().value("task_num").toString());
 }
 
@@ -445,7 +457,7 @@ void tst_Information::refreshReloadsLastLoadedDate()
     QCOMPARE(schedule()->interval(), 5000);
     QVERIFY(schedule()->isActive());
 
-    QTest::mouseClick(child<QPushButton>("lastdayBtn"), Qt::LeftButton);
+    click("lastdayBtn");
     sim.clearRequests();
     schedule()->setIntervals(50, 50);
 
@@ -456,8 +468,8 @@ void tst_Information::refreshReloadsLastLoadedDate()
         sim.tasksFor(startDay.addDays(-1)).first().toMap().value("task_num").toString());
 }
 
-// A tick that arrives while a load waits for the service is dropped instead of nesting a
-// further load inside it; the load arms the next tick when it ends.
+// A tick that arrives while a load waits for the service is dropped instead of starting a
+// second load beside it; the load arms the next tick when it ends.
 void tst_Information::tickDuringSlowLoadIsSkipped()
 {
     startWindow("7");
@@ -467,7 +479,7 @@ void tst_Information::tickDuringSlowLoadIsSkipped()
 
     sim.setFault(DeviceSimulator::Fault::Delay, 600, "device/task_list/");
     sim.clearRequests();
-    QTest::mouseClick(child<QPushButton>("lastdayBtn"), Qt::LeftButton);
+    click("lastdayBtn");
 
     QVERIFY2(ticks.count() >= 1, qPrintable(QString::number(ticks.count())));
     QCOMPARE(taskListPaths(), QStringList { taskListPath("7", day(-1)) });

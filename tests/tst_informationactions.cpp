@@ -13,10 +13,10 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QDirIterator>
-#include <QInputDialog>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QMutexLocker>
 #include <QPointer>
@@ -25,6 +25,7 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTimer>
 #include <QtTest>
 
@@ -53,14 +54,21 @@ static QMap<QString, QByteArray> withoutHistory(QMap<QString, QByteArray> files)
     return files;
 }
 
-// What the tests beside this one may change meanwhile: CTest gives them all one settings
-// folder beside the test programs.
+// What a file action may write beside the program: the task folders whole, and by name
+// whatever else stands there (the test programs themselves are too large to read each time).
+// CTest gives the tests one settings folder beside the test programs, which they may change.
 static QMap<QString, QByteArray> programFiles(const QString &folder)
 {
-    QMap<QString, QByteArray> files = TestFiles::snapshot(folder);
-    for (const QString &file : files.keys()) {
-        if (file == "config-home" || file.startsWith("config-home/"))
-            files.remove(file);
+    QMap<QString, QByteArray> files;
+    for (const QString &name :
+        QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        if (name != "config-home")
+            files.insert(name, QByteArray());
+    }
+    for (const QString &tasks : { QStringLiteral("pdf"), QStringLiteral("nc") }) {
+        const QMap<QString, QByteArray> inside = TestFiles::snapshot(folder + '/' + tasks);
+        for (auto it = inside.cbegin(); it != inside.cend(); ++it)
+            files.insert(tasks + '/' + it.key(), it.value());
     }
     return files;
 }
@@ -99,11 +107,17 @@ private slots:
     void logKeepsActionsAndChangesOnly();
     void scan_data();
     void scan();
+    void flowsDoNotHoldEachOther_data();
+    void flowsDoNotHoldEachOther();
+    void scannerKeysReachTheField();
 
 private:
     void startWindow();
     void showTasks(const QVariantList &tasks, bool clearRequests = true);
     void clickCell(int row, int col);
+    // Clicks a cell whose fetch or check then ends (count of them when several run).
+    void fetchCell(int row, int col);
+    void waitForFileActions(QSignalSpy &ended, int count);
     QStringList openedFolders() const;
     void expectNothingOpened();
     void execUntilProgramEnds();
@@ -111,6 +125,8 @@ private:
     int serviceRequests() const;
     QString status() const { return m_window->findChild<QLabel *>("statusLbl")->text(); }
     QString appDir(const QString &relative = QString()) const;
+    // A fetched NC program of one file, as the history records it.
+    HistoryEntry copyOf(const QString &task, const QString &file);
     // A folder under the program's folder as the file manager gets it.
     QString openedDir(const QString &relative) const;
     QString url(const QString &path) const { return m_sim.rootUrl() + path; }
@@ -146,9 +162,11 @@ void tst_InformationActions::init()
     m_sim.clearRequests();
 }
 
+// The rows a test's actions write off the GUI thread go before its files do.
 void tst_InformationActions::cleanup()
 {
     m_window.reset();
+    QThreadPool::globalInstance()->waitForDone();
     QDir(appDir("pdf")).removeRecursively();
     QDir(appDir("nc")).removeRecursively();
     QDir(appDir("history")).removeRecursively();
@@ -169,7 +187,9 @@ void tst_InformationActions::startWindow()
 {
     m_window.reset(new Information);
     m_window->resize(1136, 686);
+    QSignalSpy loaded(m_window.get(), &Information::loadEnded);
     m_window->start("1001");
+    QVERIFY(loaded.wait());
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
 }
@@ -178,7 +198,9 @@ void tst_InformationActions::showTasks(const QVariantList &tasks, bool clearRequ
 {
     const QVariantMap reply { { "status", 1 }, { "data", tasks } };
     m_sim.setCannedReply("device/task_list", QJsonDocument::fromVariant(reply).toJson());
+    QSignalSpy loaded(m_window.get(), &Information::loadEnded);
     m_window->loadTaskList(QDate::currentDate().toString("yyyy-MM-dd"));
+    QVERIFY(loaded.wait());
     if (clearRequests)
         m_sim.clearRequests();
 }
@@ -192,6 +214,18 @@ void tst_InformationActions::clickCell(int row, int col)
     QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
 }
 
+void tst_InformationActions::fetchCell(int row, int col)
+{
+    QSignalSpy ended(m_window.get(), &Information::fileActionEnded);
+    clickCell(row, col);
+    waitForFileActions(ended, 1);
+}
+
+void tst_InformationActions::waitForFileActions(QSignalSpy &ended, int count)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(ended.count() >= count, 15000);
+}
+
 QStringList tst_InformationActions::openedFolders() const
 {
     return TestFiles::openedFolders(m_bin.path());
@@ -200,8 +234,8 @@ QStringList tst_InformationActions::openedFolders() const
 // A folder opened after the actions reaches the record after anything they started.
 void tst_InformationActions::expectNothingOpened()
 {
-    QProcess::startDetached(FolderOpener::program(), { "/marker" });
-    QTRY_COMPARE(openedFolders(), QStringList { "/marker" });
+    QVERIFY(FolderOpener::open(QStringLiteral("/marker")));
+    QTRY_COMPARE(openedFolders(), QStringList { FolderOpener::nativePath(QStringLiteral("/marker")) });
 }
 
 // Runs the program's event loop until the program ends, or for 10 s at most. The guard goes
@@ -249,7 +283,7 @@ void tst_InformationActions::fileActionFetchesAndOpens()
     const QVariantMap record = m_sim.tasksFor(shown).at(row).toMap();
     const QString number = record.value("task_num").toString();
 
-    clickCell(row, column);
+    fetchCell(row, column);
 
     QCOMPARE(fileRequests(), 1);
     if (column == pdfColumn) {
@@ -301,7 +335,7 @@ void tst_InformationActions::emptyAddress()
             TestFiles::write(appDir("nc/77.zip"), DeviceSimulator::makeZip({ { "panel-1.nc", "kept" } })));
     showTasks({ task("77", QString(), QString()) });
 
-    clickCell(0, ncColumn);
+    fetchCell(0, ncColumn);
 
     QCOMPARE(fileRequests(), 0);
     QCOMPARE(TestFiles::read(appDir("nc/77/panel-1.nc")),
@@ -334,9 +368,10 @@ void tst_InformationActions::emptyTaskNumber()
     showTasks({ task(QString(), url("dl/none.pdf"), url("dl/none.zip")) });
 
     MessageBoxCloser closer;
-    clickCell(0, column);
+    fetchCell(0, column);
 
     QVERIFY(QFileInfo(appDir(file)).isFile());
+    QTRY_COMPARE(closer.seen.size(), boxes.size());
     QCOMPARE(TestFiles::read(appDir("nc/5.zip")), QByteArray("another task"));
     QVERIFY(!QFileInfo::exists(appDir("nc/panel-1.nc")));
     QCOMPARE(closer.seen.replaceInStrings(QRegularExpression("\n.*"), QString()), boxes);
@@ -355,8 +390,8 @@ void tst_InformationActions::failedFetchOpensNothing()
     m_sim.setFault(DeviceSimulator::Fault::HttpError, 404, "dl/");
     showTasks({ task("8", url("dl/8.pdf"), url("dl/8.zip")) });
 
-    clickCell(0, ncColumn);
-    clickCell(0, pdfColumn);
+    fetchCell(0, ncColumn);
+    fetchCell(0, pdfColumn);
 
     QCOMPARE(fileRequests(), 2);
     QCOMPARE(TestFiles::read(appDir("nc/8.zip")), oldZip);
@@ -372,11 +407,11 @@ void tst_InformationActions::secondFetchLeavesNoOldProgram()
     m_sim.setFile(
         "dl/9.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "one" }, { "left/panel-2.nc", "one" } }));
     showTasks({ task("9", QString(), url("dl/9.zip")) });
-    clickCell(0, ncColumn);
+    fetchCell(0, ncColumn);
     QCOMPARE(TestFiles::read(appDir("nc/9/left/panel-2.nc")), QByteArray("one"));
 
     m_sim.setFile("dl/9.zip", DeviceSimulator::makeZip({ { "panel-3.nc", "two" } }));
-    clickCell(0, ncColumn);
+    fetchCell(0, ncColumn);
 
     const QMap<QString, QByteArray> expected { { "panel-3.nc", "two" } };
     QCOMPARE(TestFiles::snapshot(appDir("nc/9")), expected);
@@ -417,6 +452,7 @@ void tst_InformationActions::unsafeTaskNumberGetsNoFileAction()
     clickCell(0, pdfColumn);
 
     QCOMPARE(fileRequests(), 0);
+    QVERIFY2(status().contains("任务号含有不能用作文件名的字符："), qPrintable(status()));
     // The history keeps the list shown, written on a thread of its own.
     QCOMPARE(withoutHistory(programFiles(appDir())), before);
     expectNothingOpened();
@@ -434,19 +470,19 @@ void tst_InformationActions::escapingArchiveUnpacksNothing()
     const QMap<QString, QByteArray> before = programFiles(appDir());
 
     MessageBoxCloser closer;
-    clickCell(0, ncColumn);
+    fetchCell(0, ncColumn);
+    QTRY_COMPARE(closer.seen.size(), 1);
 
     QMap<QString, QByteArray> after = programFiles(appDir());
     QCOMPARE(after.take("nc/10.zip"), archive);
     // The fetch's history entry is the one other change.
     QCOMPARE(withoutHistory(after), withoutHistory(before));
-    QCOMPARE(closer.seen.size(), 1);
     QVERIFY2(closer.seen.first().startsWith("warning|NC程序未更新\n"), qPrintable(closer.seen.first()));
     QVERIFY2(status().contains("NC程序未更新"), qPrintable(status()));
     expectNothingOpened();
 }
 
-// The second click on the same cell arrives while the first fetch still waits: it is
+// The second click on the same cell arrives while the first fetch still runs: it is
 // refused, and a reload of the table meanwhile does not disturb the running action.
 void tst_InformationActions::sameCellTwiceDuringSlowTransfer()
 {
@@ -454,15 +490,13 @@ void tst_InformationActions::sameCellTwiceDuringSlowTransfer()
     m_sim.setFault(DeviceSimulator::Fault::Delay, 800, "dl/");
     showTasks({ task("11", QString(), url("dl/11.zip")) });
 
-    bool clickedAgain = false;
-    QTimer::singleShot(150, this, [&] {
-        clickCell(0, ncColumn);
-        clickedAgain = true;
-        showTasks({ task("12", QString(), url("dl/12.zip")) }, false);
-    });
+    QSignalSpy ended(m_window.get(), &Information::fileActionEnded);
     clickCell(0, ncColumn);
+    QTRY_COMPARE(fileRequests(), 1);
+    clickCell(0, ncColumn);
+    showTasks({ task("12", QString(), url("dl/12.zip")) }, false);
+    waitForFileActions(ended, 2);
 
-    QVERIFY(clickedAgain);
     QCOMPARE(fileRequests(), 1);
     QCOMPARE(m_sim.requests().isEmpty() ? QByteArray() : m_sim.requests().first().rawPath,
         QByteArray("dl/11.zip"));
@@ -475,10 +509,10 @@ void tst_InformationActions::sameCellTwiceDuringSlowTransfer()
 void tst_InformationActions::historyUnavailableIsSaid()
 {
     QVERIFY(QDir().mkpath(appDir("history/history.sqlite")));
-    m_sim.setFile("dl/10.pdf", "label");
+    m_sim.setFile("dl/10.pdf", "%PDF-label");
     showTasks({ task("10", url("dl/10.pdf"), QString()) });
-    clickCell(0, pdfColumn);
-    QCOMPARE(TestFiles::read(appDir("pdf/10.pdf")), QByteArray("label"));
+    fetchCell(0, pdfColumn);
+    QCOMPARE(TestFiles::read(appDir("pdf/10.pdf")), QByteArray("%PDF-label"));
     QVERIFY2(
         status().contains("已下载 10.pdf") && status().contains("下载记录暂不可用"), qPrintable(status()));
 }
@@ -488,21 +522,21 @@ void tst_InformationActions::historyUnavailableIsSaid()
 void tst_InformationActions::earlierFetchLeavesLaterStatus()
 {
     QVERIFY(QDir().mkpath(appDir("history/history.sqlite")));
-    m_sim.setFile("dl/20.pdf", QByteArray(6000, 'p'));
-    m_sim.setFile("dl/21.pdf", "label");
+    m_sim.setFile("dl/20.pdf", "%PDF-" + QByteArray(6000, 'p'));
+    m_sim.setFile("dl/21.pdf", "%PDF-label");
     m_sim.setFault(DeviceSimulator::Fault::Trickle, 4000, "dl/20");
     showTasks({ task("20", url("dl/20.pdf"), QString()), task("21", url("dl/21.pdf"), QString()) });
-    QString laterSaid;
     int overwritten = 0;
     QTimer watch;
     connect(
         &watch, &QTimer::timeout, this, [&] { overwritten += status().contains("正在下载 20.pdf") ? 1 : 0; });
-    QTimer::singleShot(300, this, [&] {
-        clickCell(1, pdfColumn);
-        laterSaid = status();
-        watch.start(10);
-    });
+    QSignalSpy ended(m_window.get(), &Information::fileActionEnded);
     clickCell(0, pdfColumn);
+    QTRY_VERIFY(status().contains("正在下载 20.pdf"));
+    fetchCell(1, pdfColumn);
+    const QString laterSaid = status();
+    watch.start(10);
+    waitForFileActions(ended, 2);
 
     QVERIFY2(
         laterSaid.contains("已下载 21.pdf") && laterSaid.contains("下载记录暂不可用"), qPrintable(laterSaid));
@@ -569,13 +603,12 @@ void tst_InformationActions::settingsButtonOpensFreshForms()
             box->done(QMessageBox::Ok);
     });
     closer.start(10);
+    const QPointer<QWidget> firstForm = first.first();
+    const QPointer<QWidget> secondForm = second;
     QTest::mouseClick(second->findChild<QPushButton *>("pushButton"), Qt::LeftButton);
-    QVERIFY(!m_sim.records().isEmpty());
+    QTRY_VERIFY(!m_sim.records().isEmpty());
     QCOMPARE(m_sim.records().last().value("uid").toString(), QStringLiteral("1001"));
     QCOMPARE(m_sim.records().last().value("name").toString(), QStringLiteral("cnc-2"));
-
-    const QPointer<QWidget> firstForm = first.first();
-    QPointer<QWidget> secondForm = second;
     QTRY_VERIFY(!secondForm);
     QVERIFY(firstForm->close());
     QTRY_VERIFY(!firstForm);
@@ -632,7 +665,8 @@ void tst_InformationActions::savingLastFormEndsProgram()
 }
 
 // The operator clicks a row while a reload waits for a slow service that will answer with
-// other tasks: the click acts at once, on the task that was shown under it.
+// other tasks: the click acts at once, on the task that was shown under it, and the reload
+// still ends and shows its rows.
 void tst_InformationActions::clickDuringSlowReloadActsOnShownRow()
 {
     m_sim.setFile("dl/20.zip", DeviceSimulator::makeZip({ { "panel-1.nc", "twenty" } }));
@@ -643,22 +677,15 @@ void tst_InformationActions::clickDuringSlowReloadActsOnShownRow()
     m_sim.setCannedReply("device/task_list", QJsonDocument::fromVariant(reply).toJson());
     m_sim.setFault(DeviceSimulator::Fault::Delay, 3000, "device/task_list");
 
-    bool reloadReturned = false;
-    bool actedWhileWaiting = false;
-    QTimer::singleShot(0, m_window.get(), [&] {
-        QMetaObject::invokeMethod(m_window.get(), "refresh");
-        reloadReturned = true;
-    });
-    QTimer::singleShot(200, m_window.get(), [&] {
-        clickCell(0, ncColumn);
-        actedWhileWaiting = !reloadReturned;
-    });
-    QTRY_VERIFY_WITH_TIMEOUT(reloadReturned, 10000);
+    QSignalSpy loaded(m_window.get(), &Information::loadEnded);
+    QMetaObject::invokeMethod(m_window.get(), "refresh");
+    fetchCell(0, ncColumn);
+    QCOMPARE(loaded.count(), 0);
 
-    QVERIFY(actedWhileWaiting);
     QTRY_COMPARE(openedFolders(), QStringList { openedDir("nc/20") });
     QCOMPARE(TestFiles::read(appDir("nc/20/panel-1.nc")), QByteArray("twenty"));
     QVERIFY(!QFileInfo::exists(appDir("nc/21")));
+    QVERIFY(loaded.wait(10000));
     QCOMPARE(m_window->findChild<QTableWidget *>("view")->item(0, 0)->text(), QStringLiteral("21"));
 }
 
@@ -670,7 +697,11 @@ void tst_InformationActions::logKeepsActionsAndChangesOnly()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath("quillet.log");
-    const auto reload = [this] { QVERIFY(QMetaObject::invokeMethod(m_window.get(), "refresh")); };
+    const auto reload = [this] {
+        QSignalSpy loaded(m_window.get(), &Information::loadEnded);
+        QVERIFY(QMetaObject::invokeMethod(m_window.get(), "refresh"));
+        QVERIFY(loaded.wait());
+    };
     const auto lines = [&path] {
         QStringList kept;
         for (const QString &line : QString::fromUtf8(TestFiles::read(path)).split('\n', Qt::SkipEmptyParts)) {
@@ -701,7 +732,8 @@ void tst_InformationActions::logKeepsActionsAndChangesOnly()
         QVERIFY(lines().at(1).startsWith("device service failing: " + day));
         QVERIFY(lines().at(2).startsWith("device service answers again"));
 
-        clickCell(0, pdfColumn);
+        fetchCell(0, pdfColumn);
+        QTRY_COMPARE(lines().filter("opened folder").size(), 1);
     }
     const QString number = m_sim.tasksFor(shown).at(0).toMap().value("task_num").toString();
     const QByteArray written = TestFiles::read(appDir("pdf/" + number + ".pdf"));
@@ -762,9 +794,14 @@ void tst_InformationActions::scan()
     QStringList offered;
     QTimer chooser;
     connect(&chooser, &QTimer::timeout, this, [&] {
-        if (auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget())) {
-            offered = dialog->comboBoxItems();
-            dialog->setTextValue(offered.value(1));
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *dialog = qobject_cast<QDialog *>(widget);
+            auto *list = dialog && dialog->isVisible() ? dialog->findChild<QListWidget *>() : nullptr;
+            if (!list)
+                continue;
+            for (int row = 0; row < list->count(); ++row)
+                offered << list->item(row)->text();
+            list->setCurrentRow(1);
             dialog->accept();
         }
     });
@@ -778,21 +815,151 @@ void tst_InformationActions::scan()
     QTest::keyClicks(field, code);
     QTest::keyClick(field, Qt::Key(key));
 
-    QCOMPARE(offered, choices);
     QCOMPARE(field->text(), QString());
+    QTRY_COMPARE(offered, choices);
+    QTRY_COMPARE(field->palette().color(QPalette::Base) == QColor(255, 200, 200), !status.isEmpty());
     QCOMPARE(m_window->focusWidget(), field);
-    QCOMPARE(field->palette().color(QPalette::Base) == QColor(255, 200, 200), !status.isEmpty());
     if (opened.isEmpty()) {
         QVERIFY2(status.isEmpty() || this->status().endsWith(status), qPrintable(this->status()));
         expectNothingOpened();
     } else {
         QTRY_VERIFY(openedFolders().value(openedFolders().size() - 1).contains(opened));
     }
-    int scans = 0;
-    HistoryStore(appDir("history")).forEach({}, [&](const HistoryEntry &entry) {
-        scans += entry.action == HistoryEntry::scanAction && entry.ok == status.isEmpty() ? 1 : 0;
-    });
-    QCOMPARE(scans, 1);
+    const auto scans = [this, &status] {
+        int count = 0;
+        HistoryStore(appDir("history")).forEach({}, [&](const HistoryEntry &entry) {
+            count += entry.action == HistoryEntry::scanAction && entry.ok == status.isEmpty() ? 1 : 0;
+        });
+        return count;
+    };
+    QTRY_COMPARE(scans(), 1);
+}
+
+HistoryEntry tst_InformationActions::copyOf(const QString &task, const QString &file)
+{
+    TestFiles::write(appDir("nc/" + task + "/" + file), "G0\n");
+    HistoryEntry entry;
+    entry.time = QDateTime::currentDateTime();
+    entry.action = HistoryEntry::fetchAction;
+    entry.task = task;
+    entry.kind = "nc";
+    entry.target = appDir("nc/" + task);
+    entry.ok = true;
+    entry.files << HistoryFile { file, 3,
+        QString::fromLatin1(QCryptographicHash::hash("G0\n", QCryptographicHash::Sha256).toHex()) };
+    return entry;
+}
+
+void tst_InformationActions::flowsDoNotHoldEachOther_data()
+{
+    QTest::addColumn<QString>("earlier");
+    QTest::addColumn<QString>("later");
+    QTest::newRow("a box over a waiting reload") << "box"
+                                                 << "reload";
+    QTest::newRow("a fetch over a reload") << "reload"
+                                           << "fetch";
+    QTest::newRow("a reload over a fetch") << "fetch"
+                                           << "reload";
+    QTest::newRow("two fetches of different tasks") << "fetch"
+                                                    << "fetch";
+    QTest::newRow("two boxes") << "box"
+                               << "box";
+}
+
+// The earlier flow is slow (or, a box, left unanswered); the later one ends meanwhile, and a
+// reload's status time is when its reply came.
+void tst_InformationActions::flowsDoNotHoldEachOther()
+{
+    QFETCH(QString, earlier);
+    QFETCH(QString, later);
+    // The later flow must end while the earlier one still waits, with room for a slow
+    // machine (a sanitizer build beside other tests).
+    const int slowMs = 4000;
+    const int laterMs = 3000;
+    const QByteArray escaping = DeviceSimulator::makeZip({ { "../out.nc", "x" } });
+    m_sim.setFile("dl/a.zip", DeviceSimulator::makeZip({ { "a.nc", "a" } }));
+    m_sim.setFile("dl/b.zip", DeviceSimulator::makeZip({ { "b.nc", "b" } }));
+    m_sim.setFile("dl/x.zip", escaping);
+    m_sim.setFile("dl/y.zip", escaping);
+    showTasks({ task("A", QString(), url("dl/a.zip")), task("B", QString(), url("dl/b.zip")),
+        task("X", QString(), url("dl/x.zip")), task("Y", QString(), url("dl/y.zip")) });
+    QSignalSpy loads(m_window.get(), &Information::loadEnded);
+    QSignalSpy files(m_window.get(), &Information::fileActionEnded);
+    const auto openBoxes = [] {
+        int open = 0;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            open += qobject_cast<QMessageBox *>(widget) && widget->isVisible() ? 1 : 0;
+        return open;
+    };
+    // Starts a flow: the first of its kind on the first row of that kind.
+    const auto start = [&](const QString &kind, bool first) {
+        if (kind == "reload")
+            QMetaObject::invokeMethod(m_window.get(), "refresh");
+        else
+            clickCell(kind == "box" ? (first ? 2 : 3) : (first ? 0 : 1), ncColumn);
+    };
+    const QString slowPrefix = earlier == "reload" ? "device/task_list" : "dl/a";
+    if (earlier != "box")
+        m_sim.setFault(DeviceSimulator::Fault::Delay, slowMs, slowPrefix);
+    start(earlier, true);
+    if (earlier == "box")
+        QTRY_COMPARE(openBoxes(), 1);
+
+    start(later, earlier != later);
+    if (later == "reload") {
+        QVERIFY(loads.wait(laterMs));
+        const QString shown = m_window->findChild<QLabel *>("statusLbl")->text();
+        const QTime at = QTime::fromString(shown.left(8), "hh:mm:ss");
+        QVERIFY2(qAbs(at.secsTo(QTime::currentTime())) <= 1, qPrintable(shown));
+    } else if (later == "box") {
+        QTRY_COMPARE(openBoxes(), 2);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(files.count() >= 1 + (earlier == "box" ? 1 : 0), laterMs);
+    }
+    if (earlier == "box")
+        QCOMPARE(openBoxes() >= 1, true);
+    else if (earlier == "reload")
+        QCOMPARE(loads.count(), 0);
+    MessageBoxCloser closer;
+    QTRY_COMPARE(openBoxes(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(loads.count() + files.count() >= 2, slowMs + 10000);
+}
+
+// After a click in the table, a scanner's keys still reach the field; a burst that lands
+// on the date edit goes to the field too, while a slow typist's keys stay where typed.
+void tst_InformationActions::scannerKeysReachTheField()
+{
+    auto *field = m_window->findChild<QLineEdit *>("scanEdit");
+    auto *dateEdit = m_window->findChild<QDateEdit *>("dateEdit");
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    clickCell(0, 0);
+    QCOMPARE(QApplication::focusWidget(), field);
+
+    dateEdit->setFocus();
+    const QDate before = dateEdit->date();
+    QTest::keyClicks(dateEdit, "A100");
+    QTest::keyClick(dateEdit, Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), field);
+    QCOMPARE(dateEdit->date(), before);
+    // A chooser left open goes when the next code is scanned.
+    QList<HistoryEntry> copies { copyOf("B200", "PART1.nc"), copyOf("C300", "part1.NC") };
+    QVERIFY(HistoryStore(appDir("history")).add(copies));
+    QTest::keyClicks(field, "PART1");
+    QTest::keyClick(field, Qt::Key_Return);
+    QPointer<QDialog> chooser;
+    QTRY_VERIFY((chooser = qobject_cast<QDialog *>(QApplication::activeModalWidget())));
+    QTest::keyClicks(chooser, "A100");
+    QTest::keyClick(chooser, Qt::Key_Return);
+    QTRY_VERIFY(!chooser);
+    const auto scanned = [this] {
+        int count = 0;
+        HistoryStore(appDir("history")).forEach({}, [&](const HistoryEntry &entry) {
+            count += entry.action == HistoryEntry::scanAction && entry.source == "A100" ? 1 : 0;
+        });
+        return count;
+    };
+    QTRY_COMPARE(scanned(), 2);
 }
 
 QTEST_MAIN(tst_InformationActions)

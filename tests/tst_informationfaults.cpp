@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMutexLocker>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -69,7 +70,9 @@ void tst_InformationFaults::init()
     QDir(QCoreApplication::applicationDirPath() + "/nc").removeRecursively();
     QFile::remove(m_bin.filePath("opened.txt"));
     m_window.reset(new Information);
+    QSignalSpy loaded(m_window.get(), &Information::loadEnded);
     m_window->start("1001");
+    QVERIFY(loaded.wait());
     m_window->show();
     QCOMPARE(view()->rowCount(), 12);
 }
@@ -129,9 +132,11 @@ void tst_InformationFaults::windowSurvivesFault()
         // A stalled file transfer ends when the connection goes; the service stays slow.
         QTimer::singleShot(1500, [this] { m_sim.setFault(Fault::Delay, 200); });
     }
-    // The click returns once the fetch has ended: it waits in a local event loop. Whether a
-    // failed fetch opened the folder anyway shows in what the opener recorded at the end.
+    // Whether a failed fetch opened the folder anyway shows in what the opener recorded at
+    // the end.
+    QSignalSpy ended(m_window.get(), &Information::fileActionEnded);
     clickNcCell(0);
+    QVERIFY(ended.wait(20000));
     if (fetchFails) {
         QCOMPARE(TestFiles::snapshot(folder), fetched);
     } else {

@@ -46,6 +46,9 @@ void tst_OfflineVerifier::check_data()
                                                         << "demo123" << 0 << false << Match::None;
     QTest::newRow("it lapses 14 days after the sign-in") << "de/mo"
                                                          << "demo123" << 14 << false << Match::None;
+    QTest::newRow("one kept later than now lapses, and says the clock is why")
+        << "de/mo"
+        << "demo123" << -1 << false << Match::ClockMismatch;
     QTest::newRow("a refused password forgets it") << "de/mo"
                                                    << "demo123" << 0 << true << Match::None;
 }
@@ -67,7 +70,7 @@ void tst_OfflineVerifier::check()
     QCOMPARE(userId, QString(expected == OfflineVerifier::Match::Matches ? "42" : ""));
     QCOMPARE(signedInAt.isValid(), expected == OfflineVerifier::Match::Matches);
     // A lapsed verifier is gone, even for a clock turned back.
-    if (daysLater >= OfflineVerifier::lapseDays)
+    if (daysLater >= OfflineVerifier::lapseDays || daysLater < 0)
         QCOMPARE(OfflineVerifier::check(user, password, m_signIn), OfflineVerifier::Match::None);
 }
 

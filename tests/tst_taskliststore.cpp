@@ -2,6 +2,7 @@
 
 #include <QTemporaryDir>
 #include <QtTest>
+#include <ctime>
 
 namespace {
 
@@ -17,19 +18,39 @@ class tst_TaskListStore : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void saveTwice_data();
     void saveTwice();
     void keepsTheNewestDaysPerUser();
 };
+
+// Central European time, with its summer time, wherever the tests run.
+void tst_TaskListStore::initTestCase()
+{
+    qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+#ifdef Q_OS_WIN
+    _tzset();
+#else
+    tzset();
+#endif
+}
 
 void tst_TaskListStore::saveTwice_data()
 {
     QTest::addColumn<QString>("secondUser");
     QTest::addColumn<QVariantList>("second");
     QTest::addColumn<bool>("expectWritten");
-    QTest::newRow("an identical list keeps the time it first came") << "7" << tasksNamed("T1") << false;
-    QTest::newRow("a changed list is kept with its own time") << "7" << tasksNamed("T2") << true;
-    QTest::newRow("another user's list leaves this one alone") << "8" << tasksNamed("T2") << true;
+    QTest::addColumn<QDate>("day");
+    QTest::addColumn<int>("localHour"); // of 00:00 UTC that day, as shown
+    const QDate winter(2026, 12, 9);
+    QTest::newRow("an identical list keeps the time it first came")
+        << "7" << tasksNamed("T1") << false << winter << 1;
+    QTest::newRow("a changed list is kept with its own time")
+        << "7" << tasksNamed("T2") << true << winter << 1;
+    QTest::newRow("another user's list leaves this one alone")
+        << "8" << tasksNamed("T2") << true << winter << 1;
+    QTest::newRow("a summer list shows in summer time, whatever offset it came with")
+        << "7" << tasksNamed("T2") << true << QDate(2026, 7, 1) << 2;
 }
 
 void tst_TaskListStore::saveTwice()
@@ -37,9 +58,10 @@ void tst_TaskListStore::saveTwice()
     QFETCH(QString, secondUser);
     QFETCH(QVariantList, second);
     QFETCH(bool, expectWritten);
+    QFETCH(QDate, day);
+    QFETCH(int, localHour);
     QTemporaryDir dir;
     TaskListStore store(dir.path());
-    const QDate day(2026, 12, 9);
     const QDateTime firstTime(day, QTime(8, 0, 1, 250), Qt::OffsetFromUTC, 8 * 3600);
     bool written = false;
     QVERIFY2(store.save("7", day, tasksNamed("T1"), firstTime, &written), qPrintable(store.lastError()));
@@ -52,7 +74,8 @@ void tst_TaskListStore::saveTwice()
     QVERIFY(store.load(secondUser, day, tasks, receivedAt));
     QCOMPARE(tasks, second);
     QCOMPARE(receivedAt, expectWritten ? firstTime.addSecs(5) : firstTime);
-    QCOMPARE(receivedAt.offsetFromUtc(), 8 * 3600);
+    QCOMPARE(receivedAt.timeSpec(), Qt::LocalTime);
+    QCOMPARE(receivedAt.time(), QTime(localHour, 0, expectWritten ? 6 : 1, 250));
     QVERIFY(store.load("7", day, tasks, receivedAt));
     QCOMPARE(tasks, secondUser == "7" ? second : tasksNamed("T1"));
 }

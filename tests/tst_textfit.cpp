@@ -1,7 +1,10 @@
 #include "app/dialog.h"
 #include "app/display.h"
 #include "core/windowfit.h"
+#include "history/historystore.h"
 #include "settings/setup.h"
+#include "tasks/historymodel.h"
+#include "tasks/historywindow.h"
 #include "tasks/information.h"
 
 #include <QAbstractButton>
@@ -13,6 +16,7 @@
 #include <QScreen>
 #include <QStyleOptionButton>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTextDocument>
 #include <QtTest>
 
@@ -30,6 +34,7 @@ private slots:
     void textsFit_data();
     void textsFit();
     void taskWindowFitsSmallScreen();
+    void historyColumnsFitTheirCells();
 
 private:
     static std::unique_ptr<QWidget> makeForm(const QString &form);
@@ -215,6 +220,40 @@ void tst_TextFit::taskWindowFitsSmallScreen()
         qPrintable(QString::number(window.minimumSizeHint().width())));
     QVERIFY2(window.width() <= 1024 && window.height() <= 768 - 48,
         qPrintable(QStringLiteral("%1x%2").arg(window.width()).arg(window.height())));
+}
+
+// Every shown column is as wide as its header and its cells; SHA-256 no wider than its 16 digits.
+void tst_TextFit::historyColumnsFitTheirCells()
+{
+    QTemporaryDir dir;
+    HistoryEntry entry;
+    entry.time = QDateTime::currentDateTime();
+    entry.action = HistoryEntry::fetchAction;
+    entry.task = "2026-1208-0042";
+    entry.kind = "nc";
+    entry.bytes = 123456789;
+    entry.sha256 = QString(64, QLatin1Char('a'));
+    entry.outcome = "Fetched / Saved / UnsafeEntry";
+    QVERIFY(HistoryStore(dir.path()).add(entry));
+    HistoryWindow window(dir.path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *table = window.findChild<QTableView *>("table");
+    QHeaderView *header = table->horizontalHeader();
+    const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    for (int column = HistoryModel::TimeColumn; column <= HistoryModel::ShaColumn; ++column) {
+        const QModelIndex cell = window.model()->index(0, column);
+        const int text = qMax(table->fontMetrics().horizontalAdvance(cell.data().toString()),
+            header->fontMetrics().horizontalAdvance(
+                window.model()->headerData(column, Qt::Horizontal).toString()));
+        QVERIFY2(header->sectionSize(column) >= text + margin,
+            qPrintable(
+                QStringLiteral("column %1: %2 < %3").arg(column).arg(header->sectionSize(column)).arg(text)));
+    }
+    QCOMPARE(
+        window.model()->index(0, HistoryModel::ShaColumn).data().toString(), QString(16, QLatin1Char('a')));
+    QCOMPARE(
+        window.model()->index(0, HistoryModel::ShaColumn).data(Qt::ToolTipRole).toString(), entry.sha256);
 }
 
 QTEST_MAIN(tst_TextFit)

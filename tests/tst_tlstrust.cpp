@@ -149,10 +149,12 @@ void tst_TlsTrust::badCertificateIsRefused_data()
     QTest::addColumn<bool>("ownCa");
     QTest::addColumn<int>("validFromDays");
     QTest::addColumn<int>("validToDays");
+    QTest::addColumn<bool>("redirected");
 
-    QTest::newRow("unknown issuer") << "127.0.0.1" << true << -1 << 30;
-    QTest::newRow("another host name") << "other.example" << false << -1 << 30;
-    QTest::newRow("expired") << "127.0.0.1" << false << -30 << -1;
+    QTest::newRow("unknown issuer") << "127.0.0.1" << true << -1 << 30 << false;
+    QTest::newRow("another host name") << "other.example" << false << -1 << 30 << false;
+    QTest::newRow("expired") << "127.0.0.1" << false << -30 << -1 << false;
+    QTest::newRow("unknown issuer after a redirect from http") << "127.0.0.1" << true << -1 << 30 << true;
 }
 
 void tst_TlsTrust::badCertificateIsRefused()
@@ -161,6 +163,7 @@ void tst_TlsTrust::badCertificateIsRefused()
     QFETCH(bool, ownCa);
     QFETCH(int, validFromDays);
     QFETCH(int, validToDays);
+    QFETCH(bool, redirected);
     const TestPki stranger;
     const TestPki &issuer = ownCa ? stranger : m_pki;
     const std::unique_ptr<DeviceSimulator> sim
@@ -175,7 +178,12 @@ void tst_TlsTrust::badCertificateIsRefused()
     QCOMPARE(transfer.lastError().code(), int(Network::CertificateRefused));
     QVERIFY(StatusText::reason(transfer.lastError()).startsWith(QStringLiteral("证书无效（")));
 
-    const QString address = sim->tasksFor(QDate::currentDate()).value(0).toMap().value("pdf").toString();
+    DeviceSimulator front;
+    QVERIFY(front.start(0));
+    front.setRedirectRoot(sim->rootUrl());
+    front.setFault(DeviceSimulator::Fault::Redirect, 302, "files/");
+    const DeviceSimulator &first = redirected ? front : *sim;
+    const QString address = first.tasksFor(QDate::currentDate()).value(0).toMap().value("pdf").toString();
     QVERIFY(!transfer.downloadNcFile(fetchRequest(address, "refused")));
     QCOMPARE(transfer.lastFetch().download, KRESTService::DownloadResult::CertificateRefused);
     QVERIFY(!transfer.lastFetch().certificateProblem.isEmpty());

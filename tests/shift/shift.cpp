@@ -1,11 +1,15 @@
 #include "tests/shift/shift.h"
 
 #include "app/dialog.h"
+#include "service/fetchjob.h"
 #include "service/network.h"
 #include "sim/devicesimulator.h"
+#include "tasks/checkedopen.h"
 #include "tasks/historymodel.h"
 #include "tasks/historywindow.h"
+#include "tasks/information.h"
 #include "tasks/refreshschedule.h"
+#include "tasks/scanrouter.h"
 #include "tasks/statustext.h"
 #include "tests/support/filesizelimit.h"
 
@@ -13,6 +17,7 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -24,6 +29,7 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <QTest>
+#include <QThreadPool>
 
 #include <cstdio>
 #include <iterator>
@@ -38,7 +44,7 @@ constexpr int refreshMs = 150;
 constexpr int longestRetryMs = 1200;
 constexpr int requestTimeoutMs = 500;
 constexpr int requestDeadlineMs = 1500;
-// Steps that wait in a local event loop nest no deeper than this.
+// The shift's own waits nest no deeper than this.
 constexpr int deepestWait = 4;
 constexpr int stepsRemembered = 20;
 constexpr int logLinesRemembered = 30;
@@ -46,9 +52,11 @@ constexpr int logLinesRemembered = 30;
 // Pool threads log too, so what the log handler keeps is kept under a lock.
 QMutex logMutex;
 QStringList logLines;
-// How many fetches the client has logged, and the task and kind of the last one.
+// How many fetches the client has logged as ended, and the task and kind of the last one.
 int fetchesLogged = 0;
 QPair<QString, QString> lastFetchLogged;
+// A fetch refused since one of the same file runs ends at once, after the newest click.
+bool lastFetchRefused = false;
 
 // The client's debug lines would fill the output; the last ones go with a report.
 void keepLastLines(QtMsgType, const QMessageLogContext &, const QString &message)
@@ -60,6 +68,7 @@ void keepLastLines(QtMsgType, const QMessageLogContext &, const QString &message
         ++fetchesLogged;
         lastFetchLogged
             = { fetch.captured(2), fetch.captured(1) == QLatin1String("label PDF") ? "pdf" : "nc" };
+        lastFetchRefused = message.contains(QLatin1String(": InUse,"));
     }
     logLines.append(message.left(300));
     if (logLines.size() > logLinesRemembered)
@@ -95,6 +104,16 @@ const char replayCommand[] = "scripts/shift --seed %1 --steps %2";
 const QStringList heldOpenFolders { "nc" };
 #endif
 
+// Cell editors are the viewport's children while they are open.
+bool hasCellEditor(QTableWidget *view)
+{
+    for (QWidget *child : view->viewport()->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (child->isVisible())
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 Shift::Shift(DeviceSimulator &sim, const Options &options)
@@ -107,22 +126,26 @@ Shift::Shift(DeviceSimulator &sim, const Options &options)
     m_stepTimer.setSingleShot(true);
     connect(&m_stepTimer, &QTimer::timeout, this, &Shift::takeStep);
     m_actions = {
-        { 6, true, true, [this] { signIn(true, false); } },
-        { 1, true, true, [this] { signIn(false, false); } },
-        { 1, true, true, [this] { signIn(true, true); } },
-        { 6, true, true, [this] { clickButton("lastdayBtn"); } },
-        { 6, true, true, [this] { clickButton("nextdayBtn"); } },
-        { 3, true, true, [this] { clickButton("todayBtn"); } },
+        { 6, false, true, [this] { signIn(true, false); } },
+        { 1, false, true, [this] { signIn(false, false); } },
+        { 1, false, true, [this] { signIn(true, true); } },
+        { 6, false, true, [this] { clickButton("lastdayBtn"); } },
+        { 6, false, true, [this] { clickButton("nextdayBtn"); } },
+        { 3, false, true, [this] { clickButton("todayBtn"); } },
         { 1, true, true, [this] { slowReloadThenNextDay(); } },
         { 3, false, true, [this] { typeDate(); } },
         { 10, true, false, [this] { waitAWhile(); } },
-        { 6, true, true, [this] { clickFileCell(7); } },
-        { 6, true, true, [this] { clickFileCell(8); } },
-        { 1, true, true, [this] { clickFileCell(9); } },
-        { 2, true, true, [this] { saveSettings(); } },
+        { 6, false, true, [this] { clickFileCell(7); } },
+        { 6, false, true, [this] { clickFileCell(8); } },
+        { 1, false, true, [this] { clickFileCell(9); } },
+        { 2, false, true, [this] { doubleClickLinkCell(); } },
+        { 2, false, true, [this] { scanAfterTableClick(); } },
+        { 1, false, true, [this] { holdBoxOverReload(); } },
+        { 2, false, true, [this] { saveSettings(); } },
         { 1, true, true, [this] { logOutAndIn(); } },
-        { 2, true, true, [this] { openHistory(); } },
-        { 3, true, true, [this] { restoreVersion(); } },
+        { 2, false, true, [this] { openHistory(); } },
+        { 3, false, true, [this] { restoreVersion(); } },
+        { 2, false, true, [this] { openTwice(); } },
         { 8, false, false, [this] { switchFault(); } },
         { 2, false, false, [this] { changeLists(); } },
         { 2, false, false, [this] { changeFiles(); } },
@@ -135,7 +158,9 @@ Shift::Shift(DeviceSimulator &sim, const Options &options)
 Shift::~Shift()
 {
     for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (widget->inherits("Information") || widget->inherits("Dialog") || widget->inherits("setup")
+        // Boxes and choosers too: they have no parent, and one left open would keep the next
+        // shift's operator waiting for it.
+        if (widget->inherits("Information") || widget->inherits("QDialog") || widget->inherits("setup")
             || widget->inherits("HistoryWindow"))
             delete widget;
     }
@@ -150,6 +175,7 @@ bool Shift::run()
         fetchesLogged = 0;
     }
     prepare();
+    m_clock.start();
     m_invariants.begin();
     m_stepTimer.start(0);
     m_loop.exec();
@@ -240,16 +266,40 @@ void Shift::checkPromises()
         if (!widget->inherits("Information") || !widget->isVisible())
             continue;
         ++windows;
-        if (!widget->property("shiftSeen").toBool()) {
-            widget->setProperty("shiftSeen", true);
-            note(QStringLiteral("a task window appeared"));
-        }
+        if (!widget->property("shiftSeen").toBool())
+            watchWindow(widget);
     }
-    const QString broken = windows > 1 ? QStringLiteral("%1 task windows are shown").arg(windows)
-                                       : m_invariants.check(taskWindow(), m_depth > 0);
-    if (broken.isEmpty())
-        return;
-    m_broken = broken;
+    if (!m_scanned.isEmpty() && m_clock.elapsed() - m_scannedAtMs > 1000)
+        breakPromise(QStringLiteral("the scanned code %1 never reached the scan field").arg(m_scanned));
+    // A fetch runs on its own thread, and other file work on pool threads, after the step
+    // that started it has returned.
+    const bool underWay
+        = m_depth > 0 || FetchJob::running() > 0 || QThreadPool::globalInstance()->activeThreadCount() > 0;
+    if (m_broken.isEmpty())
+        m_broken = windows > 1 ? QStringLiteral("%1 task windows are shown").arg(windows)
+                               : m_invariants.check(taskWindow(), underWay);
+    m_finishing = !m_broken.isEmpty();
+}
+
+// A window signs in as a flow and appears once it has: its time is compressed then, and
+// its fetches and scans are followed from then on.
+void Shift::watchWindow(QWidget *window)
+{
+    window->setProperty("shiftSeen", true);
+    note(QStringLiteral("a task window appeared"));
+    compressTime(window);
+    connect(static_cast<Information *>(window), &Information::fileActionEnded, this,
+        [this, window] { fetchEnded(window); });
+    connect(window->findChild<ScanRouter *>(), &ScanRouter::codeEntered, this, [this](const QString &code) {
+        if (code == m_scanned)
+            m_scanned.clear();
+    });
+}
+
+void Shift::breakPromise(const QString &what)
+{
+    if (m_broken.isEmpty())
+        m_broken = what;
     m_finishing = true;
 }
 
@@ -261,7 +311,15 @@ void Shift::unwind()
     m_sim.clearCannedReplies();
     m_writeLimit.reset();
     m_heldOpen.reset();
-    if (m_depth > 0) {
+    // Fetches and file work still running would write into the next shift's folders.
+    // One that never ends is a broken promise, not a shift that never ends.
+    const bool threadsBusy
+        = FetchJob::running() > 0 || QThreadPool::globalInstance()->activeThreadCount() > 0;
+    if (m_unwindingSinceMs < 0)
+        m_unwindingSinceMs = m_clock.elapsed();
+    if (threadsBusy && m_depth == 0 && m_clock.elapsed() - m_unwindingSinceMs > 10000)
+        breakPromise(QStringLiteral("a fetch or file work has not ended 10 s after the last step"));
+    else if (m_depth > 0 || threadsBusy) {
         m_stepTimer.start(20);
         return;
     }
@@ -360,6 +418,16 @@ QWidget *Shift::taskWindow() const
     return nullptr;
 }
 
+// The task window, or null after signing in instead: a step needing the window takes the
+// sign-in's place while there is none.
+QWidget *Shift::windowOrSignIn()
+{
+    QWidget *window = taskWindow();
+    if (!window)
+        signIn(true, false);
+    return window;
+}
+
 void Shift::compressTime(QWidget *window)
 {
     if (auto *schedule = window->findChild<RefreshSchedule *>())
@@ -394,17 +462,13 @@ void Shift::signIn(bool goodPassword, bool twice)
         });
     }
     QTest::mouseClick(button, Qt::LeftButton);
-    if (QWidget *window = taskWindow())
-        compressTime(window);
 }
 
 void Shift::clickButton(const char *name)
 {
-    QWidget *window = taskWindow();
-    if (!window) {
-        signIn(true, false);
+    QWidget *window = windowOrSignIn();
+    if (!window)
         return;
-    }
     note(QStringLiteral("click %1").arg(name));
     QTest::mouseClick(window->findChild<QPushButton *>(name), Qt::LeftButton);
 }
@@ -484,11 +548,9 @@ bool Shift::waitFor(const std::function<bool()> &condition, int ms)
 // A date typed and committed: the window loads it once the picking pauses.
 void Shift::typeDate()
 {
-    QWidget *window = taskWindow();
-    if (!window) {
-        signIn(true, false);
+    QWidget *window = windowOrSignIn();
+    if (!window)
         return;
-    }
     auto *edit = window->findChild<QDateEdit *>("dateEdit");
     const QDate date = QDate::currentDate().addDays(draw(-9, 9));
     note(QStringLiteral("type date %1").arg(date.toString(Qt::ISODate)));
@@ -506,11 +568,9 @@ void Shift::waitAWhile()
 
 void Shift::clickFileCell(int column)
 {
-    QPointer<QWidget> window = taskWindow();
-    if (!window) {
-        signIn(true, false);
+    QPointer<QWidget> window = windowOrSignIn();
+    if (!window)
         return;
-    }
     auto *view = window->findChild<QTableWidget *>("view");
     if (view->rowCount() == 0) {
         note(QStringLiteral("click a file: no rows, waits instead"));
@@ -527,36 +587,146 @@ void Shift::clickFileCell(int column)
                                    : "the model")
              .arg(row)
              .arg(view->item(row, 0) ? view->item(row, 0)->text() : QString()));
-    const QPair<QString, QString> fetch { view->item(row, 0) ? view->item(row, 0)->text() : QString(),
-        column == 7       ? "pdf"
-            : column == 8 ? "nc"
-                          : "" };
-    const int fetchesBefore = fetchesLoggedSoFar().first;
-    const bool limitedBefore = bool(m_writeLimit);
-    const int writeLimitsBefore = m_writeLimitsSet;
-    const QDateTime began = QDateTime::currentDateTime();
+    if (column != 9)
+        m_clicked.append({ view->item(row, 0) ? view->item(row, 0)->text() : QString(),
+            column == 7 ? "pdf" : "nc", QDateTime::currentDateTime(), QDateTime(), false });
+    // Clicks offline or refused fetch nothing; the oldest are forgotten.
+    while (m_clicked.size() > 50)
+        m_clicked.removeFirst();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, view->visualRect(index).center());
-    noteFetch(window, fetch, fetchesBefore, began, limitedBefore || writeLimitsBefore != m_writeLimitsSet);
 }
 
-// A click that reached the fetch may have waited in it, and in the opening of the folder
-// after it, while later clicks fetched too; one that did not reach it returned at once,
-// with nothing logged. The status line is this fetch's when no later fetch was logged
-// after it; otherwise only a write limit met on the way may have kept its history row out.
-void Shift::noteFetch(QWidget *window, const QPair<QString, QString> &fetch, int fetchesBefore,
-    const QDateTime &began, bool limited)
+// A fetch ends in the slot that logs it and shows its outcome, so the status line is this
+// fetch's; it is the oldest click on its task and kind still waiting, or the newest for one
+// refused while another fetch of the same file runs. Which of several refused clicks a
+// refusal was is not known (their threads run in any order, and a refusal may be shown
+// after a later click), so its row is looked for since the oldest of them. Other file
+// actions (a copy checked and opened) log no fetch.
+void Shift::fetchEnded(QWidget *window)
 {
     const QPair<int, QPair<QString, QString>> logged = fetchesLoggedSoFar();
-    if (fetch.second.isEmpty() || logged.first == fetchesBefore || !window)
+    if (logged.first == m_fetchesSeen)
         return;
-    bool historyUnavailable = limited;
-    if (logged.second == fetch) {
+    m_fetchesSeen = logged.first;
+    const bool refused = [] {
+        const QMutexLocker locker(&logMutex);
+        return lastFetchRefused;
+    }();
+    for (int n = 0; n < m_clicked.size(); ++n) {
+        const int i = refused ? m_clicked.size() - 1 - n : n;
+        ShiftInvariants::Fetch fetch = m_clicked.at(i);
+        if (fetch.task != logged.second.first || fetch.kind != logged.second.second)
+            continue;
+        if (refused) {
+            for (const ShiftInvariants::Fetch &waiting : qAsConst(m_clicked)) {
+                if (waiting.task == fetch.task && waiting.kind == fetch.kind)
+                    fetch.began = qMin(fetch.began, waiting.began);
+            }
+        }
+        m_clicked.removeAt(i);
         const QString status = window->findChild<QLabel *>("statusLbl")->text();
-        historyUnavailable
+        fetch.ended = QDateTime::currentDateTime();
+        fetch.historyUnavailableShown
             = status.section(QStringLiteral("　｜　"), 1).contains(StatusText::historyUnavailable());
+        m_invariants.addFetch(fetch);
+        return;
     }
-    m_invariants.addFetch(
-        { fetch.first, fetch.second, began, QDateTime::currentDateTime(), historyUnavailable });
+}
+
+// A double click, as in the file explorer, on a link cell: one fetch (or one check of the
+// copy offline), and no cell editor.
+void Shift::doubleClickLinkCell()
+{
+    QWidget *window = windowOrSignIn();
+    if (!window)
+        return;
+    auto *view = window->findChild<QTableWidget *>("view");
+    if (view->rowCount() == 0)
+        return;
+    const int row = draw(0, view->rowCount() - 1);
+    const int column = draw(7, 8);
+    const QModelIndex index = view->model()->index(row, column);
+    view->scrollTo(index);
+    note(
+        QStringLiteral("double click %1 of row %2").arg(column == 7 ? "the PDF" : "the NC program").arg(row));
+    const int fetches = FetchJob::running();
+    const int checks = window->findChildren<CheckedOpen *>().size();
+    const QString task = view->item(row, 0) ? view->item(row, 0)->text() : QString();
+    // Taken before the click: the fetch's thread may write its row before the click returns.
+    const QDateTime began = QDateTime::currentDateTime();
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, view->visualRect(index).center());
+    const int started = FetchJob::running() - fetches + window->findChildren<CheckedOpen *>().size() - checks;
+    if (hasCellEditor(view))
+        breakPromise(QStringLiteral("a double click on row %1 opened a cell editor").arg(row));
+    else if (started > 1)
+        breakPromise(
+            QStringLiteral("a double click on row %1 started %2 file actions").arg(row).arg(started));
+    else if (FetchJob::running() > fetches)
+        m_clicked.append({ task, column == 7 ? "pdf" : "nc", began, QDateTime(), false });
+}
+
+// A click on a text cell, then a scanned code (a task shown or an unknown one) as a
+// scanner types it: a burst of keys ended by Enter, wherever the focus is. The code must
+// reach the scan field, and no cell becomes an editor.
+void Shift::scanAfterTableClick()
+{
+    QWidget *window = windowOrSignIn();
+    if (!window)
+        return;
+    auto *view = window->findChild<QTableWidget *>("view");
+    if (view->rowCount() == 0)
+        return;
+    const int row = draw(0, view->rowCount() - 1);
+    const QModelIndex index = view->model()->index(row, draw(0, 6));
+    view->scrollTo(index);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, view->visualRect(index).center());
+    const QTableWidgetItem *item = view->item(draw(0, view->rowCount() - 1), 0);
+    const QString code = draw(0, 2) > 0 && item && !item->text().isEmpty()
+        ? item->text()
+        : QStringLiteral("T%1").arg(draw(10000, 99999));
+    QWidget *target = QApplication::focusWidget();
+    if (!target || target->window() != window)
+        target = view;
+    note(QStringLiteral("click row %1, then scan %2 (keys to %3)").arg(row).arg(code, target->objectName()));
+    m_scanned = code;
+    m_scannedAtMs = m_clock.elapsed();
+    // A task's code fetches its NC program as a click on its cell does.
+    if (item && code == item->text())
+        m_clicked.append({ code, "nc", QDateTime::currentDateTime(), QDateTime(), false });
+    QElapsedTimer typing;
+    typing.start();
+    QTest::keyClicks(target, code);
+    QTest::keyClick(target, Qt::Key_Return);
+    // Keys further apart than a scanner's are typing, rightly no scan: a machine busy
+    // elsewhere (Wine's server among others) may space them so.
+    if (m_scanned == code && target != window->findChild<QLineEdit *>("scanEdit")
+        && typing.elapsed() > ScanRouter::burstGapMs) {
+        note(QStringLiteral("the keys took %1 ms: typed, not scanned").arg(typing.elapsed()));
+        m_scanned.clear();
+    }
+    if (hasCellEditor(view))
+        breakPromise(QStringLiteral("the scan after a click on row %1 opened a cell editor").arg(row));
+}
+
+// A box left open for seconds (the history window's, for an entry that has gone) while the
+// shown day reloads slowly: the reloads must go on beneath it.
+void Shift::holdBoxOverReload()
+{
+    if (!windowOrSignIn())
+        return;
+    if (!historyWindow())
+        openHistory();
+    HistoryWindow *history = historyWindow();
+    if (!history)
+        return;
+    const int delay = draw(300, 1200);
+    const int hold = draw(2000, 5000);
+    m_sim.setFault(Fault::Delay, delay, QStringLiteral("device/task_list/"));
+    // Steps come about every 15 ms.
+    m_faultSteps = hold / 15;
+    m_closer.holdFor(hold);
+    note(QStringLiteral("a box held open for %1 ms while reloads take %2 ms").arg(hold).arg(delay));
+    history->openRow(-1);
 }
 
 // While a label PDF is held open, a click on a PDF goes to its row when that is shown: the
@@ -582,10 +752,8 @@ HistoryWindow *Shift::historyWindow() const
 // "记录": the history of the selected row's task, or of every task with no row selected.
 void Shift::openHistory()
 {
-    if (!taskWindow()) {
-        signIn(true, false);
+    if (!windowOrSignIn())
         return;
-    }
     note(QStringLiteral("open the history"));
     QTest::mouseClick(taskWindow()->findChild<QPushButton *>("historyBtn"), Qt::LeftButton);
 }
@@ -610,19 +778,62 @@ void Shift::restoreVersion()
     const int row = offered.at(draw(0, offered.size() - 1));
     history->findChild<QTableView *>("table")->selectRow(row);
     note(QStringLiteral("restore the version history entry %1 replaced").arg(history->model()->entryId(row)));
-    m_closer.answer = QMessageBox::Yes;
     QTest::mouseClick(history->findChild<QPushButton *>("restoreBtn"), Qt::LeftButton);
-    m_closer.answer = QMessageBox::Ok;
+    // The question does not wait in the click; the operator answers it at once.
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *box = qobject_cast<QMessageBox *>(widget);
+        if (box && box->isVisible() && box->button(QMessageBox::Yes))
+            box->button(QMessageBox::Yes)->click();
+    }
+}
+
+// "打开" clicked, and again a moment later, as the 500 ms follow of the history may have
+// made it clickable: while the first check runs, the second starts no other.
+void Shift::openTwice()
+{
+    if (!historyWindow())
+        openHistory();
+    QPointer<HistoryWindow> history = historyWindow();
+    if (!history)
+        return;
+    if (!history->property("shiftSeen").toBool()) {
+        history->setProperty("shiftSeen", true);
+        connect(history, &HistoryWindow::actionEnded, this, [this] { ++m_historyActionsEnded; });
+    }
+    QList<int> files;
+    for (int row = 0; row < history->model()->rowCount(); ++row) {
+        const QString kind = history->model()->kindName(row);
+        if (kind == QLatin1String("nc") || kind == QLatin1String("pdf"))
+            files << row;
+    }
+    if (files.isEmpty())
+        return;
+    const int row = files.at(draw(0, files.size() - 1));
+    history->findChild<QTableView *>("table")->selectRow(row);
+    const int delay = draw(0, 700);
+    note(QStringLiteral("click 打开 on history entry %1 twice, %2 ms apart")
+             .arg(history->model()->entryId(row))
+             .arg(delay));
+    auto *button = history->findChild<QPushButton *>("openBtn");
+    const int ended = m_historyActionsEnded;
+    QTest::mouseClick(button, Qt::LeftButton);
+    // A check under way keeps the button disabled until it has ended.
+    const bool checking = !button->isEnabled();
+    QTimer::singleShot(delay, history, [this, button, ended, checking] {
+        if (QApplication::activeModalWidget())
+            return;
+        if (checking && ended == m_historyActionsEnded && button->isEnabled())
+            breakPromise(QStringLiteral("打开 became clickable again while its check ran"));
+        QTest::mouseClick(button, Qt::LeftButton);
+    });
 }
 
 // Opens the device settings form, saves a name (or none) and closes what stays open.
 void Shift::saveSettings()
 {
-    QWidget *window = taskWindow();
-    if (!window) {
-        signIn(true, false);
+    QWidget *window = windowOrSignIn();
+    if (!window)
         return;
-    }
     QTest::mouseClick(window->findChild<QPushButton *>("update"), Qt::LeftButton);
     QPointer<QWidget> form;
     for (QWidget *widget : QApplication::topLevelWidgets()) {
@@ -758,7 +969,6 @@ void Shift::limitWrites()
     }
     const int bytes = draw(100, 4000);
     m_writeLimit.reset(new FileSizeLimit(bytes));
-    ++m_writeLimitsSet;
     m_writeLimitSteps = draw(3, 30);
     note(QStringLiteral("write limit %1 bytes for %2 steps%3")
              .arg(bytes)

@@ -4,6 +4,7 @@
 #include "tests/shift/shiftinvariants.h"
 #include "tests/support/messageboxcloser.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMap>
 #include <QObject>
@@ -24,8 +25,9 @@ class QWidget;
 
 // An operator's shift, compressed: random actions on the real windows and random faults of
 // the simulated service, both drawn from one seed, with the client's promises checked after
-// every step. Steps come from a timer, so a step taken while an earlier one still waits (a
-// fetch, a slow load) runs inside that wait, as an operator's click does.
+// every step. Steps come from a timer. The windows never wait: a click starts a flow and
+// returns, and the step after it comes while the flow (a fetch, a load, a check) runs on.
+// Only the shift's own waits (waitAWhile) take steps inside them.
 //
 // The same seed replays the same actions and faults; what the network makes of them in time
 // may differ.
@@ -38,7 +40,7 @@ public:
     {
         quint32 seed = 1;
         int steps = 300;
-        ShiftInvariants::Bounds bounds { 100, 100, 150, 0, 0 };
+        ShiftInvariants::Bounds bounds { 100, 100, 150, 0, 0, 1000 };
         QString openerFolder; // where the recording file explorer writes, or empty
     };
 
@@ -61,7 +63,7 @@ private:
     struct Action
     {
         int weight;
-        bool blocks; // waits in a local event loop
+        bool blocks; // the shift waits in a local event loop
         bool operatorAction; // done with the windows, so not while a message box is up
         std::function<void()> run;
     };
@@ -73,6 +75,8 @@ private:
     void tallyStatus();
     void unwind();
     void note(const QString &what);
+    void breakPromise(const QString &what);
+    void watchWindow(QWidget *window);
     int draw(int from, int to);
 
     // The operator
@@ -84,9 +88,12 @@ private:
     void waitAWhile();
     void clickFileCell(int column);
     int heldOpenRow(QTableWidget *view, int column, int drawn, const QString &held) const;
-    void noteFetch(QWidget *window, const QPair<QString, QString> &fetch, int fetchesBefore,
-        const QDateTime &began, bool limited);
+    void fetchEnded(QWidget *window);
+    void holdBoxOverReload();
+    void scanAfterTableClick();
+    void doubleClickLinkCell();
     void openHistory();
+    void openTwice();
     void restoreVersion();
     void saveSettings();
     void logOutAndIn();
@@ -99,6 +106,7 @@ private:
     void holdFileOpen();
 
     QWidget *taskWindow() const;
+    QWidget *windowOrSignIn();
     HistoryWindow *historyWindow() const;
     void compressTime(QWidget *window);
 
@@ -122,9 +130,17 @@ private:
     int m_faultSteps = 0;
     std::unique_ptr<FileSizeLimit> m_writeLimit;
     int m_writeLimitSteps = 0;
-    int m_writeLimitsSet = 0;
     std::unique_ptr<QFile> m_heldOpen;
     int m_heldOpenSteps = 0;
+    // Clicks on link cells whose fetch has not yet ended: task, kind and when.
+    QList<ShiftInvariants::Fetch> m_clicked;
+    // A code scanned after a click elsewhere, until it reaches the scan field.
+    QString m_scanned;
+    qint64 m_scannedAtMs = 0;
+    QElapsedTimer m_clock;
+    int m_historyActionsEnded = 0;
+    int m_fetchesSeen = 0;
+    qint64 m_unwindingSinceMs = -1;
 };
 
 #endif // SHIFT_H

@@ -1,7 +1,10 @@
 #include "tests/shift/shiftinvariants.h"
 
 #include "history/historystore.h"
+#include "service/devicecall.h"
+#include "service/network.h"
 #include "sim/devicesimulator.h"
+#include "tasks/refreshschedule.h"
 #include "tests/support/testfiles.h"
 
 #include <QBuffer>
@@ -147,6 +150,9 @@ void ShiftInvariants::begin()
     if (configHome.absolutePath() == QFileInfo(m_programFolder).absoluteFilePath())
         m_programFolderBefore << configHome.fileName();
     m_parentFolderBefore = topLevelEntries(m_programFolder + QStringLiteral("/.."));
+    // The stand-in's record goes on from earlier shifts of the same process.
+    if (!m_openerFolder.isEmpty())
+        m_foldersShown = m_foldersBefore = TestFiles::openedFolders(m_openerFolder).size();
     m_clock.start();
     m_lastTickNs = m_clock.nsecsElapsed();
     m_lastTickCpuNs = threadCpuNs();
@@ -216,6 +222,8 @@ QString ShiftInvariants::check(QWidget *window, bool actionsUnderWay)
         broken = rowsAreTheShownDay(window);
     if (broken.isEmpty() && window)
         broken = statusLineMatches(window);
+    if (broken.isEmpty())
+        broken = reloadsComeWhenDue(window);
     if (broken.isEmpty())
         broken = filesAreServedVersions();
     if (broken.isEmpty())
@@ -531,9 +539,70 @@ QString ShiftInvariants::foldersShownAreTheClients() const
     return QString();
 }
 
+qint64 ShiftInvariants::nowMs() const
+{
+    return m_clock.elapsed();
+}
+
+// A due time of the window's schedule counts from when it came, not from the next check;
+// a new window's schedule is watched from its first check on.
+void ShiftInvariants::watchReloads(QWidget *window)
+{
+    if (window == m_reloading)
+        return;
+    m_reloading = window;
+    m_idleSinceMs = -1;
+    m_callsSeen.clear();
+    if (RefreshSchedule *schedule = window ? window->findChild<RefreshSchedule *>() : nullptr)
+        QObject::connect(schedule, &RefreshSchedule::due, schedule, [this, window] {
+            if (window == m_reloading && m_idleSinceMs < 0)
+                m_idleSinceMs = nowMs();
+        });
+}
+
+// Whatever is open (a box, a fetch, a check, another load), no reload or retry of the
+// sign-in comes later than the bound after its due time: the schedule's timer fires on
+// time, the tick it fires sends a request, or finds one under way whose end arms the next,
+// and no request waits past the network's deadline: never is nothing armed and nothing
+// under way for longer.
+QString ShiftInvariants::reloadsComeWhenDue(QWidget *window)
+{
+    watchReloads(window);
+    if (!window)
+        return QString();
+    const qint64 now = nowMs();
+    const QDateTime next = window->findChild<RefreshSchedule *>()->nextTry();
+    if (next.isValid() && next.msecsTo(QDateTime::currentDateTime()) > m_bounds.overdueMs)
+        return QStringLiteral("the reload due at %1 is %2 ms overdue")
+            .arg(next.toString(QStringLiteral("hh:mm:ss.zzz")))
+            .arg(next.msecsTo(QDateTime::currentDateTime()));
+    QHash<QObject *, qint64> waiting;
+    for (DeviceCall *call : window->findChildren<DeviceCall *>()) {
+        if (!call->isFinished())
+            waiting.insert(call, m_callsSeen.value(call, now));
+    }
+    m_callsSeen = waiting;
+    const int deadline = Network::getInstance("defalut")->deadline();
+    for (const qint64 since : qAsConst(waiting)) {
+        if (now - since > deadline + m_bounds.overdueMs)
+            return QStringLiteral("a request of the task window has waited %1 ms, past its deadline of %2 ms")
+                .arg(now - since)
+                .arg(deadline);
+    }
+    // A day being picked loads once the picking pauses, and the tick waits for it.
+    if (!waiting.isEmpty() || next.isValid() || loadingForm.match(tableStatus(window)).hasMatch())
+        m_idleSinceMs = -1;
+    else if (m_idleSinceMs < 0)
+        m_idleSinceMs = now;
+    if (m_idleSinceMs >= 0 && now - m_idleSinceMs > m_bounds.overdueMs)
+        return QStringLiteral("for %1 ms no reload was sent, none waits and none is armed")
+            .arg(now - m_idleSinceMs);
+    return QString();
+}
+
 int ShiftInvariants::foldersShown() const
 {
-    return m_foldersShown;
+    return m_foldersShown - m_foldersBefore;
 }
 
 QString ShiftInvariants::eventLoopNeverStood() const

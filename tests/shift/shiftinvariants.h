@@ -30,6 +30,7 @@ public:
         int residentMb; // the most resident memory the process may take
         int lateMs; // how much later than due a reload or retry may come
         int staleMs; // the longest a task window may go without a new load or retry
+        int overdueMs; // how long after its due time a reload or retry may still be unsent
     };
 
     // A label PDF or NC program the client fetched for a click of the shift's, as its log
@@ -70,6 +71,7 @@ public:
     QString memoryStaysBounded() const;
     QString everyFetchHasItsHistoryRow() const;
     QString foldersShownAreTheClients() const;
+    QString reloadsComeWhenDue(QWidget *window);
 
     // The longest stand-still of the client's own until the first task window was painted,
     // and after it; the longest gap of any cause.
@@ -90,6 +92,8 @@ private:
     bool findHistoryRow(HistoryStore &store, const Fetch &fetch, HistoryEntry &found) const;
     bool isServedSha256(const Fetch &fetch, const QString &sha256) const;
     void tick();
+    void watchReloads(QWidget *window);
+    qint64 nowMs() const;
     static qint64 threadCpuNs();
     static double residentMb();
 
@@ -98,6 +102,7 @@ private:
     const Bounds m_bounds;
     const QString m_openerFolder;
     mutable int m_foldersShown = 0;
+    int m_foldersBefore = 0;
     int m_newestListRevision = 0;
     QStringList m_programFolderBefore;
     QStringList m_parentFolderBefore;
@@ -116,6 +121,12 @@ private:
     int m_checksWithWindow = 0;
     qint64 m_longestWallNs = 0;
     bool m_paused = false;
+
+    // The task window whose reloads are watched, since when it has had nothing armed and
+    // nothing under way, and since when each of its requests has waited.
+    QPointer<QWidget> m_reloading;
+    qint64 m_idleSinceMs = -1;
+    QHash<QObject *, qint64> m_callsSeen;
 };
 
 #endif // SHIFTINVARIANTS_H

@@ -11,6 +11,12 @@ MessageBoxCloser::MessageBoxCloser()
     timer.start(10);
 }
 
+void MessageBoxCloser::holdFor(int ms)
+{
+    timer.stop();
+    QTimer::singleShot(ms, this, [this] { timer.start(10); });
+}
+
 void MessageBoxCloser::closeOpenBoxes()
 {
     for (QWidget *widget : QApplication::topLevelWidgets()) {

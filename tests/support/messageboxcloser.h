@@ -18,6 +18,8 @@ public:
     // Press Enter in the box instead, as a scanner ends each code: its focused or default
     // button answers.
     bool pressEnter = false;
+    // Leaves the boxes that come up open for ms, as an operator who has stepped away.
+    void holdFor(int ms);
 
 private:
     void closeOpenBoxes();
