@@ -51,12 +51,24 @@ foreach(dll libssl-3-x64.dll libcrypto-3-x64.dll)
     endif()
     list(APPEND QUILLET_RUNTIME_DLLS "${QUILLET_OPENSSL_${dll}}")
 endforeach()
+# The plant history goes through Qt's PostgreSQL driver, which loads libpq.dll from beside the
+# program; libpq needs the OpenSSL DLLs above. The SDK has no CMake target for the driver.
+find_file(QUILLET_LIBPQ libpq.dll NO_CACHE NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH PATHS "${QUILLET_WIN_SDK}/pq/bin")
+find_file(QUILLET_QSQLPSQL qsqlpsql.dll NO_CACHE NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+    PATHS "${QUILLET_WIN_SDK}/qt5/plugins/sqldrivers")
+if(NOT QUILLET_LIBPQ OR NOT QUILLET_QSQLPSQL)
+    message(FATAL_ERROR "libpq.dll or qsqlpsql.dll not found under ${QUILLET_WIN_SDK}")
+endif()
+list(APPEND QUILLET_RUNTIME_DLLS "${QUILLET_LIBPQ}")
+add_library(quillet::QPSQLDriverPlugin MODULE IMPORTED)
+set_target_properties(quillet::QPSQLDriverPlugin PROPERTIES IMPORTED_LOCATION "${QUILLET_QSQLPSQL}")
 # Plugin target and the folder beside the program where Qt looks for it.
 set(QUILLET_RUNTIME_PLUGINS
     Qt5::QWindowsIntegrationPlugin platforms
     Qt5::QWindowsVistaStylePlugin styles
     Qt5::QJpegPlugin imageformats
-    Qt5::QSQLiteDriverPlugin sqldrivers)
+    Qt5::QSQLiteDriverPlugin sqldrivers
+    quillet::QPSQLDriverPlugin sqldrivers)
 
 # Copies the client's run-time files, and what the tests need beyond them, beside the programs.
 function(quillet_copy_runtime)
