@@ -226,6 +226,9 @@ void Shift::takeStep()
         m_writeLimit.reset();
         note(QStringLiteral("write limit lifted"));
     }
+    // A window may have appeared inside a step still waiting beneath this one: it is followed
+    // before this step acts on it.
+    watchNewWindows();
     ++m_depth;
     pickAction();
     --m_depth;
@@ -261,14 +264,7 @@ void Shift::pickAction()
 void Shift::checkPromises()
 {
     tallyStatus();
-    int windows = 0;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (!widget->inherits("Information") || !widget->isVisible())
-            continue;
-        ++windows;
-        if (!widget->property("shiftSeen").toBool())
-            watchWindow(widget);
-    }
+    const int windows = watchNewWindows();
     if (!m_scanned.isEmpty() && m_clock.elapsed() - m_scannedAtMs > 1000)
         breakPromise(QStringLiteral("the scanned code %1 never reached the scan field").arg(m_scanned));
     // A fetch runs on its own thread, and other file work on pool threads, after the step
@@ -279,6 +275,20 @@ void Shift::checkPromises()
         m_broken = windows > 1 ? QStringLiteral("%1 task windows are shown").arg(windows)
                                : m_invariants.check(taskWindow(), underWay);
     m_finishing = !m_broken.isEmpty();
+}
+
+// Returns how many task windows are shown.
+int Shift::watchNewWindows()
+{
+    int windows = 0;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (!widget->inherits("Information") || !widget->isVisible())
+            continue;
+        ++windows;
+        if (!widget->property("shiftSeen").toBool())
+            watchWindow(widget);
+    }
+    return windows;
 }
 
 // A window signs in as a flow and appears once it has: its time is compressed then, and

@@ -76,6 +76,7 @@ private:
     void unwind();
     void note(const QString &what);
     void breakPromise(const QString &what);
+    int watchNewWindows();
     void watchWindow(QWidget *window);
     int draw(int from, int to);
 
