@@ -317,7 +317,8 @@ QString ShiftInvariants::filesAreServedVersions() const
         if (body.isEmpty() && vanished(pdf.filePath(name)))
             continue;
         if (!name.endsWith(QLatin1String(".pdf")) || !isServed(servedPath(task, ".pdf"), body))
-            return QStringLiteral("pdf/%1 is no file the simulator served").arg(name);
+            return QStringLiteral("pdf/%1 is no file the simulator served").arg(name)
+                + unservedDetail(servedPath(task, ".pdf"), body);
         markVerified(pdf.filePath(name));
     }
     const QDir nc(m_programFolder + QStringLiteral("/nc"));
@@ -328,7 +329,8 @@ QString ShiftInvariants::filesAreServedVersions() const
         if (body.isEmpty() && vanished(nc.filePath(name)))
             continue;
         if (!name.endsWith(QLatin1String(".zip")) || !isServed(servedPath(name.chopped(4), ".zip"), body))
-            return QStringLiteral("nc/%1 is no file the simulator served").arg(name);
+            return QStringLiteral("nc/%1 is no file the simulator served").arg(name)
+                + unservedDetail(servedPath(name.chopped(4), ".zip"), body);
         markVerified(nc.filePath(name));
     }
     for (const QString &name : nc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -379,6 +381,23 @@ void ShiftInvariants::markVerified(const QString &path) const
 bool ShiftInvariants::isServed(const QString &path, const QByteArray &content) const
 {
     return m_sim.servedDigests(path).contains(QCryptographicHash::hash(content, QCryptographicHash::Md5));
+}
+
+// What a file no served body matches is like, for the report: a cut version, a mix, or
+// something else; the file itself is gone by the next seed.
+QString ShiftInvariants::unservedDetail(const QString &path, const QByteArray &content) const
+{
+    QStringList versions;
+    for (const QByteArray &served : m_sim.servedBodies(path)) {
+        int same = 0;
+        while (same < content.size() && same < served.size() && content.at(same) == served.at(same))
+            ++same;
+        versions << QStringLiteral("%1 bytes, the first %2 the same").arg(served.size()).arg(same);
+    }
+    versions.removeDuplicates();
+    return QStringLiteral(" (%1 bytes; served: %2)")
+        .arg(content.size())
+        .arg(versions.isEmpty() ? QStringLiteral("no body kept") : versions.join(QStringLiteral("; ")));
 }
 
 QString ShiftInvariants::folderIsOneServedArchive(const QString &folder, const QString &zipPath) const

@@ -84,6 +84,7 @@ public:
 private:
     QStringList topLevelEntries(const QString &folder) const;
     bool isServed(const QString &path, const QByteArray &content) const;
+    QString unservedDetail(const QString &path, const QByteArray &content) const;
     QString folderIsOneServedArchive(const QString &folder, const QString &zipPath) const;
     QMap<QString, QByteArray> archiveEntries(const QByteArray &zip) const;
     QString stampOf(const QString &path) const;
