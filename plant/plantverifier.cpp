@@ -2,6 +2,8 @@
 
 #include "history/historychain.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -9,6 +11,21 @@
 namespace {
 
 constexpr int rowFields = 17; // HistoryChain::rowColumns
+constexpr int chainColumn = 3 + rowFields - 1;
+constexpr int filesColumn = chainColumn + 1;
+
+// A row's files travel with it, as one JSON array of [path, size, sha256] (null stays null),
+// so that the rows and their files are read in one statement: one snapshot, and one row at a
+// time rather than every file row of the plant held here. Two statements would each see
+// their own moment, and a batch a station committed between them would read as edited rows.
+const QString rowsSql = QStringLiteral(
+    "SELECT h.station, h.store_id::text, h.local_id::text, h.time, h.action, h.user_id, h.device, "
+    "h.task, h.kind, h.source, h.target, h.bytes, h.sha256, h.outcome, h.ok, h.duration_ms, h.kept_path, "
+    "h.original_time, h.start_id, h.chain, "
+    "(SELECT json_agg(json_build_array(f.path, f.size, f.sha256))::text FROM quillet.history_file f"
+    " WHERE f.station = h.station AND f.store_id = h.store_id AND f.local_id = h.local_id) "
+    "FROM quillet.history h %1 "
+    "ORDER BY h.station COLLATE \"C\", h.store_id::text COLLATE \"C\", h.local_id");
 
 struct Position
 {
@@ -24,18 +41,26 @@ Position positionOf(const QSqlQuery &query)
     return Position { query.value(0).toString(), query.value(1).toString(), query.value(2).toLongLong() };
 }
 
-bool before(const Position &a, const Position &b)
-{
-    if (a.station != b.station)
-        return a.station < b.station;
-    if (a.store != b.store)
-        return a.store < b.store;
-    return a.id < b.id;
-}
-
 QVariant field(const QSqlQuery &query, int column)
 {
     return query.isNull(column) ? QVariant() : QVariant(query.value(column).toString());
+}
+
+QVariant field(const QJsonValue &value)
+{
+    return value.isNull() ? QVariant() : QVariant(value.toString());
+}
+
+QList<QVariantList> filesOf(const QSqlQuery &query, qint64 id)
+{
+    QList<QVariantList> files;
+    const QJsonArray array = QJsonDocument::fromJson(query.value(filesColumn).toString().toUtf8()).array();
+    for (const QJsonValue &file : array) {
+        const QJsonArray values = file.toArray();
+        files << QVariantList { QString::number(id), field(values.at(0)), field(values.at(1)),
+            field(values.at(2)) };
+    }
+    return files;
 }
 
 } // namespace
@@ -44,32 +69,15 @@ PlantVerifier::Result PlantVerifier::verify(QSqlDatabase db, const QString &stat
 {
     m_findings.clear();
     m_summary.clear();
-    const QString where = station.isEmpty() ? QString() : QStringLiteral("WHERE station = ?");
-    // Sorted alike in the database's collation and here: by the key's bytes.
-    const QString order
-        = QStringLiteral("ORDER BY station COLLATE \"C\", store_id::text COLLATE \"C\", local_id");
     QSqlQuery rows(db);
     rows.setForwardOnly(true);
-    rows.prepare(
-        QStringLiteral("SELECT station, store_id::text, local_id::text, time, action, user_id, device, "
-                       "task, kind, source, target, bytes, sha256, outcome, ok, duration_ms, kept_path, "
-                       "original_time, start_id, chain FROM quillet.history %1 %2")
-            .arg(where, order));
-    // The driver reads one forward-only query at a time on a connection, so the file rows
-    // are read whole first.
-    QSqlQuery files(db);
-    files.prepare(QStringLiteral("SELECT station, store_id::text, local_id::text, path, size, sha256 FROM "
-                                 "quillet.history_file %1 %2")
-                      .arg(where, order));
-    if (!station.isEmpty()) {
+    rows.prepare(rowsSql.arg(station.isEmpty() ? QString() : QStringLiteral("WHERE h.station = ?")));
+    if (!station.isEmpty())
         rows.addBindValue(station);
-        files.addBindValue(station);
-    }
-    if (!files.exec() || !rows.exec()) {
-        m_findings << (rows.lastError().isValid() ? rows.lastError() : files.lastError()).text();
+    if (!rows.exec()) {
+        m_findings << rows.lastError().text();
         return Result::CannotCheck;
     }
-    bool moreFiles = files.next();
     Position last;
     QByteArray previous = HistoryChain::genesis();
     qint64 count = 0;
@@ -89,21 +97,12 @@ PlantVerifier::Result PlantVerifier::verify(QSqlDatabase db, const QString &stat
             last = Position { at.station, at.store, 0 };
         }
         QVariantList row { QString::number(at.id) };
-        for (int column = 3; column < 3 + rowFields - 1; ++column)
+        for (int column = 3; column < chainColumn; ++column)
             row << field(rows, column);
-        QList<QVariantList> rowFiles;
-        while (moreFiles && before(positionOf(files), at))
-            moreFiles = files.next();
-        while (moreFiles && !before(at, positionOf(files))) {
-            rowFiles << QVariantList { QString::number(at.id), field(files, 3), field(files, 4),
-                field(files, 5) };
-            moreFiles = files.next();
-        }
         const QString name = QStringLiteral("%1 store %2 row %3 (%4)")
                                  .arg(at.station, at.store)
                                  .arg(at.id)
                                  .arg(row.at(1).toString());
-        const int chainColumn = 3 + rowFields - 1;
         if (at.id != last.id + 1)
             m_findings
                 << QStringLiteral("%1: rows %2 to %3 are missing").arg(name).arg(last.id + 1).arg(at.id - 1);
@@ -112,7 +111,7 @@ PlantVerifier::Result PlantVerifier::verify(QSqlDatabase db, const QString &stat
         } else {
             const QByteArray stored = HistoryChain::fromText(rows.value(chainColumn).toString());
             if (at.id == last.id + 1
-                && HistoryChain::link(previous, HistoryChain::encode(row, rowFiles)) != stored)
+                && HistoryChain::link(previous, HistoryChain::encode(row, filesOf(rows, at.id))) != stored)
                 m_findings << QStringLiteral(
                     "%1 does not follow the row before it: edited, or a row before it "
                     "deleted")
@@ -121,6 +120,10 @@ PlantVerifier::Result PlantVerifier::verify(QSqlDatabase db, const QString &stat
         }
         last.id = at.id;
         ++count;
+    }
+    if (rows.lastError().isValid()) {
+        m_findings << rows.lastError().text();
+        return Result::CannotCheck;
     }
     closeStore();
     return m_findings.isEmpty() ? Result::Intact : Result::Broken;
