@@ -260,6 +260,12 @@ void tst_PlantForwarder::failuresAreToldApartAndNothingIsWritten_data()
     QTest::newRow("a store never prepared")
         << "station_a"
         << "DROP SCHEMA quillet CASCADE" << PlantConnection::Result::NotPrepared;
+    // The server's answer when it has no slot left for the role, as when it is full.
+    QTest::newRow("a server that takes no more connections")
+        << "station_full"
+        << "DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'station_full') THEN "
+           "CREATE ROLE station_full LOGIN CONNECTION LIMIT 0; END IF; END $$"
+        << PlantConnection::Result::ServerFull;
 }
 
 void tst_PlantForwarder::failuresAreToldApartAndNothingIsWritten()
