@@ -4,7 +4,7 @@
 QUILLET_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Packages every build needs.
-QUILLET_BUILD_PACKAGES="cmake make g++ pkg-config qtbase5-dev libqt5sql5-sqlite libqt5sql5-psql postgresql libquazip1-qt5-dev libcpp-httplib-dev libssl-dev libdtl-dev fonts-wqy-microhei sqlite3 tinyproxy"
+QUILLET_BUILD_PACKAGES="cmake make g++ pkg-config qtbase5-dev libqt5sql5-sqlite libqt5sql5-psql postgresql libquazip1-qt5-dev libcpp-httplib-dev libssl-dev libdtl-dev fonts-wqy-microhei sqlite3 tinyproxy openssl"
 
 # Installs the Debian packages given that are not installed yet.
 quillet_need_packages() {

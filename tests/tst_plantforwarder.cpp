@@ -35,6 +35,8 @@ private slots:
     void stoppingMidBacklogLosesAndRepeatsNothing();
     void failuresAreToldApartAndNothingIsWritten_data();
     void failuresAreToldApartAndNothingIsWritten();
+    void theServersCertificateIsChecked_data();
+    void theServersCertificateIsChecked();
 
 private:
     void addRows(int count, const QString &task);
@@ -283,6 +285,43 @@ void tst_PlantForwarder::failuresAreToldApartAndNothingIsWritten()
         QCOMPARE(plant("SELECT count(*) FROM quillet.history"), QStringList { "0" });
     QVERIFY(stopForwarding());
     PlantStatusBoard::instance()->publish(PlantStatus());
+}
+
+void tst_PlantForwarder::theServersCertificateIsChecked_data()
+{
+    QTest::addColumn<QString>("authority");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<PlantConnection::Result>("result");
+
+    QTest::newRow("signed by the plant's authority")
+        << "ca.crt"
+        << "host=127.0.0.1" << PlantConnection::Result::Connected;
+    QTest::newRow("signed by an authority the station does not trust")
+        << "other-ca.crt"
+        << "host=127.0.0.1" << PlantConnection::Result::CertificateRefused;
+    QTest::newRow("made out for another name")
+        << "ca.crt"
+        << "host=localhost hostaddr=127.0.0.1" << PlantConnection::Result::CertificateRefused;
+}
+
+// verify-full, the mode a station asks for when none is written.
+void tst_PlantForwarder::theServersCertificateIsChecked()
+{
+    QFETCH(QString, authority);
+    QFETCH(QString, host);
+    QFETCH(PlantConnection::Result, result);
+
+    const QString file = TestPostgres::certificate(authority);
+    if (file.isEmpty())
+        QSKIP("the server of the tests has no TLS (no openssl where it was started)");
+    PlantConnection connection(
+        PlantConfig::parse(TestPostgres::conninfo(QStringLiteral("station_a"), m_database,
+                               host + QStringLiteral(" sslrootcert=") + file),
+            QString()),
+        QStringLiteral("tls"));
+    const PlantConnection::Result opened = connection.open();
+    QVERIFY2(
+        opened == result, qPrintable(PlantConnection::resultName(opened) + ": " + connection.errorString()));
 }
 
 QTEST_GUILESS_MAIN(tst_PlantForwarder)

@@ -64,10 +64,16 @@ QString TestPostgres::makeDatabase()
     return database;
 }
 
-QString TestPostgres::conninfo(const QString &role, const QString &database)
+QString TestPostgres::conninfo(const QString &role, const QString &database, const QString &options)
 {
-    return QStringLiteral("host=127.0.0.1 port=%1 dbname=%2 user=%3 sslmode=disable connect_timeout=3")
-        .arg(port(), database, role);
+    return QStringLiteral("port=%1 dbname=%2 user=%3 connect_timeout=3 %4")
+        .arg(port(), database, role, options);
+}
+
+QString TestPostgres::certificate(const QString &name)
+{
+    const QString path = QStringLiteral(QUILLET_TEST_POSTGRES_STATE "/") + name;
+    return QFile::exists(path) ? path : QString();
 }
 
 QString TestPostgres::exec(const QString &role, const QString &database, const QStringList &statements)

@@ -17,8 +17,11 @@ public:
     // A new database with the plant schema, and the roles station_a, station_b, reader and
     // outsider (in neither group).
     static QString makeDatabase();
-    // A connection string for role in database; TLS off, since the fixture has none.
-    static QString conninfo(const QString &role, const QString &database);
+    // A connection string for role in database, TLS off unless options say otherwise.
+    static QString conninfo(const QString &role, const QString &database,
+        const QString &options = QStringLiteral("host=127.0.0.1 sslmode=disable"));
+    // The fixture's certificate file name ("ca.crt", "other-ca.crt"); empty when it made none.
+    static QString certificate(const QString &name);
     // Runs the statements as role in database; the first failure's text, or empty.
     static QString exec(const QString &role, const QString &database, const QStringList &statements);
     // The first column of every row the query gives, as text ("NULL" for NULL).
