@@ -20,7 +20,7 @@ public:
     // A connection string for role in database, TLS off unless options say otherwise.
     static QString conninfo(const QString &role, const QString &database,
         const QString &options = QStringLiteral("host=127.0.0.1 sslmode=disable"));
-    // The fixture's certificate file name ("ca.crt", "other-ca.crt"); empty when it made none.
+    // Where a certificate the fixture made is ("ca.crt", "other-ca.crt"); empty when it made none.
     static QString certificate(const QString &name);
     // Runs the statements as role in database; the first failure's text, or empty.
     static QString exec(const QString &role, const QString &database, const QStringList &statements);
